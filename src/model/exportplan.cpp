@@ -1,0 +1,63 @@
+#include "model/exportplan.h"
+
+using namespace Qt::StringLiterals;
+
+QString ExportPlan::text() const
+{
+    QString all;
+    for (const ExportItem &item : items)
+        all += item.line;
+    return all;
+}
+
+namespace {
+
+// Position of the separator that splits the path, scanning backwards from the
+// next-to-last character: a path ending in a separator still splits before its
+// last element. -1 when there is none.
+qsizetype splitPosition(const QString &path, QChar separator)
+{
+    for (qsizetype i = path.size() - 2; i >= 0; --i) {
+        if (path.at(i) == separator)
+            return i;
+    }
+    return -1;
+}
+
+// The file name without its last four characters: the dot and a three-letter
+// extension for every song the library scan lists. A name shorter than four
+// characters has no such extension to cut; it is kept whole so that the line
+// still names the song.
+QString titleOf(const QString &fileName)
+{
+    if (fileName.size() < 4)
+        return fileName;
+    return fileName.left(fileName.size() - 4);
+}
+
+} // namespace
+
+ExportPlan planExport(const QList<SetListRow> &rows, const QString &baseFolder,
+                      const QString &setName, QChar separator)
+{
+    ExportPlan plan;
+    plan.baseFolder = baseFolder;
+    plan.folder = baseFolder + separator + setName;
+    plan.prefix = plan.folder + separator;
+
+    for (const SetListRow &row : rows) {
+        if (row.fullPath.isEmpty())
+            continue;
+        ExportItem item;
+        item.row = row.row;
+        item.number = row.number;
+        item.sourcePath = row.fullPath;
+        item.fileName = row.fullPath.mid(splitPosition(row.fullPath, separator) + 1);
+        const QString numberPrefix = row.number + u' ';
+        item.exportName = numberPrefix + item.fileName;
+        item.destinationPath = plan.prefix + item.exportName;
+        item.line = numberPrefix + titleOf(item.fileName) + u"\r\n"_s;
+        plan.items.append(item);
+    }
+    return plan;
+}
