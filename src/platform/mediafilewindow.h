@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <vector>
+
+// Large windowed reads over an open file descriptor for the frame walkers: walking a stream one
+// read per frame header is about ten times slower than reading big windows and parsing them
+// in memory. Also finds where the audio of a tagged stream begins and ends.
+class MediaFileWindow
+{
+public:
+    MediaFileWindow(int fd, qint64 fileSize);
+
+    // A pointer to `length` bytes at `offset`, or null when they are not all in the file.
+    // Valid until the next call.
+    [[nodiscard]] const uchar *at(qint64 offset, int length);
+
+    [[nodiscard]] qint64 fileSize() const { return m_size; }
+
+    // The first byte after every leading ID3v2 tag.
+    [[nodiscard]] qint64 skipId3v2(qint64 offset);
+    // Where the audio ends: before an ID3v1 tag and an APE tag at the end of the file.
+    [[nodiscard]] qint64 audioEnd();
+    // The size of an ID3v2 tag starting at `offset` (header, body and footer), or 0.
+    [[nodiscard]] qint64 id3v2SizeAt(qint64 offset);
+
+private:
+    int m_fd;
+    qint64 m_size;
+    qint64 m_base = 0;
+    qint64 m_filled = 0;
+    std::vector<uchar> m_buffer;
+};

@@ -1,0 +1,265 @@
+#include "platform/mediaprobe.h"
+
+#include "platform/adtsframecounter.h"
+#include "platform/mediafilewindow.h"
+#include "platform/mpegframecounter.h"
+
+#include <QFile>
+
+#include <taglib/fileref.h>
+#include <taglib/mpegfile.h>
+#include <taglib/mpegproperties.h>
+#include <taglib/tfilestream.h>
+#include <taglib/xingheader.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+}
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Owns a file descriptor opened only if the path leads to a regular file.
+class RegularFile
+{
+public:
+    explicit RegularFile(const QString &path)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        struct stat st {};
+        // stat follows symlinks, so a link counts only when it ends at a regular file; a loop
+        // fails with ELOOP. Checking before opening keeps FIFOs and devices from ever being
+        // opened (opening a FIFO without a writer would block).
+        if (name.isEmpty() || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            return;
+        // O_NONBLOCK guards against the entry being swapped for a FIFO after the check.
+        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            return;
+        struct stat opened {};
+        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            ::close(fd);
+            return;
+        }
+        m_fd = fd;
+        m_size = opened.st_size;
+    }
+    ~RegularFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RegularFile(const RegularFile &) = delete;
+    RegularFile &operator=(const RegularFile &) = delete;
+
+    [[nodiscard]] int fd() const { return m_fd; }
+    [[nodiscard]] qint64 size() const { return m_size; }
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+};
+
+int samplesPerFrame(const TagLib::MPEG::Properties &p)
+{
+    if (p.layer() == 1)
+        return 384;
+    if (p.layer() == 2 || p.version() == TagLib::MPEG::Header::Version1)
+        return 1152;
+    return 576;
+}
+
+std::optional<double> mpegLength(const TagLib::MPEG::File &file, const RegularFile &source, double tagLibMs)
+{
+    const auto *props = file.audioProperties();
+    if (!props || props->sampleRate() <= 0)
+        return std::nullopt;
+    MediaFileWindow window(source.fd(), source.size());
+    MpegFrameCounter counter(window);
+    const TagLib::MPEG::XingHeader *xing = props->xingHeader();
+    if (xing && xing->isValid() && xing->totalFrames() > 0) {
+        const auto info = counter.infoFrame();
+        // A header whose byte count is far from the audio actually present belongs to another
+        // version of the file (truncated, or joined with another stream): count instead.
+        const qint64 actual = counter.audioEnd() - (info ? info->offset : counter.audioStart());
+        const qint64 claimed = xing->totalSize();
+        if (claimed > 0 && actual > 0 && std::abs(double(claimed - actual)) > 0.02 * double(actual))
+            return counter.exactLengthMs();
+        qint64 samples = qint64(xing->totalFrames()) * samplesPerFrame(*props);
+        if (info && info->hasGapless)
+            samples = qMax<qint64>(0, samples - info->encoderDelay - info->encoderPadding);
+        return double(samples) * 1000.0 / props->sampleRate();
+    }
+    // Without a VBR header the library extrapolates from the first frame's bitrate, which is
+    // only right for a constant bitrate.
+    if (!counter.looksConstantBitrate())
+        return counter.exactLengthMs();
+    return tagLibMs;
+}
+
+std::optional<double> tagLibLength(const RegularFile &source, bool refine)
+{
+    const int fd = ::dup(source.fd());
+    if (fd < 0)
+        return std::nullopt;
+    TagLib::FileStream stream(fd, true); // owns the duplicate from here on
+    if (!stream.isOpen())
+        return std::nullopt;
+    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
+    if (ref.isNull() || !ref.audioProperties())
+        return std::nullopt;
+    const double ms = ref.audioProperties()->lengthInMilliseconds();
+    if (ms <= 0)
+        return std::nullopt;
+    if (refine) {
+        if (const auto *mpeg = dynamic_cast<const TagLib::MPEG::File *>(ref.file()))
+            return mpegLength(*mpeg, source, ms);
+    }
+    return ms;
+}
+
+// libavformat reads through the descriptor that was checked to be a regular file, never by
+// reopening the path.
+struct DescriptorIo {
+    int fd;
+    qint64 pos;
+    qint64 size;
+};
+
+int ioRead(void *opaque, uint8_t *buffer, int size)
+{
+    auto *io = static_cast<DescriptorIo *>(opaque);
+    for (;;) {
+        const ssize_t got = ::pread(io->fd, buffer, std::size_t(size), io->pos);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return AVERROR(EIO);
+        if (got == 0)
+            return AVERROR_EOF;
+        io->pos += got;
+        return int(got);
+    }
+}
+
+int64_t ioSeek(void *opaque, int64_t offset, int whence)
+{
+    auto *io = static_cast<DescriptorIo *>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return io->size;
+    case SEEK_SET: io->pos = offset; break;
+    case SEEK_CUR: io->pos += offset; break;
+    case SEEK_END: io->pos = io->size + offset; break;
+    default: return -1;
+    }
+    return io->pos;
+}
+
+std::optional<double> countPackets(AVFormatContext *ctx, int streamIndex)
+{
+    AVStream *stream = ctx->streams[streamIndex];
+    AVPacket *packet = av_packet_alloc();
+    if (!packet)
+        return std::nullopt;
+    int64_t total = 0;
+    bool complete = true;
+    while (av_read_frame(ctx, packet) >= 0) {
+        if (packet->stream_index == streamIndex) {
+            if (packet->duration <= 0)
+                complete = false;
+            total += packet->duration;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (!complete || total <= 0)
+        return std::nullopt;
+    return double(total) * av_q2d(stream->time_base) * 1000.0;
+}
+
+std::optional<double> libavLength(const RegularFile &source, const QString &path, bool refine)
+{
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+
+    constexpr int BufferSize = 64 * 1024;
+    DescriptorIo io{source.fd(), 0, source.size()};
+    auto *buffer = static_cast<unsigned char *>(av_malloc(BufferSize));
+    if (!buffer)
+        return std::nullopt;
+    AVIOContext *avio = avio_alloc_context(buffer, BufferSize, 0, &io, ioRead, nullptr, ioSeek);
+    if (!avio) {
+        av_free(buffer);
+        return std::nullopt;
+    }
+    AVFormatContext *ctx = avformat_alloc_context();
+    std::optional<double> result;
+    if (ctx) {
+        ctx->pb = avio;
+        ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // The name only serves as a format hint (the extension); nothing is opened by it.
+        const QByteArray hint = path.toUtf8();
+        if (avformat_open_input(&ctx, hint.constData(), nullptr, nullptr) == 0) {
+            if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+                const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+                if (index >= 0) {
+                    if (refine && ctx->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) {
+                        // Estimated from the bitrate: count what is really there.
+                        if (std::strcmp(ctx->iformat->name, "aac") == 0) {
+                            MediaFileWindow window(source.fd(), source.size());
+                            result = AdtsFrameCounter::exactLengthMs(window);
+                        } else if (avio_seek(ctx->pb, 0, SEEK_SET) >= 0
+                                   && avformat_seek_file(ctx, index, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0) {
+                            result = countPackets(ctx, index);
+                        }
+                    }
+                    if (!result) {
+                        const AVStream *stream = ctx->streams[index];
+                        if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+                            result = double(ctx->duration) * 1000.0 / AV_TIME_BASE;
+                        else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+                            result = double(stream->duration) * av_q2d(stream->time_base) * 1000.0;
+                    }
+                }
+            }
+            avformat_close_input(&ctx);
+        } else {
+            // avformat_open_input frees the context on failure.
+            ctx = nullptr;
+        }
+    }
+    av_freep(&avio->buffer);
+    avio_context_free(&avio);
+    return result;
+}
+
+bool plausible(const std::optional<double> &ms)
+{
+    // Lengths are formatted through a 32-bit count of milliseconds; a corrupt header that
+    // claims more is not a real song.
+    return ms && std::isfinite(*ms) && *ms > 0 && *ms <= double(std::numeric_limits<qint32>::max());
+}
+
+} // namespace
+
+std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
+{
+    const RegularFile source(path);
+    if (source.fd() < 0 || source.size() <= 0)
+        return std::nullopt;
+    std::optional<double> ms;
+    if (method != Method::LibavOnly)
+        ms = tagLibLength(source, method == Method::Best);
+    if (!plausible(ms) && method != Method::TagLibOnly)
+        ms = libavLength(source, path, method == Method::Best);
+    return plausible(ms) ? ms : std::nullopt;
+}

@@ -1,0 +1,168 @@
+#include "platform/mediaservice.h"
+
+#include "platform/mediaprobe.h"
+
+#include <QAudioOutput>
+#include <QFile>
+#include <QMediaPlayer>
+#include <QThread>
+#include <QUrl>
+
+#include <cmath>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+void selectMediaBackend()
+{
+    // The FFmpeg backend needs nothing beyond Qt's own plugin and plays through the desktop's
+    // PulseAudio/PipeWire server; the GStreamer one would need a set of plugin packages.
+    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+}
+
+namespace {
+bool isRegularFile(const QString &path)
+{
+    // Only regular files reach the player: opening a FIFO or a device could block forever.
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    return !name.isEmpty() && ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+} // namespace
+
+MediaService::MediaService(QObject *parent) : QObject(parent) {}
+
+MediaService::~MediaService()
+{
+    for (const Player &p : std::as_const(m_players)) {
+        p.player->stop();
+        delete p.player;
+        delete p.output;
+    }
+}
+
+std::optional<MediaService::Command> MediaService::parse(const QString &command)
+{
+    const qsizetype blank = command.indexOf(u' ');
+    if (blank <= 0)
+        return std::nullopt;
+    const qsizetype first = command.indexOf(u'"', blank);
+    const qsizetype last = command.lastIndexOf(u'"');
+    if (first < 0 || last <= first)
+        return std::nullopt;
+    // Only blanks may stand between the command word and the opening quotation mark.
+    if (!QStringView(command).mid(blank, first - blank).trimmed().isEmpty())
+        return std::nullopt;
+    Command c;
+    c.word = command.left(blank).toLower();
+    c.path = command.mid(first + 1, last - first - 1);
+    c.tail = command.mid(last + 1).trimmed();
+    return c;
+}
+
+int MediaService::sendString(const QString &command, QString *reply, int capacity)
+{
+    const auto c = parse(command);
+    if (!c)
+        return UnknownCommand;
+    if (c->word == "open"_L1 && c->tail.isEmpty())
+        return isRegularFile(c->path) ? Ok : CannotOpen;
+    if (c->word == "status"_L1 && c->tail.compare("length"_L1, Qt::CaseInsensitive) == 0) {
+        const auto ms = MediaProbe::lengthMs(c->path);
+        if (!ms)
+            return CannotOpen;
+        if (reply && capacity > 0) {
+            // Whole milliseconds as decimal digits, cut to the room the caller gave
+            // (one place stays for the terminating NUL).
+            const QString digits = QString::number(qint64(std::nearbyint(*ms))).left(capacity - 1);
+            if (reply->size() < capacity)
+                reply->resize(capacity, QChar(u'\0'));
+            reply->replace(0, digits.size(), digits);
+            (*reply)[digits.size()] = QChar(u'\0');
+        }
+        return Ok;
+    }
+    if (c->word == "close"_L1 && c->tail.isEmpty()) {
+        if (QThread::currentThread() == thread()) {
+            close(c->path);
+        } else {
+            // Length probes close from worker threads; players may only be touched on ours.
+            QMutexLocker lock(&m_mutex);
+            if (m_open.contains(c->path))
+                QMetaObject::invokeMethod(this, [this, path = c->path] { close(path); }, Qt::QueuedConnection);
+        }
+        return Ok;
+    }
+    if (c->word == "play"_L1 && c->tail.isEmpty()) {
+        if (!isRegularFile(c->path))
+            return CannotOpen;
+        if (QThread::currentThread() == thread())
+            return play(c->path);
+        QMetaObject::invokeMethod(this, [this, path = c->path] { play(path); }, Qt::QueuedConnection);
+        return Ok;
+    }
+    return UnknownCommand;
+}
+
+int MediaService::play(const QString &path)
+{
+    auto it = m_players.find(path);
+    if (it == m_players.end()) {
+        Player p;
+        p.output = new QAudioOutput;
+        p.player = new QMediaPlayer;
+        p.player->setAudioOutput(p.output);
+        connect(p.player, &QMediaPlayer::playbackStateChanged, this, [this, path](QMediaPlayer::PlaybackState s) {
+            QMutexLocker lock(&m_mutex);
+            if (s == QMediaPlayer::PlayingState)
+                m_playing.insert(path);
+            else
+                m_playing.remove(path);
+        });
+        // An unplayable file plays nothing and says nothing; the player stays until closed,
+        // like any opened media.
+        connect(p.player, &QMediaPlayer::errorOccurred, this, [this, path] {
+            QMutexLocker lock(&m_mutex);
+            m_playing.remove(path);
+        });
+        p.player->setSource(QUrl::fromLocalFile(path));
+        it = m_players.insert(path, p);
+        QMutexLocker lock(&m_mutex);
+        m_open.insert(path);
+    }
+    // A second play while the song plays leaves it playing; after the end it starts again.
+    if (it->player->playbackState() != QMediaPlayer::PlayingState)
+        it->player->play();
+    return Ok;
+}
+
+void MediaService::close(const QString &path)
+{
+    const auto it = m_players.find(path);
+    if (it == m_players.end())
+        return;
+    const Player p = *it;
+    m_players.erase(it);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_open.remove(path);
+        m_playing.remove(path);
+    }
+    p.player->disconnect(this);
+    p.player->stop();
+    delete p.player;
+    delete p.output;
+}
+
+bool MediaService::isPlaying(const QString &path) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_playing.contains(path);
+}
+
+QStringList MediaService::openPaths() const
+{
+    QMutexLocker lock(&m_mutex);
+    return QStringList(m_open.cbegin(), m_open.cend());
+}
