@@ -1,1 +1,20 @@
-int main() { return 0; }
+#include "forms/application.h"
+#include "forms/form1.h"
+#include "platform/messageboxes.h"
+#include "platform/showfoldersmodule.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    Application::setIdentity();
+    QApplication app(argc, argv);
+    Application::prepare(app);
+
+    DialogMessageBoxes boxes;
+    SystemFolderDialog folderDialog;
+    Form1 window(Form1Services{ &boxes, &folderDialog, nullptr, {} });
+    QObject::connect(&window, &Form1::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,43 @@
+#include "platform/messageboxes.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+void prepare(QMessageBox &box, const QString &prompt, const QString &caption)
+{
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle(caption);
+    box.setText(prompt);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+}
+
+} // namespace
+
+void DialogMessageBoxes::inform(QWidget *parent, const QString &prompt, const QString &caption)
+{
+    QMessageBox box(parent);
+    prepare(box, prompt, caption);
+    QPushButton *ok = box.addButton(u"OK"_s, QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+bool DialogMessageBoxes::ask(QWidget *parent, const QString &prompt, const QString &caption)
+{
+    QMessageBox box(parent);
+    prepare(box, prompt, caption);
+    QPushButton *yes = box.addButton(u"はい"_s, QMessageBox::YesRole);
+    QPushButton *no = box.addButton(u"いいえ"_s, QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    // Escape and the window's close button both mean No: a question left
+    // unanswered must never go ahead.
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every notice, refusal and question of the program goes through this interface,
+// so that tests can script the answers instead of clicking real boxes.
+class MessageBoxes
+{
+public:
+    virtual ~MessageBoxes() = default;
+
+    // A box with one "OK" button.
+    virtual void inform(QWidget *parent, const QString &prompt, const QString &caption) = 0;
+    // A box with "はい" and "いいえ"; true for Yes. Escape or closing the box is No.
+    [[nodiscard]] virtual bool ask(QWidget *parent, const QString &prompt, const QString &caption) = 0;
+};
+
+// The real boxes: modal QMessageBox without an icon, the caption as window title.
+class DialogMessageBoxes : public MessageBoxes
+{
+public:
+    void inform(QWidget *parent, const QString &prompt, const QString &caption) override;
+    [[nodiscard]] bool ask(QWidget *parent, const QString &prompt, const QString &caption) override;
+};

@@ -1,0 +1,147 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class Form2;
+class FolderDialog;
+class MediaCommands;
+class MessageBoxes;
+class SetListTextBox;
+class SongGrid;
+class SongTable;
+
+// What the main window needs from the outside world. Tests pass scripted message
+// boxes and folder dialogs and a folder of their own for the settings files.
+struct Form1Services
+{
+    MessageBoxes *boxes = nullptr;
+    FolderDialog *folderDialog = nullptr;
+    MediaCommands *media = nullptr;
+    // The folder of the settings files, ending with a separator; empty means the
+    // program's own (see locateAppFolder).
+    QString appFolder;
+};
+
+// The main window. Its controls keep their designer names as object names; each
+// button runs one handler that does one whole user action, from its checks to
+// its last message. The handlers are spread over files by concern:
+// form1.cpp (controls and layout), form1_startup.cpp (start-up, stored folders,
+// browse), form1_scan.cpp, form1_setlist.cpp, form1_preview.cpp,
+// form1_export.cpp, form1_help.cpp (help and exit).
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(const Form1Services &services, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // The client area, 14355 x 9090 twips.
+    static constexpr int ClientWidthTwips = 14355;
+    static constexpr int ClientHeightTwips = 9090;
+
+    [[nodiscard]] SongTable &MSHFlexGrid1() const { return *m_table1; }
+    [[nodiscard]] SongTable &MSHFlexGrid2() const { return *m_table2; }
+    [[nodiscard]] QString AppFolder() const { return m_appFolder; }
+    [[nodiscard]] QPointer<Form2> helpWindow() const { return m_form2; }
+
+    // Recomputes the set list's total time into Text6.
+    void TimeCalc();
+
+Q_SIGNALS:
+    // The user confirmed the exit question: the program ends now.
+    void quitRequested();
+
+private:
+    // form1.cpp
+    void createControls();
+    void setUpTabOrderAndNames();
+    void connectHandlers();
+
+    // form1_startup.cpp
+    void Form_Load();
+    void setUpTable(SongTable &table);
+    void loadSetting(const QString &fileName, QLineEdit *field);
+    void rememberSetting(const QString &fileName, const QLineEdit *field);
+    void browse(QLineEdit *field, const QString &prompt);
+    void Command1_Click();
+    void Command4_Click();
+    void Command7_Click();
+    void Command8_Click();
+    void Command12_Click();
+    void Command13_Click();
+
+    // form1_scan.cpp
+    void Command11_Click();
+
+    // form1_setlist.cpp
+    void Command2_Click();
+    void Command3_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void renumberSetList();
+
+    // form1_preview.cpp
+    void Command20_Click();
+    void Command30_Click();
+    void setPlaying(bool playing);
+
+    // form1_export.cpp
+    void Command9_Click();
+
+    // form1_help.cpp
+    void Command14_Click();
+    void Command10_Click();
+
+    [[nodiscard]] double GetPlayLength(const QString &path) const;
+
+    Form1Services m_services;
+    QString m_appFolder;
+    QString m_dataFile;
+
+    SongTable *m_table1 = nullptr;
+    SongTable *m_table2 = nullptr;
+    QPointer<Form2> m_form2;
+
+public:
+    // The controls, by their designer names. Public so that tests drive the
+    // window as a user would, by finding and pressing its controls.
+    SongGrid *Grid1 = nullptr;
+    SongGrid *Grid2 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    SetListTextBox *Text4 = nullptr;
+    QLineEdit *Text5 = nullptr;
+    QLineEdit *Text6 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QPushButton *Command10 = nullptr;
+    QPushButton *Command11 = nullptr;
+    QPushButton *Command12 = nullptr;
+    QPushButton *Command13 = nullptr;
+    QPushButton *Command14 = nullptr;
+    QPushButton *Command20 = nullptr;
+    QPushButton *Command30 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label9 = nullptr;
+    QLabel *Label10 = nullptr;
+};
