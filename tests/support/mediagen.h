@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Generates short test songs with Debian's ffmpeg, lame and sox, and measures the length a full
+// decode gives. Nothing is downloaded; every file is written into the folder the test owns.
+class MediaGen
+{
+public:
+    // One kind of song the accuracy corpus holds.
+    struct Kind {
+        QString name;      // also the file's base name
+        QString extension; // without the dot
+    };
+
+    // Which tools are missing from PATH (empty when all of ffmpeg, lame and sox are there).
+    [[nodiscard]] static QStringList missingTools();
+
+    // Runs a program to completion; stdout goes to `out` when given.
+    static bool run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr,
+                    int timeoutMs = 60000);
+
+    // A pure sine tone, encoded according to the file's extension (mp3, wav, flac, ogg, ...).
+    static bool tone(const QString &path, double seconds, int hz = 880);
+
+    // The kinds of the accuracy corpus: MP3 CBR with and without Info header, VBR with and
+    // without Xing header, VBR with a large cover-art ID3v2 tag (with and without Xing), WAV,
+    // M4A AAC, raw ADTS AAC, Ogg Vorbis, FLAC, Opus, WMA, AC-3 and MPEG layer II.
+    [[nodiscard]] static QList<Kind> corpusKinds();
+    // Writes one corpus file of `seconds` length into `folder`; returns its path or nothing.
+    static std::optional<QString> corpusFile(const QString &folder, const Kind &kind, double seconds);
+
+    // The length a full decode by ffmpeg gives, in milliseconds.
+    [[nodiscard]] static std::optional<double> decodedLengthMs(const QString &path);
+
+    // Whole seconds as the length text shows them: round half to even, then cut.
+    [[nodiscard]] static qint64 shownSeconds(double ms);
+    // Whether a probed length shows the same whole seconds as the decoded one; one second off
+    // is allowed when the decoded length lies within 50 ms of a whole second.
+    [[nodiscard]] static bool sameShownLength(double probedMs, double decodedMs);
+};
