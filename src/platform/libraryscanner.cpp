@@ -2,7 +2,6 @@
 
 #include "platform/mediacommands.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QPromise>
@@ -11,6 +10,8 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
+#include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -18,12 +19,19 @@ using namespace Qt::StringLiterals;
 
 QStringList LibraryScanner::listFolder(const QString &folder)
 {
+    // readdir rather than QDirIterator: Qt silently drops names that are not valid in the
+    // system's encoding, and such a file must still show up in the library.
     QStringList names;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        names.append(it.fileName());
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        names.append(QFile::decodeName(name));
     }
+    ::closedir(dir);
     return names;
 }
 
