@@ -1,5 +1,6 @@
 #include "forms/application.h"
 #include "forms/form1.h"
+#include "platform/mediaservice.h"
 #include "platform/messageboxes.h"
 #include "platform/showfoldersmodule.h"
 
@@ -7,13 +8,15 @@
 
 int main(int argc, char *argv[])
 {
+    selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);
     Application::prepare(app);
 
     DialogMessageBoxes boxes;
     SystemFolderDialog folderDialog;
-    Form1 window(Form1Services{ &boxes, &folderDialog, nullptr, {} });
+    MediaService media;
+    Form1 window(Form1Services{ &boxes, &folderDialog, &media, {} });
     QObject::connect(&window, &Form1::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
     window.show();
     return app.exec();

@@ -78,6 +78,7 @@ private:
 
     // form1_scan.cpp
     void Command11_Click();
+    void fillLibrary(const QStringList &names, const QList<double> &lengths);
 
     // form1_setlist.cpp
     void Command2_Click();
@@ -97,8 +98,6 @@ private:
     // form1_help.cpp
     void Command14_Click();
     void Command10_Click();
-
-    [[nodiscard]] double GetPlayLength(const QString &path) const;
 
     Form1Services m_services;
     QString m_appFolder;

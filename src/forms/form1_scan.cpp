@@ -1,12 +1,152 @@
 // The library scan: lists the source folder into the library table.
 #include "forms/form1.h"
 
-void Form1::Command11_Click()
+#include "forms/inputblocker.h"
+#include "model/durations.h"
+#include "model/songtable.h"
+#include "platform/libraryscanner.h"
+#include "platform/messageboxes.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QLineEdit>
+#include <QProgressDialog>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString FolderMarker = u"これはフォルダです"_s;
+
+// Songs are files with a three-letter extension; nothing else about the entry is
+// looked at.
+bool looksLikeSong(const QString &name)
 {
+    return name.size() >= 4 && name.at(name.size() - 4) == u'.';
 }
 
-double Form1::GetPlayLength(const QString &path) const
+// Probes every path with a modal progress dialog that appears only when the
+// probing is slow. Returns nothing when the user cancels.
+std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &media, const QStringList &paths)
 {
-    Q_UNUSED(path);
-    return 0;
+    QProgressDialog progress(window);
+    progress.setWindowTitle(u"フォルダから楽曲取得"_s);
+    progress.setLabelText(u"曲の長さを調べています…"_s);
+    progress.setCancelButtonText(u"キャンセル"_s);
+    progress.setRange(0, int(paths.size()));
+    progress.setMinimumDuration(400);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+
+    QFutureWatcher<QList<double>> watcher;
+    QObject::connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, [&](int done) {
+        progress.setValue(done);
+        progress.setLabelText(u"曲の長さを調べています… %1 / %2"_s.arg(done).arg(paths.size()));
+    });
+    QObject::connect(&progress, &QProgressDialog::canceled, &watcher, &QFutureWatcherBase::cancel);
+
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    InputBlocker blocker(window);
+    watcher.setFuture(LibraryScanner::probeAll(media, paths));
+    if (!watcher.isFinished())
+        loop.exec();
+    watcher.waitForFinished();
+    if (watcher.isCanceled() || progress.wasCanceled())
+        return std::nullopt;
+    return watcher.result();
+}
+
+} // namespace
+
+void Form1::Command11_Click()
+{
+    const QString folder = Text1->text();
+    if (folder.isEmpty()) {
+        m_services.boxes->inform(this, u"フォルダの指定ができていません"_s, u"お知らせ"_s);
+        return;
+    }
+    if (!QFileInfo(folder).isDir()) {
+        m_services.boxes->inform(this, u"読み込み元のフォルダーがありません"_s, u"お知らせ"_s);
+        return;
+    }
+
+    QStringList names = LibraryScanner::listFolder(folder);
+    // One- and two-character names (".", "..", and any such entry) are not listed.
+    names.removeIf([](const QString &name) { return name.size() < 3; });
+    if (names.size() > SongTable::MaxDataRows) {
+        m_services.boxes->inform(this,
+                                 u"フォルダ内の項目が多すぎます（%1 個）。一覧にできるのは %2 個までです。"
+                                 u"楽曲を複数のフォルダに分けてください。"_s.arg(names.size())
+                                     .arg(SongTable::MaxDataRows),
+                                 u"お知らせ"_s);
+        return;
+    }
+
+    QStringList paths;
+    paths.reserve(names.size());
+    for (const QString &name : std::as_const(names))
+        paths << folder + QDir::separator() + name;
+
+    const auto lengths = probeWithProgress(this, *m_services.media, paths);
+    if (!lengths)
+        return; // cancelled: the library stays as it was
+    fillLibrary(names, *lengths);
+}
+
+void Form1::fillLibrary(const QStringList &names, const QList<double> &lengths)
+{
+    SongTable &library = *m_table1;
+    const QString folder = Text1->text();
+
+    library.setVisible(false);
+    library.setCols(4);
+    library.setRows(2);
+    for (int c = 0; c < 4; ++c) {
+        library.setCol(c);
+        library.setText({});
+        // Row 1 is reused: without this a rescan could leave the folder
+        // highlight of the previous first row on whatever song lands there.
+        library.setCellAlignment(SongTable::AlignDefault);
+        library.clearCellBackColor();
+    }
+
+    int n = 0;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString &name = names[i];
+        library.setRows(n + 2);
+        library.setRow(n + 1);
+        library.setCol(0);
+        library.setCol(1);
+        library.setCellAlignment(SongTable::AlignLeftCenter);
+        if (looksLikeSong(name)) {
+            library.setText(name);
+        } else {
+            library.setText(FolderMarker + name);
+            library.setCellBackColor(SongTable::FolderHighlight);
+        }
+        library.setCol(2);
+        library.setText(folder + QDir::separator() + name);
+        Text5->setText(library.Text());
+        library.setCol(3);
+        library.setText(FormatLength(lengths.value(i)));
+        ++n;
+    }
+
+    library.setCol(1);
+    library.Sort(5);
+    for (int i = 1; i <= library.Rows() - 1; ++i) {
+        library.setCol(0);
+        library.setRow(i);
+        library.setText(QString::number(i));
+    }
+
+    library.setRow(1);
+    library.setCol(1);
+    library.setTopRow(1);
+    library.setVisible(true);
+    library.SetFocus();
 }

@@ -95,6 +95,12 @@ void SongTable::setCellBackColor(Color color)
     Q_EMIT cellChanged(m_row, m_col);
 }
 
+void SongTable::clearCellBackColor()
+{
+    current().backColor.reset();
+    Q_EMIT cellChanged(m_row, m_col);
+}
+
 void SongTable::AddItem(const QString &text, int index)
 {
     index = std::clamp(index, 1, Rows());

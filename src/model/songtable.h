@@ -61,6 +61,8 @@ public:
     void setCellAlignment(int alignment);
     [[nodiscard]] std::optional<Color> CellBackColor() const;
     void setCellBackColor(Color color);
+    // Back to the table's default background.
+    void clearCellBackColor();
 
     void AddItem(const QString &text, int index);
     void RemoveItem(int index);

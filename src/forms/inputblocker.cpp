@@ -1,0 +1,36 @@
+#include "forms/inputblocker.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+
+InputBlocker::InputBlocker(QWidget *window)
+    : m_window(window)
+{
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+InputBlocker::~InputBlocker()
+{
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::Drop:
+        break;
+    default:
+        return false;
+    }
+    auto *widget = qobject_cast<QWidget *>(watched);
+    return widget && m_window && widget->window() == m_window;
+}
