@@ -101,7 +101,14 @@ DurableCopy::Result DurableCopy::copy(const QString &source, const QString &dest
         && existing.st_ino == sourceStat.st_ino)
         return {Outcome::Failed, reasonOf(EEXIST)};
 
-    Fd out(openRetrying(destinationName, O_WRONLY | O_CREAT | O_TRUNC, 0666));
+    // A symbolic link standing under the export name is replaced by the copy,
+    // never followed: writing through it would put the song somewhere else.
+    struct stat link {};
+    if (::lstat(destinationName.constData(), &link) == 0 && S_ISLNK(link.st_mode)
+        && ::unlink(destinationName.constData()) != 0)
+        return {Outcome::Failed, reasonOf(errno)};
+
+    Fd out(openRetrying(destinationName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666));
     if (out.get() < 0)
         return {Outcome::Failed, reasonOf(errno)};
 

@@ -26,6 +26,7 @@ private Q_SLOTS:
     void copyIsExactAndReportsEveryByte();
     void copyReplacesLongerFile();
     void copyOntoItsOwnSourceIsRefused();
+    void copyReplacesALinkInsteadOfWritingThroughIt();
     void abortedCopyLeavesNothing();
 
     void exportCopiesTheWholeSet();
@@ -169,6 +170,17 @@ void TestExportJob::copyOntoItsOwnSourceIsRefused()
     QCOMPARE(contents(source), songBytes(1000, 1));
     QCOMPARE(DurableCopy::copy(source, source).outcome, DurableCopy::Outcome::Failed);
     QCOMPARE(contents(source), songBytes(1000, 1));
+}
+
+void TestExportJob::copyReplacesALinkInsteadOfWritingThroughIt()
+{
+    const QString source = writeSong(m_songs, u"A.mp3"_s, 1000, 1);
+    const QString elsewhere = m_dir->filePath(u"elsewhere.mp3"_s);
+    QVERIFY(QFile::link(elsewhere, m_out + u"/01 A.mp3"_s));
+    QVERIFY(DurableCopy::copy(source, m_out + u"/01 A.mp3"_s).ok());
+    QVERIFY(!QFileInfo::exists(elsewhere));
+    QVERIFY(!QFileInfo(m_out + u"/01 A.mp3"_s).isSymLink());
+    QCOMPARE(contents(m_out + u"/01 A.mp3"_s), songBytes(1000, 1));
 }
 
 void TestExportJob::abortedCopyLeavesNothing()
