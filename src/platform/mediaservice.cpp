@@ -39,6 +39,7 @@ MediaService::~MediaService()
         p.player->stop();
         delete p.player;
         delete p.output;
+        delete p.file;
     }
 }
 
@@ -126,7 +127,12 @@ int MediaService::play(const QString &path)
             QMutexLocker lock(&m_mutex);
             m_playing.remove(path);
         });
-        p.player->setSource(QUrl::fromLocalFile(path));
+        // The player reads through a file we opened: Qt's FFmpeg backend cannot open a local
+        // URL whose path holds non-ASCII characters (it hands FFmpeg the percent-encoded form),
+        // and a Japanese file name is the normal case here.
+        p.file = new QFile(path);
+        if (p.file->open(QIODevice::ReadOnly))
+            p.player->setSourceDevice(p.file, QUrl::fromLocalFile(path));
         it = m_players.insert(path, p);
         QMutexLocker lock(&m_mutex);
         m_open.insert(path);
@@ -153,6 +159,7 @@ void MediaService::close(const QString &path)
     p.player->stop();
     delete p.player;
     delete p.output;
+    delete p.file;
 }
 
 bool MediaService::isPlaying(const QString &path) const

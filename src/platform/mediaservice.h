@@ -10,6 +10,7 @@
 #include <optional>
 
 class QAudioOutput;
+class QFile;
 class QMediaPlayer;
 
 // Picks the Qt Multimedia backend that works on this system. Must run before the
@@ -52,6 +53,7 @@ private:
     struct Player {
         QMediaPlayer *player = nullptr;
         QAudioOutput *output = nullptr;
+        QFile *file = nullptr;
     };
 
     int play(const QString &path);

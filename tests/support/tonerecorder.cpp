@@ -1,5 +1,8 @@
 #include "support/tonerecorder.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -37,6 +40,23 @@ QByteArray ToneRecorder::stop()
     pcm += m_process.readAllStandardOutput();
     pcm.truncate(pcm.size() & ~qsizetype(1));
     return pcm;
+}
+
+QByteArray ToneRecorder::record(int audioMs, int timeoutMs)
+{
+    if (!start())
+        return {};
+    const qsizetype wanted = qsizetype(audioMs) * SampleRate / 1000 * 2;
+    QByteArray pcm;
+    QElapsedTimer clock;
+    clock.start();
+    while (pcm.size() < wanted && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        m_process.waitForReadyRead(20);
+        pcm += m_process.readAllStandardOutput();
+    }
+    pcm += stop();
+    return pcm.left(wanted);
 }
 
 ToneRecorder::Measurement ToneRecorder::measure(const QByteArray &pcm, double toneHz)

@@ -27,6 +27,11 @@ public:
     // Stops recording and returns mono 16-bit samples at SampleRate.
     QByteArray stop();
 
+    // Records until `audioMs` of sound have arrived or `timeoutMs` have passed, keeping the
+    // event loop running. The monitor of an idle null sink delivers nothing at all, so a
+    // recording of silence may come back short or empty.
+    QByteArray record(int audioMs, int timeoutMs);
+
     [[nodiscard]] static Measurement measure(const QByteArray &pcm, double toneHz);
 
 private:
