@@ -5,9 +5,9 @@
 #include "platform/exportjob.h"
 #include "platform/foldercreation.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
+#include <optional>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -61,10 +61,14 @@ void TestExportJob::init()
 ExportResult TestExportJob::runJob(const ExportPlan &plan, QList<QPair<qint64, qint64>> *progress,
                                    bool cancelOnFirstItem)
 {
+    // Received as the UI will: queued to this thread, in the order emitted.
     ExportJob job(plan);
-    QSignalSpy finished(&job, &ExportJob::finished);
-    QSignalSpy started(&job, &ExportJob::itemStarted);
-    QSignalSpy done(&job, &ExportJob::itemFinished);
+    QList<int> started;
+    QList<int> done;
+    std::optional<ExportResult> result;
+    connect(&job, &ExportJob::itemStarted, this, [&](int i) { started.append(i); });
+    connect(&job, &ExportJob::itemFinished, this, [&](int i) { done.append(i); });
+    connect(&job, &ExportJob::finished, this, [&](const ExportResult &r) { result = r; });
     if (progress) {
         connect(&job, &ExportJob::bytesProgress, this,
                 [progress](qint64 d, qint64 t) { progress->append({d, t}); });
@@ -73,17 +77,16 @@ ExportResult TestExportJob::runJob(const ExportPlan &plan, QList<QPair<qint64, q
     if (cancelOnFirstItem)
         connect(&job, &ExportJob::itemStarted, &job, &ExportJob::cancel, Qt::DirectConnection);
     job.start();
-    if (!finished.wait(60000))
+    if (!QTest::qWaitFor([&] { return result.has_value(); }, 60000))
         return {ExportResult::Outcome::Failed, -1, -1, u"timed out"_s};
-    const auto result = finished.first().first().value<ExportResult>();
     // Every started item but a failed one finished, in order.
-    for (int i = 0; i < done.size(); ++i) {
-        if (started.at(i).first().toInt() != i || done.at(i).first().toInt() != i)
+    for (int i = 0; i < started.size(); ++i) {
+        if (started.at(i) != i || (i < done.size() && done.at(i) != i))
             return {ExportResult::Outcome::Failed, -1, -1, u"signals out of order"_s};
     }
-    if (done.size() != result.exported)
+    if (done.size() != result->exported)
         return {ExportResult::Outcome::Failed, -1, -1, u"itemFinished count differs"_s};
-    return result;
+    return *result;
 }
 
 void TestExportJob::verifyExportedUpTo(const ExportPlan &plan, int k)
@@ -316,6 +319,7 @@ void TestExportJob::readOnlyDestination()
     if (!isRoot())
         ::chmod(QFile::encodeName(plan.folder).constData(), 0755);
     QCOMPARE(result.outcome, ExportResult::Outcome::Failed);
+    QVERIFY2(result.failedIndex == 0, qPrintable(result.reason));
     QCOMPARE(result.failedIndex, 0);
     QVERIFY(!result.reason.isEmpty());
     verifyExportedUpTo(plan, 0);
