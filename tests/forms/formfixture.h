@@ -89,6 +89,7 @@ struct FormFixture
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
         QStandardPaths::setTestModeEnabled(true);                                                            \
+        selectMediaBackend();                                                                                \
         Application::setIdentity();                                                                          \
         QApplication app(argc, argv);                                                                        \
         Application::prepare(app);                                                                           \
