@@ -48,6 +48,7 @@ Form1::Form1(const Form1Services &services, QWidget *parent)
     setUpTabOrderAndNames();
     Form_Load();
     connectHandlers();
+    connectConveniences();
 }
 
 Form1::~Form1()
@@ -172,4 +173,21 @@ void Form1::connectHandlers()
     };
     for (const auto &[button, handler] : handlers)
         connect(button, &QPushButton::clicked, this, handler);
+}
+
+void Form1::connectConveniences()
+{
+    // Each shortcut presses its button, so a disabled button keeps it inert and
+    // the messages, numbers and totals are those of the button.
+    connect(Grid1, &SongGrid::rowActivated, Command2, &QPushButton::click);
+    connect(Grid2, &SongGrid::deleteRequested, Command3, &QPushButton::click);
+    connect(Grid2, &SongGrid::moveRequested, this,
+            [this](int direction) { (direction < 0 ? Command5 : Command6)->click(); });
+    Grid2->setRowDragEnabled(true);
+    connect(Grid2, &SongGrid::rowDropped, this, &Form1::moveSetListRow);
+
+    Command2->setToolTip(u"左の表の曲をダブルクリック、または Enter キーでも追加できます"_s);
+    Command3->setToolTip(u"右の表で Delete キーを押しても削除できます"_s);
+    Command5->setToolTip(u"右の表で Ctrl+↑ でも上に移動できます（行をドラッグして好きな位置へ移動もできます）"_s);
+    Command6->setToolTip(u"右の表で Ctrl+↓ でも下に移動できます（行をドラッグして好きな位置へ移動もできます）"_s);
 }

@@ -62,6 +62,7 @@ private:
     void createControls();
     void setUpTabOrderAndNames();
     void connectHandlers();
+    void connectConveniences();
 
     // form1_startup.cpp
     void Form_Load();
@@ -86,6 +87,9 @@ private:
     void Command5_Click();
     void Command6_Click();
     void renumberSetList();
+    void moveSetListRow(int fromRow, int toRow);
+    void moveUp();
+    void moveDown();
 
     // form1_preview.cpp
     void Command20_Click();

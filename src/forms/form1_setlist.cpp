@@ -6,6 +6,7 @@
 #include "platform/messageboxes.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 
 using namespace Qt::StringLiterals;
 
@@ -148,11 +149,25 @@ void Form1::Command3_Click()
 
 void Form1::Command5_Click()
 {
-    SongTable &list = *m_table2;
-    if (list.Row() == 1) {
+    if (m_table2->Row() == 1) {
         m_services.boxes->inform(this, u"これ以上上に上げれません"_s, u"お知らせ"_s);
         return;
     }
+    moveUp();
+}
+
+void Form1::Command6_Click()
+{
+    if (m_table2->Row() == m_table2->Rows() - 1) {
+        m_services.boxes->inform(this, u"これ以上下に下げれません"_s, u"お知らせ"_s);
+        return;
+    }
+    moveDown();
+}
+
+void Form1::moveUp()
+{
+    SongTable &list = *m_table2;
     const int r = list.Row();
     list.setRow(r);
     // A blank row goes in above the song; the song is copied up into it and the
@@ -169,13 +184,9 @@ void Form1::Command5_Click()
     list.setCol(1);
 }
 
-void Form1::Command6_Click()
+void Form1::moveDown()
 {
     SongTable &list = *m_table2;
-    if (list.Row() == list.Rows() - 1) {
-        m_services.boxes->inform(this, u"これ以上下に下げれません"_s, u"お知らせ"_s);
-        return;
-    }
     const int r = list.Row();
     list.setRow(r);
     list.AddItem(QString(), r + 1);
@@ -188,4 +199,21 @@ void Form1::Command6_Click()
     renumberSetList();
     list.setRow(r + 1);
     list.setCol(1);
+}
+
+void Form1::moveSetListRow(int fromRow, int toRow)
+{
+    // A drop is a run of single moves, so the rows, numbers and cursor end
+    // exactly as the same number of button presses would leave them.
+    if (!Command5->isEnabled() || !Command6->isEnabled())
+        return;
+    SongTable &list = *m_table2;
+    const int last = list.Rows() - 1;
+    if (fromRow < 1 || fromRow > last || toRow < 1 || toRow > last || fromRow == toRow)
+        return;
+    list.setRow(fromRow);
+    while (list.Row() > toRow)
+        moveUp();
+    while (list.Row() < toRow)
+        moveDown();
 }

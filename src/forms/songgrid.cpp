@@ -4,7 +4,11 @@
 #include "forms/songtablemodel.h"
 #include "model/songtable.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +55,10 @@ SongGrid::SongGrid(SongTable *table, QWidget *parent)
     });
     connect(table, &SongTable::focusRequested, this, [this] { setFocus(Qt::OtherFocusReason); });
     connect(table, &SongTable::layoutChanged, this, &SongGrid::applyLayout);
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            Q_EMIT rowActivated();
+    });
     connect(m_model, &QAbstractItemModel::modelReset, this, &SongGrid::showCursor);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &SongGrid::showCursor);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &SongGrid::showCursor);
@@ -95,4 +103,86 @@ void SongGrid::showCursor()
         selectionModel()->clearSelection();
     }
     m_followingView = false;
+}
+
+void SongGrid::keyPressEvent(QKeyEvent *event)
+{
+    const bool ctrl = event->modifiers() == Qt::ControlModifier;
+    const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        Q_EMIT rowActivated();
+        return;
+    }
+    if (plain && event->key() == Qt::Key_Delete) {
+        Q_EMIT deleteRequested();
+        return;
+    }
+    if (ctrl && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
+        Q_EMIT moveRequested(event->key() == Qt::Key_Up ? -1 : 1);
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+int SongGrid::dropRowAt(const QPoint &pos) const
+{
+    // Below the last row counts as the last row: the song goes to the end.
+    const QModelIndex index = indexAt(pos);
+    if (index.isValid())
+        return index.row() + 1;
+    return pos.y() < 0 ? 1 : m_table->Rows() - 1;
+}
+
+void SongGrid::mousePressEvent(QMouseEvent *event)
+{
+    QTableView::mousePressEvent(event);
+    m_dragFrom = 0;
+    m_dragTo = 0;
+    if (m_rowDragEnabled && event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid()) {
+        m_pressPos = event->position().toPoint();
+        m_dragFrom = -(indexAt(m_pressPos).row() + 1); // armed, not yet dragging
+    }
+}
+
+void SongGrid::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragFrom == 0 || !(event->buttons() & Qt::LeftButton)) {
+        QTableView::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    if (m_dragFrom < 0) {
+        if ((pos - m_pressPos).manhattanLength() < QApplication::startDragDistance())
+            return;
+        m_dragFrom = -m_dragFrom;
+    }
+    // The cursor stays on the dragged song; only the drop mark follows the mouse.
+    m_dragTo = dropRowAt(pos);
+    viewport()->update();
+}
+
+void SongGrid::mouseReleaseEvent(QMouseEvent *event)
+{
+    const int from = m_dragFrom;
+    const int to = m_dragFrom > 0 ? dropRowAt(event->position().toPoint()) : 0;
+    m_dragFrom = 0;
+    m_dragTo = 0;
+    viewport()->update();
+    QTableView::mouseReleaseEvent(event);
+    if (from > 0 && to != from)
+        Q_EMIT rowDropped(from, to);
+}
+
+void SongGrid::paintEvent(QPaintEvent *event)
+{
+    QTableView::paintEvent(event);
+    if (m_dragFrom <= 0 || m_dragTo <= 0 || m_dragTo == m_dragFrom)
+        return;
+    // A bar on the edge where the song will land: above the target row when
+    // moving up, below it when moving down.
+    const QRect target = visualRect(m_model->index(m_dragTo - 1, 1));
+    const int y = m_dragTo < m_dragFrom ? target.top() : target.bottom();
+    QPainter painter(viewport());
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 3));
+    painter.drawLine(0, y, viewport()->width(), y);
 }
