@@ -9,4 +9,5 @@ scripts/setup.sh "$build" -DCMAKE_BUILD_TYPE=Debug -DKORVANDA_SANITIZE=ON -DKORV
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+scripts/check-package.sh
 scripts/session.sh ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
