@@ -189,6 +189,43 @@ if readelf -d "$work/x/usr/bin/korvanda" | grep 'NEEDED.*lib\(a\|ub\)san' >/dev/
     fail "packaged korvanda links a sanitizer runtime"
 fi
 
+# Run the packaged program as it will be installed, from /usr/bin, as root (who
+# could write there). /usr/bin is overlaid in a private mount namespace, so
+# nothing on this machine changes. It must start, make its settings folder in
+# the user's configuration folder, and write nothing beside itself.
+echo "== packaged korvanda run from /usr/bin"
+ns=$work/ns
+mkdir -p "$ns/upper" "$ns/work" "$ns/home" "$ns/run"
+chmod 700 "$ns/run"
+if unshare -m true 2>/dev/null; then
+    rc=0
+    HOME=$ns/home XDG_CONFIG_HOME=$ns/home/.config XDG_RUNTIME_DIR=$ns/run QT_QPA_PLATFORM=offscreen \
+    unshare -m /bin/sh -c '
+        mount -t overlay overlay -o "lowerdir=$1/usr/bin:/usr/bin,upperdir=$2/upper,workdir=$2/work" /usr/bin \
+            2>/dev/null || exit 3
+        /usr/bin/korvanda >"$2/run.log" 2>&1 &
+        pid=$!
+        i=0
+        while [ $i -lt 100 ] && [ ! -d "$2/home/.config/Korvanda/korvanda" ] && kill -0 $pid 2>/dev/null; do
+            sleep 0.1; i=$((i + 1))
+        done
+        sleep 0.5
+        kill -0 $pid 2>/dev/null || exit 4
+        kill $pid; wait $pid 2>/dev/null
+        exit 0' sh "$work/x" "$ns" || rc=$?
+    case $rc in
+    0)  [ -d "$ns/home/.config/Korvanda/korvanda" ] \
+            || fail "the installed program did not use the user's configuration folder"
+        written=$(cd "$ns/upper" && find . -mindepth 1)
+        [ -z "$written" ] || fail "the installed program wrote beside itself in /usr/bin: $(echo $written)" ;;
+    3)  echo "   skipped: overlay mounts are not available here" ;;
+    4)  cat "$ns/run.log"; fail "the installed program exited at start" ;;
+    *)  fail "running the installed program failed ($rc)" ;;
+    esac
+else
+    echo "   skipped: no private mount namespaces here"
+fi
+
 echo "== package checks: $(( SECONDS - started )) s"
 if ((${#failures[@]})); then
     echo "check-package: FAILED (${#failures[@]}):"
