@@ -170,6 +170,14 @@ class Walk:
         except subprocess.TimeoutExpired:
             return None
 
+    def show_program_log(self):
+        if self.logfile:
+            self.logfile.flush()
+            with open(self.logfile.name, errors="replace") as f:
+                lines = f.read().splitlines()[-20:]
+            if lines:
+                log("program output (last lines):\n  " + "\n  ".join(lines))
+
     def cleanup(self):
         if self.proc and self.proc.poll() is None:
             self.proc.kill()
@@ -328,7 +336,8 @@ class Walk:
                     return w
             return None
 
-        box = self.wait(probe, timeout, f'a message box "{caption}": {text}')
+        box = self.wait(probe, timeout, f'a message box "{caption}": {text}',
+                        lambda: [(w.name, w.getRoleName()) for w in self.top_levels() if w is not None])
         labels = [n.name for n in self.find_all(box, role=self.at.ROLE_LABEL) if n.name]
         buttons = sorted(n.name for n in self.find_all(box, role=self.at.ROLE_PUSH_BUTTON))
         seen = f'caption "{box.name}", texts {labels}, buttons {buttons}'
@@ -346,9 +355,7 @@ class Walk:
         log(f'  box "{caption}": {text} -> {answer}')
         self.screenshot(f"box-{caption or 'untitled'}")
         self.press(self.find(box, answer, self.at.ROLE_PUSH_BUTTON))
-        self.wait(lambda: all(w is None or w.name != caption or w.name == "Korvanda" or w is None
-                              for w in self.top_levels()) or caption == "Korvanda", 5,
-                  f'the box "{caption}" to close')
+        self.wait(lambda: probe() is None, 5, f'the box "{caption}" to close after "{answer}"')
 
     def no_box(self):
         boxes = [w.name for w in self.top_levels() if w is not None and w.name != "Korvanda"
@@ -600,15 +607,20 @@ class Walk:
             with open(path, "rb") as a, open(os.path.join(self.media, name), "rb") as b:
                 self.check(a.read() == b.read(), f"{exported} differs from {name}")
             stats.append(os.stat(path))
-        # Evidence of the copy order. ext4 stamps a file's change time when its
-        # data is written, from the kernel's coarse clock (a few milliseconds),
-        # and each copy here is flushed to the disk before the next one begins,
-        # so a later copy never carries an earlier change time. Equal stamps can
-        # still happen on a fast disk, so the check is "never earlier", which
-        # catches any copy made out of order that ran a clock tick apart.
+        # Evidence of the copy order, and how strong it is. Each song is written
+        # under its final name and flushed to the disk before the next one is
+        # opened, and the kernel stamps a file's change time at its last write.
+        # So a song copied later never carries an earlier change time. The
+        # stamps come from the kernel's coarse clock (a few milliseconds on ext4
+        # here), so neighbours often share one: the check is "never earlier",
+        # which catches copies made out of order only when they ran a clock tick
+        # apart. Inode numbers are logged too but not checked: ext4 hands out the
+        # first free inode of a block group, and freed ones are reused, so their
+        # order proves nothing.
         ctimes = [s.st_ctime_ns for s in stats]
-        log(f"  export change times (ns from first): {[c - ctimes[0] for c in ctimes]}, "
-            f"inodes: {[s.st_ino for s in stats]}")
+        later = sum(1 for a, b in zip(ctimes, ctimes[1:]) if b > a)
+        log(f"  export change times (ns from first): {[c - ctimes[0] for c in ctimes]} "
+            f"({later} of {len(ctimes) - 1} steps strictly later), inodes: {[s.st_ino for s in stats]}")
         self.check(ctimes == sorted(ctimes), f"the exported files were not written in set-list order: {ctimes}")
 
 
@@ -626,16 +638,15 @@ def inner(argv):
     try:
         walk = Walk(binary, artifacts)
         walk.walk()
-    except StepFailure as e:
-        log(f"FAIL at step '{walk.step if walk else 'set-up'}': {e}")
+    except Exception as e:
+        if isinstance(e, StepFailure):
+            log(f"FAIL at step '{walk.step if walk else 'set-up'}': {e}")
+        else:
+            log(f"FAIL at step '{walk.step if walk else 'set-up'}': unexpected error")
+            traceback.print_exc()
         if walk:
             walk.screenshot("failure")
-        return 1
-    except Exception:
-        log(f"FAIL at step '{walk.step if walk else 'set-up'}': unexpected error")
-        traceback.print_exc()
-        if walk:
-            walk.screenshot("failure")
+            walk.show_program_log()
         return 1
     finally:
         if walk:
