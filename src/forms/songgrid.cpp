@@ -39,9 +39,16 @@ SongGrid::SongGrid(SongTable *table, QWidget *parent)
                  pal.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(pal);
 
+    // The handlers move the cursor thousands of times in one action (totals,
+    // renumbering); the view follows once, when the action is over.
     connect(table, &SongTable::cursorChanged, this, [this] {
-        if (!m_followingView)
+        if (m_followingView || m_cursorSyncPending)
+            return;
+        m_cursorSyncPending = true;
+        QMetaObject::invokeMethod(this, [this] {
+            m_cursorSyncPending = false;
             showCursor();
+        }, Qt::QueuedConnection);
     });
     connect(table, &SongTable::enabledChanged, this, &QWidget::setEnabled);
     connect(table, &SongTable::visibleChanged, this, [this](bool visible) {

@@ -51,6 +51,7 @@ private:
     SongTable *m_table;
     SongTableModel *m_model;
     bool m_followingView = false;
+    bool m_cursorSyncPending = false;
     bool m_rowDragEnabled = false;
     // Table rows of a drag under way; 0 when none.
     int m_dragFrom = 0;
