@@ -16,7 +16,7 @@ trap cleanup EXIT
 
 # X display: let Xvfb pick a free display number and tell us which.
 exec 3<> "$work/display"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 2560x1440x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xpid=$!
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break
