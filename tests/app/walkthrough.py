@@ -311,6 +311,14 @@ class Walk:
             out.append([(t.getAccessibleAt(r, c).name if t.getAccessibleAt(r, c) else "") for c in range(t.nColumns)])
         return out
 
+    def selected_rows(self, caption):
+        t = self.table(caption).queryTable()
+        return [r for r in range(t.nRows) if t.isRowSelected(r)]
+
+    def expect_cursor(self, caption, row, why):
+        self.wait(lambda: self.selected_rows(caption) == [row], 5,
+                  f"the cursor of the set list on row {row + 1} {why}", lambda: self.selected_rows(caption))
+
     def click_cell(self, caption, row, column=1):
         """Clicks a cell with the mouse, as a user picks a row."""
         t = self.table(caption).queryTable()
@@ -447,6 +455,8 @@ class Walk:
         source, output = self.text_of(self.field("楽曲収納フォルダ")), self.text_of(self.field("出力先フォルダ"))
         self.check(source == self.media, f'source folder after restart: "{source}", wanted "{self.media}"')
         self.check(output == self.outbase, f'output folder after restart: "{output}", wanted "{self.outbase}"')
+        for caption in ("新しく出力するフォルダにつける名前", "セトリテキストコピペ可能", "セットリスト合計時間"):
+            self.check(self.text_of(self.field(caption)) == "", f'"{caption}" is not empty after a start')
         self.screenshot("restarted")
 
         self.begin("scan the source folder")
@@ -495,6 +505,7 @@ class Walk:
             self.click_cell(library, names.index(name))
             self.press(self.button("選択曲をリストへ追加"))
             self.wait(lambda: name in [r[1] for r in self.rows(setlist)], 5, f"{name} in the set list")
+            self.expect_cursor(setlist, len(self.rows(setlist)) - 1, f"after adding {name}")
         self.expect_setlist(setlist, ["Bright.mp3", "かぜのうた.mp3", "さくら.mp3", "あおぞら.mp3"])
         self.check(self.text_of(total) == "00:00:12", f'total after adding: "{self.text_of(total)}", wanted 00:00:12')
         self.click_cell(library, names.index(MARKER + SUB_FOLDER))
@@ -510,6 +521,7 @@ class Walk:
         self.wait(lambda: [r[1] for r in self.rows(setlist)] == order, 5, f"the set list to read {order}",
                   lambda: self.rows(setlist))
         self.expect_setlist(setlist, order)
+        self.expect_cursor(setlist, 1, "following the song moved up")
         self.click_cell(setlist, 0)
         self.press(self.button("選択行上に"))
         self.expect_box("お知らせ", "これ以上上に上げれません", "OK")
@@ -518,6 +530,7 @@ class Walk:
         self.wait(lambda: [r[1] for r in self.rows(setlist)] == order, 5, f"the set list to read {order}",
                   lambda: self.rows(setlist))
         self.expect_setlist(setlist, order)
+        self.expect_cursor(setlist, 1, "following the song moved down")
         self.click_cell(setlist, 3)
         self.press(self.button("選択行下に"))
         self.expect_box("お知らせ", "これ以上下に下げれません", "OK")
@@ -537,6 +550,7 @@ class Walk:
                   lambda: self.rows(setlist))
         self.expect_setlist(setlist, order)
         self.wait(lambda: self.text_of(total) == "00:00:08", 5, "the total to read 00:00:08")
+        self.expect_cursor(setlist, 0, "back on the first song after a delete")
         self.screenshot("deleted")
 
         self.begin("export the set list")
