@@ -303,12 +303,14 @@ class Walk:
 
     # ---- tables -------------------------------------------------------------
 
-    def rows(self, caption, columns=4):
-        """The table's data rows as lists of cell texts, in the order shown."""
+    def rows(self, caption):
+        """The table's data rows as lists of cell texts, in the order shown (the
+        hidden full-path column included: it is still a column of the table)."""
         t = self.table(caption).queryTable()
         out = []
         for r in range(t.nRows):
-            out.append([(t.getAccessibleAt(r, c).name if t.getAccessibleAt(r, c) else "") for c in range(t.nColumns)])
+            cells = [t.getAccessibleAt(r, c) for c in range(t.nColumns)]
+            out.append([cell.name if cell is not None else "" for cell in cells])
         return out
 
     def selected_rows(self, caption):
@@ -627,10 +629,11 @@ class Walk:
         # under its final name and flushed to the disk before the next one is
         # opened, and the kernel stamps a file's change time at its last write.
         # So a song copied later never carries an earlier change time. The
-        # stamps come from the kernel's coarse clock (a few milliseconds on ext4
-        # here), so neighbours often share one: the check is "never earlier",
-        # which catches copies made out of order only when they ran a clock tick
-        # apart. Inode numbers are logged too but not checked: ext4 hands out the
+        # stamps may come from the kernel's coarse clock (a few milliseconds;
+        # newer kernels stamp finer only when the file's times were looked at
+        # since its last change), so neighbours can share one: the check is
+        # "never earlier", which catches copies made out of order only when they
+        # ran a clock tick apart. Inode numbers are logged too but not checked: ext4 hands out the
         # first free inode of a block group, and freed ones are reused, so their
         # order proves nothing.
         ctimes = [s.st_ctime_ns for s in stats]
