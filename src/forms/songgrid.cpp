@@ -1,5 +1,6 @@
 #include "forms/songgrid.h"
 
+#include "forms/lengthcelldelegate.h"
 #include "forms/numbercelldelegate.h"
 #include "forms/songtablemodel.h"
 #include "model/songtable.h"
@@ -19,6 +20,7 @@ SongGrid::SongGrid(SongTable *table, QWidget *parent)
 {
     setModel(m_model);
     setItemDelegateForColumn(0, new NumberCellDelegate(this));
+    setItemDelegateForColumn(3, new LengthCellDelegate(this));
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
