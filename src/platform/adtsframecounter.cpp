@@ -33,6 +33,24 @@ std::optional<Frame> parse(const uchar *p)
 }
 } // namespace
 
+bool AdtsFrameCounter::startsWithAdts(MediaFileWindow &window)
+{
+    const qint64 end = window.audioEnd();
+    qint64 pos = window.skipId3v2(0);
+    int rate = 0;
+    for (int frames = 0; frames < 3; ++frames) {
+        if (frames > 0 && pos == end)
+            return true;
+        const uchar *p = pos + 7 <= end ? window.at(pos, 7) : nullptr;
+        const auto f = p ? parse(p) : std::nullopt;
+        if (!f || pos + f->bytes > end || (rate != 0 && f->sampleRate != rate))
+            return false;
+        rate = f->sampleRate;
+        pos += f->bytes;
+    }
+    return true;
+}
+
 std::optional<double> AdtsFrameCounter::exactLengthMs(MediaFileWindow &window)
 {
     const qint64 end = window.audioEnd();

@@ -10,4 +10,7 @@ class AdtsFrameCounter
 {
 public:
     [[nodiscard]] static std::optional<double> exactLengthMs(MediaFileWindow &window);
+    // True when the audio (after any ID3v2 tag) starts with ADTS frames that chain: three in a
+    // row, or fewer that end exactly where the audio ends.
+    [[nodiscard]] static bool startsWithAdts(MediaFileWindow &window);
 };

@@ -11,21 +11,25 @@ quint32 le32(const uchar *p) { return quint32(p[3]) << 24 | quint32(p[2]) << 16 
 } // namespace
 
 MediaFileWindow::MediaFileWindow(int fd, qint64 fileSize)
-    : m_fd(fd), m_size(fileSize), m_buffer(std::size_t(WindowSize))
+    : m_fd(fd)
+    , m_size(fileSize)
+    // A short file needs no more room than itself; most songs are probed from a few windows.
+    , m_capacity(qBound<qint64>(1, fileSize, WindowSize))
+    , m_buffer(new uchar[std::size_t(m_capacity)])
 {
 }
 
 const uchar *MediaFileWindow::at(qint64 offset, int length)
 {
-    if (offset < 0 || length < 0 || length > WindowSize || offset + length > m_size)
+    if (offset < 0 || length < 0 || length > m_capacity || offset + length > m_size)
         return nullptr;
     if (offset >= m_base && offset + length <= m_base + m_filled)
-        return m_buffer.data() + (offset - m_base);
+        return m_buffer.get() + (offset - m_base);
     m_base = offset;
     m_filled = 0;
-    const qint64 want = qMin(WindowSize, m_size - offset);
+    const qint64 want = qMin(m_capacity, m_size - offset);
     while (m_filled < want) {
-        const ssize_t got = ::pread(m_fd, m_buffer.data() + m_filled, std::size_t(want - m_filled), m_base + m_filled);
+        const ssize_t got = ::pread(m_fd, m_buffer.get() + m_filled, std::size_t(want - m_filled), m_base + m_filled);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -35,7 +39,7 @@ const uchar *MediaFileWindow::at(qint64 offset, int length)
     // The file may have shrunk since it was measured; treat what is gone as the end.
     if (m_filled < want)
         m_size = m_base + m_filled;
-    return offset + length <= m_base + m_filled ? m_buffer.data() : nullptr;
+    return offset + length <= m_base + m_filled ? m_buffer.get() : nullptr;
 }
 
 qint64 MediaFileWindow::id3v2SizeAt(qint64 offset)

@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include <vector>
+#include <memory>
 
 // Large windowed reads over an open file descriptor for the frame walkers: walking a stream one
 // read per frame header is about ten times slower than reading big windows and parsing them
@@ -30,5 +30,8 @@ private:
     qint64 m_size;
     qint64 m_base = 0;
     qint64 m_filled = 0;
-    std::vector<uchar> m_buffer;
+    qint64 m_capacity;
+    // Left uninitialised: zeroing a window that is about to be read over costs more than the
+    // read itself on a warm cache.
+    std::unique_ptr<uchar[]> m_buffer;
 };

@@ -259,6 +259,14 @@ std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
     std::optional<double> ms;
     if (method != Method::LibavOnly)
         ms = tagLibLength(source, method == Method::Best);
+    if (!plausible(ms) && method == Method::Best) {
+        // Raw AAC carries no length anywhere, so libavformat would only estimate it and the
+        // frames would be counted anyway; counting them straight away skips opening a demuxer
+        // and a decoder, which costs ten times the count.
+        MediaFileWindow window(source.fd(), source.size());
+        if (AdtsFrameCounter::startsWithAdts(window))
+            ms = AdtsFrameCounter::exactLengthMs(window);
+    }
     if (!plausible(ms) && method != Method::TagLibOnly)
         ms = libavLength(source, path, method == Method::Best);
     return plausible(ms) ? ms : std::nullopt;
