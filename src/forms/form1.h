@@ -79,7 +79,7 @@ private:
 
     // form1_scan.cpp
     void Command11_Click();
-    void fillLibrary(const QStringList &names, const QList<double> &lengths);
+    void fillLibrary(const QStringList &names, const QStringList &paths, const QList<double> &lengths);
 
     // form1_setlist.cpp
     void Command2_Click();

@@ -3,6 +3,7 @@
 
 #include "forms/inputblocker.h"
 #include "model/durations.h"
+#include "model/libraryentry.h"
 #include "model/songtable.h"
 #include "platform/libraryscanner.h"
 #include "platform/messageboxes.h"
@@ -17,15 +18,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString FolderMarker = u"これはフォルダです"_s;
-
-// Songs are files with a three-letter extension; nothing else about the entry is
-// looked at.
-bool looksLikeSong(const QString &name)
-{
-    return name.size() >= 4 && name.at(name.size() - 4) == u'.';
-}
 
 // Probes every path with a modal progress dialog that appears only when the
 // probing is slow. Returns nothing when the user cancels.
@@ -94,13 +86,12 @@ void Form1::Command11_Click()
     const auto lengths = probeWithProgress(this, *m_services.media, paths);
     if (!lengths)
         return; // cancelled: the library stays as it was
-    fillLibrary(names, *lengths);
+    fillLibrary(names, paths, *lengths);
 }
 
-void Form1::fillLibrary(const QStringList &names, const QList<double> &lengths)
+void Form1::fillLibrary(const QStringList &names, const QStringList &paths, const QList<double> &lengths)
 {
     SongTable &library = *m_table1;
-    const QString folder = Text1->text();
 
     library.setVisible(false);
     library.setCols(4);
@@ -122,14 +113,14 @@ void Form1::fillLibrary(const QStringList &names, const QList<double> &lengths)
         library.setCol(0);
         library.setCol(1);
         library.setCellAlignment(SongTable::AlignLeftCenter);
-        if (looksLikeSong(name)) {
+        if (LibraryEntry::looksLikeSong(name)) {
             library.setText(name);
         } else {
-            library.setText(FolderMarker + name);
+            library.setText(LibraryEntry::FolderMarker + name);
             library.setCellBackColor(SongTable::FolderHighlight);
         }
         library.setCol(2);
-        library.setText(folder + QDir::separator() + name);
+        library.setText(paths[i]);
         Text5->setText(library.Text());
         library.setCol(3);
         library.setText(FormatLength(lengths.value(i)));

@@ -2,6 +2,7 @@
 #include "forms/form1.h"
 
 #include "model/durations.h"
+#include "model/libraryentry.h"
 #include "model/songtable.h"
 #include "platform/messageboxes.h"
 
@@ -11,8 +12,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString FolderMarker = u"これはフォルダです"_s;
 
 QString setListNumber(int row)
 {
@@ -87,7 +86,7 @@ void Form1::Command2_Click()
         m_services.boxes->inform(this, u"楽曲フォルダから楽曲を取得してください"_s, u"楽曲がありません"_s);
         return;
     }
-    if (song.name.left(FolderMarker.size()) == FolderMarker) {
+    if (LibraryEntry::isMarked(song.name)) {
         m_services.boxes->inform(this, u"フォルダを指定しています、追加できません"_s, u"追加できません"_s);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "forms/application.h"
 #include "forms/form1.h"
+#include "model/songtable.h"
 #include "platform/mediaservice.h"
 #include "platform/messageboxes.h"
 #include "platform/showfoldersmodule.h"
@@ -83,6 +84,33 @@ struct FormFixture
     MediaService media;
     std::unique_ptr<Form1> form;
 };
+
+// Puts rows into the library table the way a scan leaves them: number, name,
+// the path under /songs, length.
+inline void setLibraryRows(SongTable &library, const QList<std::pair<QString, QString>> &namesAndLengths)
+{
+    library.setRows(int(namesAndLengths.size()) + 1);
+    for (int i = 0; i < namesAndLengths.size(); ++i) {
+        const auto &[name, length] = namesAndLengths[i];
+        const QStringList cells{ QString::number(i + 1), name, QStringLiteral("/songs/") + name, length };
+        library.setRow(i + 1);
+        for (int c = 0; c < 4; ++c) {
+            library.setCol(c);
+            library.setText(cells[c]);
+        }
+    }
+    library.setRow(1);
+    library.setCol(1);
+}
+
+// The texts of one column, data rows only.
+inline QStringList columnTexts(const SongTable &table, int col)
+{
+    QStringList texts;
+    for (int r = 1; r < table.Rows(); ++r)
+        texts << table.textAt(r, col);
+    return texts;
+}
 
 // Test mode keeps the per-user folders away from the real user's files.
 #define KORVANDA_FORM_TEST_MAIN(TestClass)                                                                   \

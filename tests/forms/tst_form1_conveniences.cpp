@@ -14,28 +14,15 @@ namespace {
 
 void setLibrary(SongTable &library, const QStringList &names)
 {
-    library.setRows(int(names.size()) + 1);
-    for (int i = 0; i < names.size(); ++i) {
-        library.setRow(i + 1);
-        library.setCol(0);
-        library.setText(QString::number(i + 1));
-        library.setCol(1);
-        library.setText(names[i]);
-        library.setCol(2);
-        library.setText(u"/songs/"_s + names[i]);
-        library.setCol(3);
-        library.setText(u"00:0%1:00"_s.arg(i + 1));
-    }
-    library.setRow(1);
-    library.setCol(1);
+    QList<std::pair<QString, QString>> rows;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        rows.append({ names[i], u"00:0%1:00"_s.arg(i + 1) });
+    setLibraryRows(library, rows);
 }
 
 QStringList names(const SongTable &t)
 {
-    QStringList texts;
-    for (int r = 1; r < t.Rows(); ++r)
-        texts << t.textAt(r, 1);
-    return texts;
+    return columnTexts(t, 1);
 }
 
 QPoint cellCenter(SongGrid *grid, int tableRow)

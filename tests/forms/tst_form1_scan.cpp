@@ -35,14 +35,6 @@ void touch(const QString &path, const QByteArray &bytes = {})
     f.write(bytes);
 }
 
-QStringList column(const SongTable &t, int c)
-{
-    QStringList texts;
-    for (int r = 1; r < t.Rows(); ++r)
-        texts << t.textAt(r, c);
-    return texts;
-}
-
 // Length queries that wait until the test lets them go: storage slow enough
 // for the user to give up cannot be made for real in a test.
 class SlowMedia : public MediaCommands
@@ -90,13 +82,13 @@ private Q_SLOTS:
         f.form->Command11->click();
 
         const SongTable &lib = f.form->MSHFlexGrid1();
-        QCOMPARE(column(lib, 0), (QStringList{ u"1"_s, u"2"_s, u"3"_s, u"4"_s }));
-        QCOMPARE(column(lib, 1), (QStringList{ u"A.wav"_s, u"b.mp3"_s, Marker + u"sub"_s, Marker + u"x.flac"_s }));
-        QCOMPARE(column(lib, 2), (QStringList{ dir.filePath(u"A.wav"_s), dir.filePath(u"b.mp3"_s),
+        QCOMPARE(columnTexts(lib, 0), (QStringList{ u"1"_s, u"2"_s, u"3"_s, u"4"_s }));
+        QCOMPARE(columnTexts(lib, 1), (QStringList{ u"A.wav"_s, u"b.mp3"_s, Marker + u"sub"_s, Marker + u"x.flac"_s }));
+        QCOMPARE(columnTexts(lib, 2), (QStringList{ dir.filePath(u"A.wav"_s), dir.filePath(u"b.mp3"_s),
                                                dir.filePath(u"sub"_s), dir.filePath(u"x.flac"_s) }));
         // x.flac is a real song, but the name test only sees a four-letter
         // extension; it is probed all the same.
-        QCOMPARE(column(lib, 3), (QStringList{ u"00:00:02"_s, u"00:00:03"_s, u"00:00:00"_s, u"00:00:01"_s }));
+        QCOMPARE(columnTexts(lib, 3), (QStringList{ u"00:00:02"_s, u"00:00:03"_s, u"00:00:00"_s, u"00:00:01"_s }));
         for (int r = 1; r <= 4; ++r) {
             QCOMPARE(lib.cellAt(r, 1).alignment, int(SongTable::AlignLeftCenter));
             QCOMPARE(lib.cellAt(r, 1).backColor.has_value(), r >= 3);
@@ -121,13 +113,13 @@ private Q_SLOTS:
         f.form->Text1->setText(dir.path());
         f.form->Command11->click();
         const SongTable &lib = f.form->MSHFlexGrid1();
-        QCOMPARE(column(lib, 1), QStringList{ Marker + u"aaa"_s });
+        QCOMPARE(columnTexts(lib, 1), QStringList{ Marker + u"aaa"_s });
         QVERIFY(lib.cellAt(1, 1).backColor);
 
         QVERIFY(QDir(dir.path()).rmdir(u"aaa"_s));
         touch(dir.filePath(u"song.mp3"_s));
         f.form->Command11->click();
-        QCOMPARE(column(lib, 1), QStringList{ u"song.mp3"_s });
+        QCOMPARE(columnTexts(lib, 1), QStringList{ u"song.mp3"_s });
         QVERIFY(!lib.cellAt(1, 1).backColor); // a song never wears the folder highlight
 
         // Nothing of 3 characters or more: one row numbered 1, otherwise empty.
@@ -211,7 +203,7 @@ private Q_SLOTS:
             if (lib.textAt(r, 1) != u"cut.mp3"_s)
                 QCOMPARE(lib.textAt(r, 3), u"00:00:00"_s);
         }
-        QVERIFY(column(lib, 1).contains(u"Disc.001"_s)); // a folder named like a song is not marked
+        QVERIFY(columnTexts(lib, 1).contains(u"Disc.001"_s)); // a folder named like a song is not marked
     }
 
     void cancelLeavesTheLibraryAsItWas()

@@ -11,43 +11,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Song
-{
-    QString name;
-    QString length;
-};
+using Song = std::pair<QString, QString>;
 
-// Puts songs into the library table the way a scan leaves it.
 void setLibrary(SongTable &library, const QList<Song> &songs)
 {
-    library.setRows(int(songs.size()) + 1);
-    for (int i = 0; i < songs.size(); ++i) {
-        library.setRow(i + 1);
-        library.setCol(0);
-        library.setText(QString::number(i + 1));
-        library.setCol(1);
-        library.setText(songs[i].name);
-        library.setCol(2);
-        library.setText(u"/songs/"_s + songs[i].name);
-        library.setCol(3);
-        library.setText(songs[i].length);
-    }
-    library.setRow(1);
-    library.setCol(1);
+    setLibraryRows(library, songs);
 }
 
 void addLibraryRow(Form1 &form, int row)
 {
     form.MSHFlexGrid1().setRow(row);
     form.Command2->click();
-}
-
-QStringList setListColumn(const SongTable &list, int c)
-{
-    QStringList texts;
-    for (int r = 1; r < list.Rows(); ++r)
-        texts << list.textAt(r, c);
-    return texts;
 }
 
 const QList<Song> ABC{ { u"A.mp3"_s, u"00:03:35"_s }, { u"B.mp3"_s, u"00:04:10"_s }, { u"C.mp3"_s, u"01:02:03"_s } };
@@ -87,8 +61,8 @@ private Q_SLOTS:
         QCOMPARE(f.form->MSHFlexGrid1().Row(), 2);
         QCOMPARE(f.form->MSHFlexGrid1().Col(), 1);
         f.form->Command2->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"B.mp3"_s, u"B.mp3"_s }));
-        QCOMPARE(setListColumn(list, 0), (QStringList{ u"01"_s, u"02"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"B.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 0), (QStringList{ u"01"_s, u"02"_s }));
         QCOMPARE(f.form->Text6->text(), u"00:08:20"_s);
         QCOMPARE(list.Row(), 2);
         QVERIFY(f.boxes.shown.isEmpty());
@@ -171,15 +145,15 @@ private Q_SLOTS:
         f.form->Command3->click();
         QCOMPARE(f.boxes.lastPrompt(), u"選択行を本当に削除してもよろしいですか？"_s);
         QCOMPARE(f.boxes.lastCaption(), u"確認"_s);
-        QCOMPARE(setListColumn(list, 1).size(), 3);
+        QCOMPARE(columnTexts(list, 1).size(), 3);
         QCOMPARE(list.Row(), 2);
         QCOMPARE(list.Col(), 3);
 
         // Yes on B: A and C renumbered, the total recomputed, the cursor on row 1.
         f.boxes.answers = { true };
         f.form->Command3->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"A.mp3"_s, u"C.mp3"_s }));
-        QCOMPARE(setListColumn(list, 0), (QStringList{ u"01"_s, u"02"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"A.mp3"_s, u"C.mp3"_s }));
+        QCOMPARE(columnTexts(list, 0), (QStringList{ u"01"_s, u"02"_s }));
         QCOMPARE(f.form->Text6->text(), u"01:05:38"_s);
         QCOMPARE(list.Row(), 1);
         QCOMPARE(list.Col(), 1);
@@ -216,30 +190,30 @@ private Q_SLOTS:
 
         list.setRow(3);
         f.form->Command5->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"A.mp3"_s, u"C.mp3"_s, u"B.mp3"_s }));
-        QCOMPARE(setListColumn(list, 2), (QStringList{ u"/songs/A.mp3"_s, u"/songs/C.mp3"_s, u"/songs/B.mp3"_s }));
-        QCOMPARE(setListColumn(list, 3), (QStringList{ u"00:03:35"_s, u"01:02:03"_s, u"00:04:10"_s }));
-        QCOMPARE(setListColumn(list, 0), (QStringList{ u"01"_s, u"02"_s, u"03"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"A.mp3"_s, u"C.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 2), (QStringList{ u"/songs/A.mp3"_s, u"/songs/C.mp3"_s, u"/songs/B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 3), (QStringList{ u"00:03:35"_s, u"01:02:03"_s, u"00:04:10"_s }));
+        QCOMPARE(columnTexts(list, 0), (QStringList{ u"01"_s, u"02"_s, u"03"_s }));
         QCOMPARE(list.Row(), 2);
         QCOMPARE(list.Col(), 1);
         QCOMPARE(list.Rows(), 4);
 
         f.form->Command5->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"C.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"C.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
         QCOMPARE(list.Row(), 1);
 
         f.form->Command5->click();
         QCOMPARE(f.boxes.lastPrompt(), u"これ以上上に上げれません"_s);
         QCOMPARE(f.boxes.lastCaption(), u"お知らせ"_s);
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"C.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"C.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
         QCOMPARE(list.Row(), 1);
 
         // Down then up restores the order, the cursor back on its row.
         f.form->Command6->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"A.mp3"_s, u"C.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"A.mp3"_s, u"C.mp3"_s, u"B.mp3"_s }));
         QCOMPARE(list.Row(), 2);
         f.form->Command5->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"C.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"C.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
         QCOMPARE(list.Row(), 1);
 
         list.setRow(3);
@@ -272,10 +246,10 @@ private Q_SLOTS:
         SongTable &list = f.form->MSHFlexGrid2();
         list.setRow(1);
         f.form->Command6->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"A.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"A.mp3"_s, u"A.mp3"_s, u"B.mp3"_s }));
         QCOMPARE(list.Row(), 2);
         f.form->Command6->click();
-        QCOMPARE(setListColumn(list, 1), (QStringList{ u"A.mp3"_s, u"B.mp3"_s, u"A.mp3"_s }));
+        QCOMPARE(columnTexts(list, 1), (QStringList{ u"A.mp3"_s, u"B.mp3"_s, u"A.mp3"_s }));
         QCOMPARE(list.Row(), 3);
     }
 };
