@@ -1,5 +1,6 @@
 #include "platform/mediaprobe.h"
 
+#include "platform/ac3framecounter.h"
 #include "platform/adtsframecounter.h"
 #include "platform/mediafilewindow.h"
 #include "platform/mpegframecounter.h"
@@ -260,12 +261,19 @@ std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
     if (method != Method::LibavOnly)
         ms = tagLibLength(source, method == Method::Best);
     if (!plausible(ms) && method == Method::Best) {
-        // Raw AAC carries no length anywhere, so libavformat would only estimate it and the
-        // frames would be counted anyway; counting them straight away skips opening a demuxer
-        // and a decoder, which costs ten times the count.
+        // Raw AAC, AC-3 and MPEG audio streams carry no length anywhere, so libavformat would
+        // only estimate it (and the frames would be counted anyway) or read every packet;
+        // counting the frames straight away skips opening a demuxer and a decoder, which costs
+        // ten times the count. Only a stream whose first frames chain is taken this way;
+        // anything else still goes to libavformat.
         MediaFileWindow window(source.fd(), source.size());
-        if (AdtsFrameCounter::startsWithAdts(window))
+        if (AdtsFrameCounter::startsWithAdts(window)) {
             ms = AdtsFrameCounter::exactLengthMs(window);
+        } else if (Ac3FrameCounter::startsWithAc3(window)) {
+            ms = Ac3FrameCounter::exactLengthMs(window);
+        } else if (MpegFrameCounter counter(window); counter.startsWithFrames()) {
+            ms = counter.exactLengthMs();
+        }
     }
     if (!plausible(ms) && method != Method::TagLibOnly)
         ms = libavLength(source, path, method == Method::Best);

@@ -99,6 +99,23 @@ qint64 MpegFrameCounter::findSync(qint64 from, qint64 limit)
     return -1;
 }
 
+bool MpegFrameCounter::startsWithFrames()
+{
+    qint64 pos = m_start;
+    std::optional<Header> first;
+    for (int frames = 0; frames < 3; ++frames) {
+        if (frames > 0 && pos == m_end)
+            return true;
+        const auto h = headerAt(pos);
+        if (!h || pos + h->frameBytes > m_end || (first && !sameStream(*first, *h)))
+            return false;
+        if (!first)
+            first = h;
+        pos += h->frameBytes;
+    }
+    return true;
+}
+
 std::optional<MpegFrameCounter::InfoFrame> MpegFrameCounter::infoFrame()
 {
     const qint64 first = findSync(m_start, ResyncLimit);

@@ -1,9 +1,12 @@
 // The length probe on real generated media: the accuracy corpus against a full decode, the
-// exact MPEG frame count on damaged and tagged streams, and entries that must probe as nothing
-// without hanging.
+// exact MPEG and AC-3 frame counts on damaged and tagged streams, and entries that must probe
+// as nothing without hanging.
+#include "platform/ac3framecounter.h"
 #include "platform/mediacommands.h"
+#include "platform/mediafilewindow.h"
 #include "platform/mediaprobe.h"
 #include "platform/mediaservice.h"
+#include "platform/mpegframecounter.h"
 #include "support/mediagen.h"
 
 #include <QDir>
@@ -37,6 +40,28 @@ class TestMediaProbe : public QObject
         return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
     }
 
+    // A sine encoded by ffmpeg with the given codec options.
+    static bool encodeSine(const QString &file, double seconds, int rate, const QStringList &codec)
+    {
+        const QString sine = u"sine=frequency=880:sample_rate=%1:duration=%2"_s.arg(rate).arg(seconds, 0, 'f', 3);
+        return MediaGen::run(u"ffmpeg"_s, QStringList{u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s,
+                                                      u"-i"_s, sine} + codec + QStringList{file});
+    }
+
+    // What the frame counter that the probe would pick for this file counts, or nothing when
+    // the file does not start with chained frames of its kind.
+    static std::optional<double> counted(const QString &file)
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        MediaFileWindow window(f.handle(), f.size());
+        if (file.endsWith(u"ac3"_s))
+            return Ac3FrameCounter::startsWithAc3(window) ? Ac3FrameCounter::exactLengthMs(window) : std::nullopt;
+        MpegFrameCounter counter(window);
+        return counter.startsWithFrames() ? counter.exactLengthMs() : std::nullopt;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -55,6 +80,10 @@ private Q_SLOTS:
             QTest::addRow("%s 3.3 s", qPrintable(k.name)) << k.name << k.extension << 3.3;
             QTest::addRow("%s 4.93 s", qPrintable(k.name)) << k.name << k.extension << 4.93;
         }
+        // Frames of 32 ms (AC-3) and 26 ms (layer II) make these end within a frame of a whole
+        // second, where one frame too many or too few shows another second.
+        QTest::addRow("ac3 5.99 s") << u"ac3"_s << u"ac3"_s << 5.99;
+        QTest::addRow("mp2 5.99 s") << u"mp2"_s << u"mp2"_s << 5.99;
     }
     void accuracy()
     {
@@ -118,6 +147,92 @@ private Q_SLOTS:
         QVERIFY(writeAll(truncated, clean.left(middle)));
         const double half = MediaProbe::lengthMs(truncated).value_or(0);
         QVERIFY2(qAbs(half - cleanMs / 2) < 400, qPrintable(QString::number(half)));
+    }
+
+    void frameCountsMatchDecode_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QStringList>("codec");
+        // AC-3 frame sizes come from a table by sample rate and size code: its first, a middle
+        // and its last rows at every rate. At 44.1 kHz the encoder alternates the padded sizes.
+        for (int rate : {48000, 44100, 32000}) {
+            for (const char *bitrate : {"32k", "192k", "640k"})
+                QTest::addRow("ac3 %d Hz %s", rate, bitrate) << u"ac3"_s << rate << QStringList{u"-c:a"_s, u"ac3"_s, u"-b:a"_s, QString::fromLatin1(bitrate)};
+        }
+        QTest::addRow("e-ac3 48000 Hz") << u"eac3"_s << 48000 << QStringList{u"-c:a"_s, u"eac3"_s};
+        QTest::addRow("e-ac3 32000 Hz") << u"eac3"_s << 32000 << QStringList{u"-c:a"_s, u"eac3"_s, u"-b:a"_s, u"96k"_s};
+        // Layer II: MPEG 1 rates and the half rates of MPEG 2, whose frames are sized differently.
+        for (int rate : {48000, 44100, 32000, 22050, 16000})
+            QTest::addRow("mp2 %d Hz", rate) << u"mp2"_s << rate << QStringList{u"-c:a"_s, u"mp2"_s};
+    }
+    void frameCountsMatchDecode()
+    {
+        QFETCH(QString, extension);
+        QFETCH(int, rate);
+        QFETCH(QStringList, codec);
+        QTemporaryDir dir(m_dir.filePath(u"frames-XXXXXX"_s));
+        const QString file = dir.filePath(u"song."_s + extension);
+        QVERIFY(encodeSine(file, 4.37, rate, codec));
+        const auto decoded = MediaGen::decodedLengthMs(file);
+        QVERIFY(decoded);
+        const auto frames = counted(file);
+        QVERIFY2(frames, "not taken for chained frames");
+        // The decode is resampled to 48 kHz: equal within a sample.
+        QVERIFY2(qAbs(*frames - *decoded) < 0.1, qPrintable(u"counted %1 ms, decoded %2 ms"_s.arg(*frames).arg(*decoded)));
+        QVERIFY(MediaGen::sameShownLength(MediaProbe::lengthMs(file).value_or(0), *decoded));
+    }
+
+    void damagedAc3AndLayerII_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("ac3") << u"ac3"_s;
+        QTest::newRow("mp2") << u"mp2"_s;
+    }
+    void damagedAc3AndLayerII()
+    {
+        QFETCH(QString, extension);
+        QTemporaryDir dir(m_dir.filePath(u"damaged-XXXXXX"_s));
+        const QString file = dir.filePath(u"clean."_s + extension);
+        QVERIFY(encodeSine(file, 8.0, 48000, {u"-c:a"_s, extension, u"-b:a"_s, u"192k"_s}));
+        const QByteArray clean = readAll(file);
+        const double cleanMs = counted(file).value_or(0);
+        QVERIFY(cleanMs > 7900);
+        const qsizetype middle = clean.size() / 2;
+        QByteArray id3v2 = "ID3\x03\x00\x00"_ba + QByteArray("\x00\x00\x04\x00", 4) + QByteArray(512, '\0');
+        const QByteArray id3v1 = "TAG"_ba + QByteArray(125, 'x');
+
+        struct Variant {
+            const char *name;
+            QByteArray bytes;
+            double minMs, maxMs;
+        };
+        const QList<Variant> variants = {
+            // Tags around the stream carry no audio.
+            {"tagged", id3v2 + clean + id3v1, cleanMs, cleanMs},
+            // Garbage costs the frames it overwrote (4000 bytes: 5 or 6 frames) and nothing
+            // after it; sync words inside it must not be taken for frames.
+            {"garbage", clean.left(middle) + QByteArray(4000, '\x0B') + clean.mid(middle + 4000), cleanMs - 200, cleanMs - 100},
+            {"sync words", clean.left(middle) + QByteArray("\x0B\x77\x00\x00\x14\x40\x00", 7).repeated(250)
+                               + QByteArray("\xFF\xFD\x80\x00\x00\x00\x00", 7).repeated(321) + clean.mid(middle + 4000),
+             cleanMs - 200, cleanMs - 100},
+            // Cut in the middle of a frame: the partial frame is no frame.
+            {"truncated", clean.left(middle + 100), 0, 0},
+        };
+        for (const Variant &v : variants) {
+            const QString damaged = dir.filePath(QString::fromLatin1(v.name) + u'.' + extension);
+            QVERIFY(writeAll(damaged, v.bytes));
+            const double ms = MediaProbe::lengthMs(damaged).value_or(0);
+            if (v.maxMs > 0) {
+                QVERIFY2(ms >= v.minMs && ms <= v.maxMs,
+                         qPrintable(u"%1: %2 ms, clean %3 ms"_s.arg(QString::fromLatin1(v.name)).arg(ms).arg(cleanMs)));
+            } else {
+                const auto decoded = MediaGen::decodedLengthMs(damaged);
+                QVERIFY(decoded);
+                QVERIFY2(ms > cleanMs / 2 - 100 && qAbs(ms - *decoded) < 0.1,
+                         qPrintable(u"%1: %2 ms, decoded %3 ms"_s.arg(QString::fromLatin1(v.name)).arg(ms).arg(*decoded)));
+            }
+        }
     }
 
     void xingHeaderThatLies()
