@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to the length probe, and to the MPEG and ADTS frame counters directly.
+// Feeds arbitrary bytes to the length probe, and to the MPEG, ADTS and AC-3 frame counters
+// directly.
 // The probe picks its reader by content and by the file's extension, so the first byte of the
 // input chooses the extension and the rest becomes the file.
+#include "platform/ac3framecounter.h"
 #include "platform/adtsframecounter.h"
 #include "platform/mediafilewindow.h"
 #include "platform/mediaprobe.h"
@@ -73,12 +75,19 @@ void countFrames(const std::string &path)
         {
             MediaFileWindow window(fd, st.st_size);
             MpegFrameCounter counter(window);
+            (void)counter.chainedStart();
             (void)counter.infoFrame();
             (void)counter.looksConstantBitrate();
             (void)counter.exactLengthMs();
         }
+        {
+            MediaFileWindow window(fd, st.st_size);
+            (void)AdtsFrameCounter::exactLengthMs(window);
+        }
         MediaFileWindow window(fd, st.st_size);
-        (void)AdtsFrameCounter::exactLengthMs(window);
+        (void)Ac3FrameCounter::startsWithAc3(window);
+        if (const auto ms = Ac3FrameCounter::exactLengthMs(window); ms && !(*ms > 0))
+            std::abort();
     }
     ::close(fd);
 }

@@ -4,6 +4,8 @@
 
 namespace {
 constexpr int HeaderBytes = 6;
+// How much of a frame cut off by the end of the file a decoder needs to play it whole.
+constexpr qint64 DecodableBytes = 7;
 constexpr qint64 ResyncLimit = 64 * 1024;
 constexpr int SamplesPerBlock = 256;
 
@@ -98,6 +100,7 @@ std::optional<double> Ac3FrameCounter::exactLengthMs(MediaFileWindow &window)
     qint64 samples = 0;
     int rate = 0;
     bool synced = false;
+    qint64 cutLastFrame = 0;
     while (pos + HeaderBytes <= end) {
         const uchar *p = window.at(pos, HeaderBytes);
         const auto f = p ? parseHeader(p) : std::nullopt;
@@ -111,11 +114,18 @@ std::optional<double> Ac3FrameCounter::exactLengthMs(MediaFileWindow &window)
             good = next == end || (g && g->sampleRate == f->sampleRate);
         }
         if (good) {
+            cutLastFrame = 0;
             synced = true;
             rate = f->sampleRate;
             samples += f->samples;
             pos += f->bytes;
             continue;
+        }
+        if (synced && f && f->sampleRate == rate && pos + f->bytes > end && end - pos >= DecodableBytes) {
+            // The last frame of a cut file still plays: decoders conceal the part that is
+            // missing once they have its whole header. It counts unless a good frame turns up
+            // after it (then it was damage).
+            cutLastFrame = f->samples;
         }
         synced = false;
         // Scan forward for the next sync word, giving up after a long stretch of garbage.
@@ -132,6 +142,7 @@ std::optional<double> Ac3FrameCounter::exactLengthMs(MediaFileWindow &window)
         if (pos > limit)
             break;
     }
+    samples += cutLastFrame;
     if (rate == 0 || samples == 0)
         return std::nullopt;
     return double(samples) * 1000.0 / rate;

@@ -243,6 +243,42 @@ std::optional<double> libavLength(const RegularFile &source, const QString &path
     return result;
 }
 
+bool readAt(int fd, qint64 offset, uchar *buffer, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, buffer + done, size - done, off_t(offset + qint64(done)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += std::size_t(got);
+    }
+    return true;
+}
+
+// Whether the audio after any leading ID3v2 tags begins with an MPEG layer I or II frame
+// header. Runs for every file before TagLib, so it peeks with two small reads rather than
+// filling a frame walker's window.
+bool startsWithLayerOneOrTwo(const RegularFile &source)
+{
+    uchar head[10];
+    qint64 offset = 0;
+    for (int tags = 0; tags < 4; ++tags) {
+        if (offset + 10 > source.size() || !readAt(source.fd(), offset, head, sizeof head))
+            return false;
+        if (std::memcmp(head, "ID3", 3) != 0)
+            break;
+        if ((head[6] | head[7] | head[8] | head[9]) & 0x80)
+            return false;
+        const qint64 body = qint64(head[6]) << 21 | qint64(head[7]) << 14 | qint64(head[8]) << 7 | head[9];
+        offset += 10 + body + ((head[5] & 0x10) ? 10 : 0);
+    }
+    const quint32 word = quint32(head[0]) << 24 | quint32(head[1]) << 16 | quint32(head[2]) << 8 | head[3];
+    const auto header = MpegFrameCounter::parseHeader(word);
+    return header && header->layer != 3;
+}
+
 bool plausible(const std::optional<double> &ms)
 {
     // Lengths are formatted through a 32-bit count of milliseconds; a corrupt header that
@@ -258,7 +294,16 @@ std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
     if (source.fd() < 0 || source.size() <= 0)
         return std::nullopt;
     std::optional<double> ms;
-    if (method != Method::LibavOnly)
+    if (method == Method::Best && startsWithLayerOneOrTwo(source)) {
+        // Layer I and II streams carry no VBR header and no encoder delay, so TagLib can only
+        // extrapolate from the first frame, and trusting that would need a walk over the first
+        // few hundred frames anyway; the exact count costs less than opening the file in TagLib.
+        MediaFileWindow window(source.fd(), source.size());
+        MpegFrameCounter counter(window);
+        if (const auto first = counter.chainedStart(); first && first->layer != 3)
+            ms = counter.exactLengthMs();
+    }
+    if (!plausible(ms) && method != Method::LibavOnly)
         ms = tagLibLength(source, method == Method::Best);
     if (!plausible(ms) && method == Method::Best) {
         // Raw AAC, AC-3 and MPEG audio streams carry no length anywhere, so libavformat would
@@ -271,7 +316,7 @@ std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
             ms = AdtsFrameCounter::exactLengthMs(window);
         } else if (Ac3FrameCounter::startsWithAc3(window)) {
             ms = Ac3FrameCounter::exactLengthMs(window);
-        } else if (MpegFrameCounter counter(window); counter.startsWithFrames()) {
+        } else if (MpegFrameCounter counter(window); counter.chainedStart()) {
             ms = counter.exactLengthMs();
         }
     }

@@ -99,21 +99,21 @@ qint64 MpegFrameCounter::findSync(qint64 from, qint64 limit)
     return -1;
 }
 
-bool MpegFrameCounter::startsWithFrames()
+std::optional<MpegFrameCounter::Header> MpegFrameCounter::chainedStart()
 {
     qint64 pos = m_start;
     std::optional<Header> first;
     for (int frames = 0; frames < 3; ++frames) {
         if (frames > 0 && pos == m_end)
-            return true;
+            break;
         const auto h = headerAt(pos);
         if (!h || pos + h->frameBytes > m_end || (first && !sameStream(*first, *h)))
-            return false;
+            return std::nullopt;
         if (!first)
             first = h;
         pos += h->frameBytes;
     }
-    return true;
+    return first;
 }
 
 std::optional<MpegFrameCounter::InfoFrame> MpegFrameCounter::infoFrame()
@@ -185,14 +185,18 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
             continue;
         }
         const auto h = headerAt(pos);
-        if (h && sameStream(*h, *lock) && pos + h->frameBytes <= m_end) {
+        // A last frame cut short by the end of the file still plays: decoders conceal the part
+        // that is missing once they have its header. Unless a good frame follows it (then it
+        // was damage).
+        if (h && sameStream(*h, *lock)
+            && (pos + h->frameBytes <= m_end || findSync(pos + 1, m_end - pos) < 0)) {
             c.frames += 1;
             c.samples += h->samples;
             bitrates.insert(h->bitrateKbps);
             pos += h->frameBytes;
             continue;
         }
-        // Damage, or a truncated last frame: look for the next good frame.
+        // Damage: look for the next good frame.
         const qint64 next = findSync(pos + 1, ResyncLimit);
         if (next < 0) {
             c.reachedEnd = true;

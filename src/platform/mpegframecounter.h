@@ -49,9 +49,10 @@ public:
     [[nodiscard]] qint64 audioStart() const { return m_start; }
     [[nodiscard]] qint64 audioEnd() const { return m_end; }
 
-    // True when the audio (after any ID3v2 tags) starts right away with frames of one stream
-    // that chain: three in a row, or fewer that end exactly where the audio ends.
-    [[nodiscard]] bool startsWithFrames();
+    // The first frame's header when the audio (after any ID3v2 tags) starts right away with
+    // frames of one stream that chain: three in a row, or fewer that end exactly where the
+    // audio ends. Nothing otherwise.
+    [[nodiscard]] std::optional<Header> chainedStart();
     [[nodiscard]] std::optional<InfoFrame> infoFrame();
     // Walks at most `maxFrames` frames from the first good frame at or after `from`.
     [[nodiscard]] Count walk(qint64 from, qint64 maxFrames);

@@ -59,7 +59,7 @@ class TestMediaProbe : public QObject
         if (file.endsWith(u"ac3"_s))
             return Ac3FrameCounter::startsWithAc3(window) ? Ac3FrameCounter::exactLengthMs(window) : std::nullopt;
         MpegFrameCounter counter(window);
-        return counter.startsWithFrames() ? counter.exactLengthMs() : std::nullopt;
+        return counter.chainedStart() ? counter.exactLengthMs() : std::nullopt;
     }
 
 private Q_SLOTS:
