@@ -121,11 +121,15 @@ void Form1::fillLibrary(const QStringList &names, const QStringList &paths, cons
         }
         library.setCol(2);
         library.setText(paths[i]);
-        Text5->setText(library.Text());
         library.setCol(3);
         library.setText(FormatLength(lengths.value(i)));
         ++n;
     }
+
+    // The path field ends up holding the entry listed last; setting it once,
+    // not once per entry, spares a text layout per row of a large folder.
+    if (!paths.isEmpty())
+        Text5->setText(paths.last());
 
     library.setCol(1);
     library.Sort(5);
