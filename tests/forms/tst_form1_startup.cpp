@@ -330,17 +330,22 @@ private Q_SLOTS:
         SystemFolderDialog dialog;
         QString seenTitle;
         QString seenDir;
+        QStringList buttons;
         QTimer::singleShot(0, [&] {
             QTRY_VERIFY(qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
             auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             seenTitle = d->windowTitle();
             seenDir = d->directory().absolutePath();
+            for (QPushButton *b : d->findChildren<QPushButton *>())
+                buttons << b->text();
             d->reject();
         });
         const QString result = ShowFoldersModule::ShowFolders(dialog, nullptr, u"フォルダを指定"_s, dir.path());
         QCOMPARE(result, dir.path()); // cancelled: the initial text comes back
         QCOMPARE(seenTitle, u"フォルダを指定"_s);
         QCOMPARE(seenDir, QDir(dir.path()).absolutePath());
+        // Qt's own dialog speaks Japanese like the rest of the program.
+        QVERIFY2(buttons.join(u' ').contains(u"キャンセル"_s), qPrintable(buttons.join(u", "_s)));
     }
 
     // ---- help and exit ----
