@@ -100,10 +100,10 @@ void Form1::Command9_Click()
     });
     connect(&progress, &QProgressDialog::canceled, &job, &ExportJob::cancel);
 
-    ExportResult result;
+    std::optional<ExportResult> ended;
     QEventLoop loop;
     connect(&job, &ExportJob::finished, &loop, [&](const ExportResult &r) {
-        result = r;
+        ended = r;
         loop.quit();
     });
     {
@@ -112,6 +112,9 @@ void Form1::Command9_Click()
         loop.exec();
     }
     progress.close();
+    if (!ended)
+        return; // the program is ending; the job stops and cleans up on its way out
+    const ExportResult &result = *ended;
 
     switch (result.outcome) {
     case ExportResult::Outcome::Completed:

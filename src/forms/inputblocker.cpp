@@ -28,6 +28,14 @@ bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
     case QEvent::ShortcutOverride:
     case QEvent::Drop:
         break;
+    case QEvent::Close:
+        // Closing the window in the middle would end the program under the
+        // running work; it waits until the work is done or cancelled.
+        if (watched == m_window) {
+            event->ignore();
+            return true;
+        }
+        return false;
     default:
         return false;
     }

@@ -228,8 +228,11 @@ private Q_SLOTS:
                                          form.findChild<QProgressDialog *>()->isVisible(),
                                      10000);
             sawDialog = true;
-            // Clicks on the main window are not taken while the scan runs.
+            // Clicks on the main window are not taken while the scan runs, and
+            // the window cannot be closed under it.
             QTest::mouseClick(form.Command14, Qt::LeftButton);
+            QVERIFY(!form.close());
+            QVERIFY(form.isVisible());
             form.findChild<QProgressDialog *>()->cancel();
             media.gate.release();
         });
