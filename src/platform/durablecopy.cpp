@@ -1,5 +1,7 @@
 #include "platform/durablecopy.h"
 
+#include "platform/systemreason.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -14,7 +16,7 @@ namespace {
 
 QString reasonOf(int error)
 {
-    return qt_error_string(error);
+    return SystemReason::text(error);
 }
 
 int openRetrying(const QByteArray &path, int flags, mode_t mode = 0)

@@ -1,5 +1,7 @@
 #include "platform/exportcheck.h"
 
+#include "platform/systemreason.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -203,7 +205,7 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
         const int fd = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             found += u"%1: 元の曲のファイルを読み込めません（%2: %3）"_s.arg(
-                song, item.sourcePath, qt_error_string(errno));
+                song, item.sourcePath, SystemReason::text(errno));
             continue;
         }
         ::close(fd);

@@ -1,6 +1,7 @@
 #include "platform/foldercreation.h"
 
 #include "platform/durablecopy.h"
+#include "platform/systemreason.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,7 +32,7 @@ FolderCreation::Result FolderCreation::create(const QString &path)
     if (::stat(full.constData(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return {Outcome::AlreadyExists, {}};
-        return {Outcome::Failed, qt_error_string(ENOTDIR)};
+        return {Outcome::Failed, SystemReason::text(ENOTDIR)};
     }
 
     // Created one level at a time so that the first refusal is reported with
@@ -55,7 +56,7 @@ FolderCreation::Result FolderCreation::create(const QString &path)
         const int error = errno;
         if (error == EEXIST && isFolder(prefix))
             continue;
-        return {Outcome::Failed, qt_error_string(error == EEXIST ? ENOTDIR : error)};
+        return {Outcome::Failed, SystemReason::text(error == EEXIST ? ENOTDIR : error)};
     }
     return {Outcome::Created, {}};
 }
