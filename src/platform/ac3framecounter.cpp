@@ -77,20 +77,7 @@ std::optional<Ac3FrameCounter::Frame> Ac3FrameCounter::parseHeader(const uchar *
 
 bool Ac3FrameCounter::startsWithAc3(MediaFileWindow &window)
 {
-    const qint64 end = window.audioEnd();
-    qint64 pos = window.skipId3v2(0);
-    int rate = 0;
-    for (int frames = 0; frames < 3; ++frames) {
-        if (frames > 0 && pos == end)
-            return true;
-        const uchar *p = pos + HeaderBytes <= end ? window.at(pos, HeaderBytes) : nullptr;
-        const auto f = p ? parseHeader(p) : std::nullopt;
-        if (!f || pos + f->bytes > end || (rate != 0 && f->sampleRate != rate))
-            return false;
-        rate = f->sampleRate;
-        pos += f->bytes;
-    }
-    return true;
+    return window.startsWithChainedFrames(HeaderBytes, &Ac3FrameCounter::parseHeader);
 }
 
 std::optional<double> Ac3FrameCounter::exactLengthMs(MediaFileWindow &window)

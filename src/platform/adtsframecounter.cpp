@@ -35,20 +35,7 @@ std::optional<Frame> parse(const uchar *p)
 
 bool AdtsFrameCounter::startsWithAdts(MediaFileWindow &window)
 {
-    const qint64 end = window.audioEnd();
-    qint64 pos = window.skipId3v2(0);
-    int rate = 0;
-    for (int frames = 0; frames < 3; ++frames) {
-        if (frames > 0 && pos == end)
-            return true;
-        const uchar *p = pos + 7 <= end ? window.at(pos, 7) : nullptr;
-        const auto f = p ? parse(p) : std::nullopt;
-        if (!f || pos + f->bytes > end || (rate != 0 && f->sampleRate != rate))
-            return false;
-        rate = f->sampleRate;
-        pos += f->bytes;
-    }
-    return true;
+    return window.startsWithChainedFrames(7, parse);
 }
 
 std::optional<double> AdtsFrameCounter::exactLengthMs(MediaFileWindow &window)

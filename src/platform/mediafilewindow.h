@@ -25,6 +25,30 @@ public:
     // The size of an ID3v2 tag starting at `offset` (header, body and footer), or 0.
     [[nodiscard]] qint64 id3v2SizeAt(qint64 offset);
 
+    // Whether the audio after the leading tags opens with three frames that chain
+    // (or fewer that end exactly at the end of the audio), all at one sample rate.
+    // One frame header alone is too easily faked by chance bytes in another format.
+    // `parse` reads a header of `headerBytes` into something with `bytes` and
+    // `sampleRate`, or nothing.
+    template<typename Parse>
+    [[nodiscard]] bool startsWithChainedFrames(int headerBytes, Parse parse)
+    {
+        const qint64 end = audioEnd();
+        qint64 pos = skipId3v2(0);
+        int rate = 0;
+        for (int frames = 0; frames < 3; ++frames) {
+            if (frames > 0 && pos == end)
+                return true;
+            const uchar *p = pos + headerBytes <= end ? at(pos, headerBytes) : nullptr;
+            const auto f = p ? parse(p) : decltype(parse(p)){};
+            if (!f || pos + f->bytes > end || (rate != 0 && f->sampleRate != rate))
+                return false;
+            rate = f->sampleRate;
+            pos += f->bytes;
+        }
+        return true;
+    }
+
 private:
     int m_fd;
     qint64 m_size;
