@@ -6,8 +6,8 @@
 // usage: bench_exportcopy [files] [MiB per file] [runs] [folder]
 
 #include "model/exportplan.h"
-#include "platform/exportjob.h"
-#include "platform/foldercreation.h"
+#include "platform/storage/exportjob.h"
+#include "platform/storage/foldercreation.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,10 +7,10 @@
 // decode by ffmpeg, for the program's probe, TagLib alone and libavformat alone.
 //
 // usage: bench_mediaprobe [copies-per-file]   (default 8: about 480 entries)
-#include "platform/libraryscanner.h"
-#include "platform/mediacommands.h"
-#include "platform/mediaprobe.h"
-#include "platform/mediaservice.h"
+#include "platform/media/libraryscanner.h"
+#include "platform/media/mediacommands.h"
+#include "platform/media/mediaprobe.h"
+#include "platform/media/mediaservice.h"
 #include "support/mediagen.h"
 
 #include <QCoreApplication>

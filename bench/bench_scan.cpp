@@ -13,11 +13,11 @@
 #include "forms/application.h"
 #include "forms/form1.h"
 #include "model/songtable.h"
-#include "platform/libraryscanner.h"
-#include "platform/mediaprobe.h"
-#include "platform/mediaservice.h"
-#include "platform/messageboxes.h"
-#include "platform/showfoldersmodule.h"
+#include "platform/media/libraryscanner.h"
+#include "platform/media/mediaprobe.h"
+#include "platform/media/mediaservice.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/desktop/showfoldersmodule.h"
 #include "support/mediagen.h"
 
 #include <QApplication>

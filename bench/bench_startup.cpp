@@ -2,9 +2,9 @@
 // minimal Qt Widgets window, each measured as a fresh process.
 #include "forms/application.h"
 #include "forms/form1.h"
-#include "platform/mediaservice.h"
-#include "platform/messageboxes.h"
-#include "platform/showfoldersmodule.h"
+#include "platform/media/mediaservice.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/desktop/showfoldersmodule.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

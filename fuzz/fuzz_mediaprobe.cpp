@@ -2,11 +2,11 @@
 // directly.
 // The probe picks its reader by content and by the file's extension, so the first byte of the
 // input chooses the extension and the rest becomes the file.
-#include "platform/ac3framecounter.h"
-#include "platform/adtsframecounter.h"
-#include "platform/mediafilewindow.h"
-#include "platform/mediaprobe.h"
-#include "platform/mpegframecounter.h"
+#include "platform/media/ac3framecounter.h"
+#include "platform/media/adtsframecounter.h"
+#include "platform/media/mediafilewindow.h"
+#include "platform/media/mediaprobe.h"
+#include "platform/media/mpegframecounter.h"
 
 #include <QByteArray>
 #include <QFile>

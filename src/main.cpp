@@ -1,8 +1,8 @@
 #include "forms/application.h"
 #include "forms/form1.h"
-#include "platform/mediaservice.h"
-#include "platform/messageboxes.h"
-#include "platform/showfoldersmodule.h"
+#include "platform/media/mediaservice.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/desktop/showfoldersmodule.h"
 
 #include <QApplication>
 

@@ -5,10 +5,10 @@
 #include "forms/setlisttextbox.h"
 #include "model/exportplan.h"
 #include "model/songtable.h"
-#include "platform/exportcheck.h"
-#include "platform/exportjob.h"
-#include "platform/foldercreation.h"
-#include "platform/messageboxes.h"
+#include "platform/storage/exportcheck.h"
+#include "platform/storage/exportjob.h"
+#include "platform/storage/foldercreation.h"
+#include "platform/desktop/messageboxes.h"
 
 #include <QEventLoop>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 #include "forms/form1.h"
 
 #include "forms/form2.h"
-#include "platform/messageboxes.h"
+#include "platform/desktop/messageboxes.h"
 
 using namespace Qt::StringLiterals;
 

@@ -2,8 +2,8 @@
 #include "forms/form1.h"
 
 #include "model/songtable.h"
-#include "platform/mediacommands.h"
-#include "platform/messageboxes.h"
+#include "platform/media/mediacommands.h"
+#include "platform/desktop/messageboxes.h"
 
 #include <QDir>
 #include <QLabel>

@@ -5,8 +5,8 @@
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"
-#include "platform/libraryscanner.h"
-#include "platform/messageboxes.h"
+#include "platform/media/libraryscanner.h"
+#include "platform/desktop/messageboxes.h"
 
 #include <QDir>
 #include <QEventLoop>

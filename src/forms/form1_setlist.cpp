@@ -4,7 +4,7 @@
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"
-#include "platform/messageboxes.h"
+#include "platform/desktop/messageboxes.h"
 
 #include <QLineEdit>
 #include <QPushButton>

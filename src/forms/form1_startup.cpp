@@ -3,10 +3,10 @@
 
 #include "forms/setlisttextbox.h"
 #include "model/songtable.h"
-#include "platform/appfolder.h"
-#include "platform/messageboxes.h"
-#include "platform/settingsfile.h"
-#include "platform/showfoldersmodule.h"
+#include "platform/storage/appfolder.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/storage/settingsfile.h"
+#include "platform/desktop/showfoldersmodule.h"
 
 #include <QLineEdit>
 

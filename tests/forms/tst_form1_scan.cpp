@@ -4,7 +4,7 @@
 #include "forms/form2.h"
 #include "forms/songgrid.h"
 #include "model/songtable.h"
-#include "platform/libraryscanner.h"
+#include "platform/media/libraryscanner.h"
 #include "support/mediagen.h"
 #include "support/tonerecorder.h"
 

@@ -6,7 +6,7 @@
 #include "forms/setlisttextbox.h"
 #include "forms/songgrid.h"
 #include "model/songtable.h"
-#include "platform/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 #include <QAccessible>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "exportfixtures.h"
 
-#include "platform/exportcheck.h"
+#include "platform/storage/exportcheck.h"
 
 #include <QTest>
 

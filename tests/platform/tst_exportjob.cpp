@@ -1,9 +1,9 @@
 #include "exfatimage.h"
 #include "exportfixtures.h"
 
-#include "platform/durablecopy.h"
-#include "platform/exportjob.h"
-#include "platform/foldercreation.h"
+#include "platform/storage/durablecopy.h"
+#include "platform/storage/exportjob.h"
+#include "platform/storage/foldercreation.h"
 
 #include <QTest>
 

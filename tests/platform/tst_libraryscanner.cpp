@@ -1,9 +1,9 @@
 // Listing the source folder and probing its entries in parallel: every entry is listed, results
 // keep the listing order, progress reaches the total, cancel stops early, and bad entries
 // neither stop nor hang the probing.
-#include "platform/libraryscanner.h"
-#include "platform/mediacommands.h"
-#include "platform/mediaservice.h"
+#include "platform/media/libraryscanner.h"
+#include "platform/media/mediacommands.h"
+#include "platform/media/mediaservice.h"
 #include "support/mediagen.h"
 
 #include <QDir>

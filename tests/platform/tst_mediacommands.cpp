@@ -1,7 +1,7 @@
 // The command texts, the reply buffer of a length probe and the parse of its reply, checked
 // against a scripted media service that records what it was sent.
-#include "platform/mediacommands.h"
-#include "platform/mediaservice.h"
+#include "platform/media/mediacommands.h"
+#include "platform/media/mediaservice.h"
 
 #include <QTest>
 

@@ -1,12 +1,12 @@
 // The length probe on real generated media: the accuracy corpus against a full decode, the
 // exact MPEG and AC-3 frame counts on damaged and tagged streams, and entries that must probe
 // as nothing without hanging.
-#include "platform/ac3framecounter.h"
-#include "platform/mediacommands.h"
-#include "platform/mediafilewindow.h"
-#include "platform/mediaprobe.h"
-#include "platform/mediaservice.h"
-#include "platform/mpegframecounter.h"
+#include "platform/media/ac3framecounter.h"
+#include "platform/media/mediacommands.h"
+#include "platform/media/mediafilewindow.h"
+#include "platform/media/mediaprobe.h"
+#include "platform/media/mediaservice.h"
+#include "platform/media/mpegframecounter.h"
 #include "support/mediagen.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The player behind "play" and "close", heard through the private PulseAudio null sink: a tone
 // that is played is recorded from the sink's monitor, and after close the sink is silent.
-#include "platform/mediacommands.h"
-#include "platform/mediaservice.h"
+#include "platform/media/mediacommands.h"
+#include "platform/media/mediaservice.h"
 #include "support/mediagen.h"
 #include "support/tonerecorder.h"
 

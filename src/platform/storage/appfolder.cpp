@@ -1,4 +1,4 @@
-#include "platform/appfolder.h"
+#include "platform/storage/appfolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "platform/ac3framecounter.h"
+#include "platform/media/ac3framecounter.h"
 
-#include "platform/mediafilewindow.h"
+#include "platform/media/mediafilewindow.h"
 
 namespace {
 constexpr int HeaderBytes = 6;

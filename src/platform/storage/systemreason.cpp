@@ -1,4 +1,4 @@
-#include "platform/systemreason.h"
+#include "platform/storage/systemreason.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
-#include "platform/mpegframecounter.h"
+#include "platform/media/mpegframecounter.h"
 
-#include "platform/mediafilewindow.h"
+#include "platform/media/mediafilewindow.h"
 
 #include <cstring>
 #include <limits>

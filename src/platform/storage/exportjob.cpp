@@ -1,6 +1,6 @@
-#include "platform/exportjob.h"
+#include "platform/storage/exportjob.h"
 
-#include "platform/durablecopy.h"
+#include "platform/storage/durablecopy.h"
 
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>

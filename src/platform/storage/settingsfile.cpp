@@ -1,4 +1,4 @@
-#include "platform/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "platform/durablecopy.h"
+#include "platform/storage/durablecopy.h"
 
-#include "platform/systemreason.h"
+#include "platform/storage/systemreason.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "platform/mediafilewindow.h"
+#include "platform/media/mediafilewindow.h"
 
 #include <cerrno>
 #include <cstring>

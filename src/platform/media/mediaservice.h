@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/mediacommands.h"
+#include "platform/media/mediacommands.h"
 
 #include <QHash>
 #include <QMutex>

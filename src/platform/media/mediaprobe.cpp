@@ -1,9 +1,9 @@
-#include "platform/mediaprobe.h"
+#include "platform/media/mediaprobe.h"
 
-#include "platform/ac3framecounter.h"
-#include "platform/adtsframecounter.h"
-#include "platform/mediafilewindow.h"
-#include "platform/mpegframecounter.h"
+#include "platform/media/ac3framecounter.h"
+#include "platform/media/adtsframecounter.h"
+#include "platform/media/mediafilewindow.h"
+#include "platform/media/mpegframecounter.h"
 
 #include <QFile>
 

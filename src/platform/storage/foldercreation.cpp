@@ -1,7 +1,7 @@
-#include "platform/foldercreation.h"
+#include "platform/storage/foldercreation.h"
 
-#include "platform/durablecopy.h"
-#include "platform/systemreason.h"
+#include "platform/storage/durablecopy.h"
+#include "platform/storage/systemreason.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/mediacommands.h"
+#include "platform/media/mediacommands.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
-#include "platform/exportcheck.h"
+#include "platform/storage/exportcheck.h"
 
-#include "platform/systemreason.h"
+#include "platform/storage/systemreason.h"
 
 #include <QDir>
 #include <QFile>

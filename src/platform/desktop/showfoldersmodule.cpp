@@ -1,4 +1,4 @@
-#include "platform/showfoldersmodule.h"
+#include "platform/desktop/showfoldersmodule.h"
 
 #include <QDir>
 #include <QFileDialog>

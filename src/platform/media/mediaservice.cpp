@@ -1,6 +1,6 @@
-#include "platform/mediaservice.h"
+#include "platform/media/mediaservice.h"
 
-#include "platform/mediaprobe.h"
+#include "platform/media/mediaprobe.h"
 
 #include <QAudioOutput>
 #include <QFile>

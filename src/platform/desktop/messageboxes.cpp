@@ -1,4 +1,4 @@
-#include "platform/messageboxes.h"
+#include "platform/desktop/messageboxes.h"
 
 #include <QMessageBox>
 #include <QPushButton>

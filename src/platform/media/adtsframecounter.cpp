@@ -1,6 +1,6 @@
-#include "platform/adtsframecounter.h"
+#include "platform/media/adtsframecounter.h"
 
-#include "platform/mediafilewindow.h"
+#include "platform/media/mediafilewindow.h"
 
 #include <QtGlobal>
 

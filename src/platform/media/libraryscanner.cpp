@@ -1,6 +1,6 @@
-#include "platform/libraryscanner.h"
+#include "platform/media/libraryscanner.h"
 
-#include "platform/mediacommands.h"
+#include "platform/media/mediacommands.h"
 
 #include <QFile>
 #include <QFileInfo>
