@@ -173,6 +173,8 @@ void Form1::connectHandlers()
     };
     for (const auto &[button, handler] : handlers)
         connect(button, &QPushButton::clicked, this, handler);
+    // The set name is kept in set-list files, so editing it changes the set list.
+    connect(Text3, &QLineEdit::textEdited, this, &Form1::setNameChanged);
 }
 
 void Form1::connectConveniences()
