@@ -57,9 +57,9 @@ bool isDrivePath(const QString &path)
 
 bool SetListFile::isUtf8(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(bytes);
-    return !decoder.hasError();
+    // Invalid sequences come back as U+FFFD, which encodes to other bytes; a
+    // stateless decoder does not count them as errors.
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
 std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError *error)
@@ -167,6 +167,8 @@ QString SetListFile::resolve(const QString &writtenPath, const QString &playlist
 
 QString SetListFile::fileNameOf(const QString &writtenPath)
 {
-    const QString path = QDir::fromNativeSeparators(writtenPath);
+    const QString path = writtenPath.startsWith(u"file://"_s, Qt::CaseInsensitive)
+        ? QUrl(writtenPath).path()
+        : QDir::fromNativeSeparators(writtenPath);
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
