@@ -606,9 +606,7 @@ class Walk:
             ext = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
             self.at.Registry.generateMouseEvent(ext.x + ext.width // 2, ext.y + ext.height // 2, "b1c")
         dialog = self.wait(lambda: self.top_level("名前を付けて保存"), 10, 'the file dialog "名前を付けて保存"')
-        boxes = [n for n in self.find_all(dialog, role=self.at.ROLE_TEXT) if self.showing(n)]
-        self.check(boxes, "the file dialog has no file name box")
-        self.type_into(boxes[-1], playlist)
+        self.type_into([n for n in self.find_all(dialog, role=self.at.ROLE_TEXT) if self.showing(n)][-1], playlist)
         self.press(next(b for b in self.find_all(dialog, role=self.at.ROLE_PUSH_BUTTON) if b.name.startswith("保存")))
         self.wait(lambda: os.path.exists(playlist), 10, f"the playlist {playlist}")
         self.wait(lambda: self.main.name == f"{set_name}.m3u8 - Korvanda", 5, "the file name in the title")
@@ -623,8 +621,7 @@ class Walk:
         self.start_program(playlist, title=f"{set_name}.m3u8 - Korvanda")
         self.wait(lambda: (self.rows(setlist), self.text_of(self.field("セットリスト合計時間"))) == before, 10,
                   f"the set list {before} after the restart", lambda: self.rows(setlist))
-        name = self.text_of(self.field("新しく出力するフォルダにつける名前"))
-        self.check(name == set_name, f'set name after the restart: "{name}", wanted "{set_name}"')
+        self.check(self.text_of(self.field("新しく出力するフォルダにつける名前")) == set_name, "set name after the restart")
         self.screenshot("reopened")
 
     def quit(self):
