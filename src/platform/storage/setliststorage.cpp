@@ -7,25 +7,25 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 std::variant<QByteArray, QString> SetListStorage::read(const QString &path)
 {
-    // stat() rather than opening: opening a FIFO would block until someone
-    // writes to it.
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return SystemReason::text(errno);
-    if (S_ISDIR(status.st_mode))
+    // Looked at before opening: opening a FIFO would block until someone
+    // writes to it, and a device could be read forever.
+    const QFileInfo info(path);
+    if (!info.exists())
+        return SystemReason::text(ENOENT);
+    if (info.isDir())
         return u"フォルダです"_s;
-    if (!S_ISREG(status.st_mode))
+    if (!info.isFile())
         return u"普通のファイルではありません"_s;
-    if (status.st_size > MaxBytes)
-        return u"プレイリストとしては大きすぎます（%1 バイト）"_s.arg(status.st_size);
+    if (info.size() > MaxBytes)
+        return u"プレイリストとしては大きすぎます（%1 バイト）"_s.arg(info.size());
 
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
         const int error = errno;
         return error ? SystemReason::text(error) : file.errorString();
