@@ -221,7 +221,7 @@ void MainWindow::openRecent(const QString &path)
 {
     if (!m_openAction->isEnabled())
         return;
-    if (!SetListStorage::isSongFile(path)) {
+    if (!SetListStorage::isRegularFile(path)) {
         m_services.boxes->inform(this, u"セットリストのファイルが見つかりません。一覧から外します。\n%1"_s.arg(path), Notice);
         m_recent.removeAll(path);
         (void)RecentSetLists::save(m_recentStore, m_recent);
@@ -261,9 +261,9 @@ bool MainWindow::openSetList(const QString &path)
             const QString atPath = SetListFile::resolve(entry.path, folder);
             const QString name = SetListFile::fileNameOf(entry.path);
             const QString inLibrary = library.isEmpty() || name.isEmpty() ? QString() : library + u'/' + name;
-            if (SetListStorage::isSongFile(atPath))
+            if (SetListStorage::isRegularFile(atPath))
                 found << atPath;
-            else if (!inLibrary.isEmpty() && SetListStorage::isSongFile(inLibrary))
+            else if (!inLibrary.isEmpty() && SetListStorage::isRegularFile(inLibrary))
                 found << QDir::cleanPath(inLibrary);
             else
                 missing << (name.isEmpty() ? entry.path : name);

@@ -59,7 +59,7 @@ std::optional<QString> SetListStorage::write(const QString &path, const QByteArr
     return std::nullopt;
 }
 
-bool SetListStorage::isSongFile(const QString &path)
+bool SetListStorage::isRegularFile(const QString &path)
 {
     const QFileInfo info(path);
     return info.exists() && info.isFile();

@@ -24,7 +24,7 @@ inline constexpr qint64 MaxBytes = 16 * 1024 * 1024;
 // then untouched.
 [[nodiscard]] std::optional<QString> write(const QString &path, const QByteArray &bytes);
 
-// A regular file at that path (a folder or a FIFO does not count).
-[[nodiscard]] bool isSongFile(const QString &path);
+// Whether a regular file is at that path (a folder or a FIFO is not).
+[[nodiscard]] bool isRegularFile(const QString &path);
 
 } // namespace SetListStorage
