@@ -593,10 +593,7 @@ class Walk:
         self.quit()
 
     def save_restart_open(self, setlist, order, set_name):
-        """Saves the set list through the menu's shortcut and the file dialog, checks
-        the playlist as another player reads it, and starts the program again with
-        the playlist on its command line, as a file manager does: the same rows,
-        numbers, lengths, total and set name come back."""
+        """Save through the menu and file dialog; restart with the playlist as a file manager does."""
         self.begin("save the set list, restart with the playlist, find it as it was")
         before = self.rows(setlist), self.text_of(self.field("セットリスト合計時間"))
         playlist = os.path.join(self.media, f"{set_name}.m3u8")

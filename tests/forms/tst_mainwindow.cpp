@@ -82,7 +82,6 @@ class TestMainWindow : public QObject
         QVERIFY(m_window->form()->replaceSetList({ path(u"夜明け.wav"_s), path(u"2部/#海.wav"_s) }, u"金曜"_s));
         m_files.chosen = (folder.isEmpty() ? m_dir.path() : folder) + u"/set.m3u8"_s;
         menu("saveSetListAsAction");
-        QCOMPARE(m_window->currentFile(), m_files.chosen);
         if (changed)
             m_window->form()->trigger(Form1::Action::MoveUp);
         m_boxes.shown.clear();
@@ -172,13 +171,10 @@ private Q_SLOTS:
         m_window->show();
         m_boxes.threeWay = { answer };
         m_boxes.answers = { true }; // Yes to the exit question
-        const std::map<QString, std::function<void()>> ways{
-            { u"new"_s, [this] { menu("newSetListAction"); } },
-            { u"open"_s, [this] { menu("openSetListAction"); } },
-            { u"close"_s, [this] { m_window->close(); } },
-            { u"exit"_s, [this] { menu("quitAction"); } },
-        };
-        ways.at(way)();
+        if (way == u"close")
+            m_window->close();
+        else
+            menu(way == u"new" ? "newSetListAction" : way == u"open" ? "openSetListAction" : "quitAction");
         QCOMPARE(m_boxes.shown.constLast().prompt, u"セットリストの変更を保存しますか？"_s);
         QCOMPARE(contents(path(u"set.m3u8"_s)) != before, answer == Answer::Yes);
         const bool ending = way == u"close" || way == u"exit";
