@@ -36,6 +36,12 @@ std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &m
     if (!watcher.isFinished())
         loop.exec();
     watcher.waitForFinished();
+    if (progress.isVisible()) {
+        // A dialog that showed took the activation with it; the window gets it
+        // back, so that the keyboard goes on where the user left it.
+        progress.hide();
+        window->window()->activateWindow();
+    }
     if (watcher.isCanceled() || progress.wasCanceled())
         return std::nullopt;
     return watcher.result();
