@@ -53,9 +53,15 @@ public:
     // Recomputes the set list's total time into Text6.
     void TimeCalc();
 
+    // The set name (Text3) and the total time as Text6 shows it.
+    [[nodiscard]] QString setName() const;
+    [[nodiscard]] QString totalText() const;
+
 Q_SIGNALS:
     // The user confirmed the exit question: the program ends now.
     void quitRequested();
+    // The set list's songs or their order changed.
+    void setListChanged();
 
 private:
     // form1.cpp
@@ -90,6 +96,8 @@ private:
     void moveSetListRow(int fromRow, int toRow);
     void moveUp();
     void moveDown();
+    void addFromLibrary(int libraryRow, int toRow);
+    [[nodiscard]] int setListSongs() const;
 
     // form1_preview.cpp
     void Command20_Click();
@@ -110,6 +118,7 @@ private:
     SongTable *m_table1 = nullptr;
     SongTable *m_table2 = nullptr;
     QPointer<Form2> m_form2;
+    bool m_setListChangePending = false;
 
 public:
     // The controls, by their designer names. Public so that tests drive the
