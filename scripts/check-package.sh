@@ -94,7 +94,12 @@ desktop-file-validate "$inst/share/applications/korvanda.desktop" >"$work/dfv.lo
 if [ -s "$work/dfv.log" ]; then
     cat "$work/dfv.log"; fail "desktop-file-validate reports problems in korvanda.desktop"
 fi
-grep -qx 'Exec=korvanda' "$inst/share/applications/korvanda.desktop" || fail "desktop file does not run korvanda"
+grep -qx 'Exec=korvanda %f' "$inst/share/applications/korvanda.desktop" \
+    || fail "desktop file does not run korvanda with the chosen file"
+for mime in audio/x-mpegurl audio/mpegurl; do
+    grep -q "^MimeType=\(.*;\)\?$mime;" "$inst/share/applications/korvanda.desktop" \
+        || fail "desktop file does not offer to open $mime playlists"
+done
 grep -qx 'Icon=korvanda' "$inst/share/applications/korvanda.desktop" || fail "desktop file does not name the korvanda icon"
 grep -q '^Name\[ja\]=' "$inst/share/applications/korvanda.desktop" || fail "desktop file has no Japanese name"
 grep -q '^Comment\[ja\]=' "$inst/share/applications/korvanda.desktop" || fail "desktop file has no Japanese comment"

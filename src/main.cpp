@@ -1,10 +1,14 @@
 #include "forms/application.h"
-#include "forms/form1.h"
+#include "forms/mainwindow.h"
 #include "platform/media/mediaservice.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/desktop/setlistdialog.h"
 #include "platform/desktop/showfoldersmodule.h"
 
 #include <QApplication>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[])
 {
@@ -15,9 +19,20 @@ int main(int argc, char *argv[])
 
     DialogMessageBoxes boxes;
     SystemFolderDialog folderDialog;
+    SystemSetListDialog setListDialog;
     MediaService media;
-    Form1 window(Form1Services{ &boxes, &folderDialog, &media, {} });
-    QObject::connect(&window, &Form1::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
+    MainWindow window(Form1Services{ &boxes, &folderDialog, &media, {} }, &setListDialog);
+    QObject::connect(window.form(), &Form1::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
     window.show();
+
+    // "korvanda set.m3u8", as a file manager starts it for a playlist: the
+    // program starts with that set list open.
+    const QStringList arguments = app.arguments().mid(1);
+    for (const QString &argument : arguments) {
+        if (argument.startsWith(u'-'))
+            continue;
+        window.openSetList(argument.startsWith(u"file:"_s) ? QUrl(argument).toLocalFile() : argument);
+        break;
+    }
     return app.exec();
 }

@@ -12,6 +12,7 @@ void Application::setIdentity()
 {
     QCoreApplication::setOrganizationName(u"Korvanda"_s);
     QCoreApplication::setApplicationName(u"korvanda"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANDA_VERSION));
     QGuiApplication::setApplicationDisplayName(u"Korvanda"_s);
     QGuiApplication::setDesktopFileName(u"korvanda"_s);
 }

@@ -173,6 +173,8 @@ void Form1::connectHandlers()
     };
     for (const auto &[button, handler] : handlers)
         connect(button, &QPushButton::clicked, this, handler);
+    // The set name is kept in set-list files, so editing it changes the set list.
+    connect(Text3, &QLineEdit::textEdited, this, &Form1::setNameChanged);
 }
 
 void Form1::connectConveniences()
@@ -195,21 +197,6 @@ void Form1::connectConveniences()
         if (const int toRow = Grid2->insertRowAt(globalPos))
             addFromLibrary(fromRow, toRow);
     });
-
-    // One signal per user action, however many cells the action touched.
-    const auto changed = [this] {
-        if (m_setListChangePending)
-            return;
-        m_setListChangePending = true;
-        QMetaObject::invokeMethod(this, [this] {
-            m_setListChangePending = false;
-            Q_EMIT setListChanged();
-        }, Qt::QueuedConnection);
-    };
-    connect(m_table2, &SongTable::cellChanged, this, changed);
-    connect(m_table2, &SongTable::rowsInserted, this, changed);
-    connect(m_table2, &SongTable::rowsRemoved, this, changed);
-    connect(m_table2, &SongTable::rowsReordered, this, changed);
 
     Command2->setToolTip(u"左の表の曲をダブルクリック、Enter キー、または右の表へドラッグしても追加できます"_s);
     Command3->setToolTip(u"右の表で Delete キーを押しても削除できます"_s);

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "model/setlistfile.h"
+
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -53,8 +58,28 @@ public:
     // Recomputes the set list's total time into Text6.
     void TimeCalc();
 
-    // The set name (Text3) and the total time as Text6 shows it.
+    // What the window around this one offers beside the buttons. Triggering an
+    // action presses its button, so a disabled button keeps the action inert and
+    // the messages are the button's own.
+    enum class Action { AddSong, DeleteSong, MoveUp, MoveDown, Exit, Help };
+    void trigger(Action action);
+    [[nodiscard]] bool isAvailable(Action action) const;
+
+    // The set list as a set-list file keeps it: full paths, titles as the set
+    // list text gives them, lengths in whole seconds.
+    [[nodiscard]] QList<SetListEntry> setListEntries() const;
     [[nodiscard]] QString setName() const;
+    [[nodiscard]] QString libraryFolder() const;
+    // Replaces the set list by these songs, each added as the add button adds
+    // it, its length probed fresh; the set name goes into Text3. Returns false,
+    // the set list untouched, when there are more songs than it can hold (the
+    // add button's message is shown) or the probing is cancelled.
+    bool replaceSetList(const QStringList &paths, const QString &setName);
+    // Back to the empty set list and set name of start-up.
+    void clearSetList();
+    // Asked after Yes to the exit question; false keeps the program running.
+    void setLeaveCheck(std::function<bool()> check) { m_leaveCheck = std::move(check); }
+    // The total time as Text6 shows it.
     [[nodiscard]] QString totalText() const;
 
 Q_SIGNALS:
@@ -62,6 +87,10 @@ Q_SIGNALS:
     void quitRequested();
     // The set list's songs or their order changed.
     void setListChanged();
+    // The set name (Text3) was edited.
+    void setNameChanged();
+    // A button was enabled or disabled (playback locks some of them).
+    void availabilityChanged();
 
 private:
     // form1.cpp
@@ -118,7 +147,7 @@ private:
     SongTable *m_table1 = nullptr;
     SongTable *m_table2 = nullptr;
     QPointer<Form2> m_form2;
-    bool m_setListChangePending = false;
+    std::function<bool()> m_leaveCheck;
 
 public:
     // The controls, by their designer names. Public so that tests drive the

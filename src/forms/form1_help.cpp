@@ -21,9 +21,11 @@ void Form1::Command10_Click()
 {
     if (!m_services.boxes->ask(this, u"終了してもよろしいですか？"_s, u"確認"_s))
         return;
+    if (m_leaveCheck && !m_leaveCheck())
+        return;
     // Every window goes, the help window included; nothing is saved or asked.
     if (m_form2)
         m_form2->close();
-    close();
+    window()->close();
     Q_EMIT quitRequested();
 }

@@ -42,4 +42,5 @@ void Form1::setPlaying(bool playing)
     for (QPushButton *button : { Command11, Command3, Command9, Command10 })
         button->setEnabled(!playing);
     Label9->setVisible(playing);
+    Q_EMIT availabilityChanged();
 }

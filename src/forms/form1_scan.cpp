@@ -1,7 +1,7 @@
 // The library scan: lists the source folder into the library table.
 #include "forms/form1.h"
 
-#include "forms/inputblocker.h"
+#include "forms/probeprogress.h"
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"
@@ -9,50 +9,10 @@
 #include "platform/desktop/messageboxes.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QLineEdit>
-#include <QProgressDialog>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// Probes every path with a modal progress dialog that appears only when the
-// probing is slow. Returns nothing when the user cancels.
-std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &media, const QStringList &paths)
-{
-    QProgressDialog progress(window);
-    progress.setWindowTitle(u"フォルダから楽曲取得"_s);
-    progress.setLabelText(u"曲の長さを調べています…"_s);
-    progress.setCancelButtonText(u"キャンセル"_s);
-    progress.setRange(0, int(paths.size()));
-    progress.setMinimumDuration(400);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-
-    QFutureWatcher<QList<double>> watcher;
-    QObject::connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, [&](int done) {
-        progress.setValue(done);
-        progress.setLabelText(u"曲の長さを調べています… %1 / %2"_s.arg(done).arg(paths.size()));
-    });
-    QObject::connect(&progress, &QProgressDialog::canceled, &watcher, &QFutureWatcherBase::cancel);
-
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    InputBlocker blocker(window);
-    watcher.setFuture(LibraryScanner::probeAll(media, paths));
-    if (!watcher.isFinished())
-        loop.exec();
-    watcher.waitForFinished();
-    if (watcher.isCanceled() || progress.wasCanceled())
-        return std::nullopt;
-    return watcher.result();
-}
-
-} // namespace
 
 void Form1::Command11_Click()
 {
@@ -83,7 +43,7 @@ void Form1::Command11_Click()
     for (const QString &name : std::as_const(names))
         paths << folder + QDir::separator() + name;
 
-    const auto lengths = probeWithProgress(this, *m_services.media, paths);
+    const auto lengths = probeWithProgress(this, *m_services.media, paths, u"フォルダから楽曲取得"_s);
     if (!lengths)
         return; // cancelled: the library stays as it was
     fillLibrary(names, paths, *lengths);

@@ -119,6 +119,7 @@ void Form1::Command2_Click()
     list.setRow(n);
     library.setRow(r);
     library.setCol(1);
+    Q_EMIT setListChanged();
 }
 
 void Form1::Command3_Click()
@@ -134,6 +135,7 @@ void Form1::Command3_Click()
             list.setText({});
         }
         Text6->setText(u"00:00:00"_s);
+        Q_EMIT setListChanged();
         return;
     }
 
@@ -144,6 +146,7 @@ void Form1::Command3_Click()
     TimeCalc();
     list.setCol(1);
     list.setRow(1);
+    Q_EMIT setListChanged();
 }
 
 void Form1::Command5_Click()
@@ -181,6 +184,7 @@ void Form1::moveUp()
     renumberSetList();
     list.setRow(r - 1);
     list.setCol(1);
+    Q_EMIT setListChanged();
 }
 
 void Form1::moveDown()
@@ -198,6 +202,7 @@ void Form1::moveDown()
     renumberSetList();
     list.setRow(r + 1);
     list.setCol(1);
+    Q_EMIT setListChanged();
 }
 
 void Form1::moveSetListRow(int fromRow, int toRow)
@@ -215,11 +220,6 @@ void Form1::moveSetListRow(int fromRow, int toRow)
         moveUp();
     while (list.Row() < toRow)
         moveDown();
-}
-
-QString Form1::setName() const
-{
-    return Text3->text();
 }
 
 QString Form1::totalText() const

@@ -1,11 +1,14 @@
 #include "forms/inputblocker.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QWidget>
 
 InputBlocker::InputBlocker(QWidget *window)
-    : m_window(window)
+    // The top-level window: the main window may sit inside a frame that adds
+    // menus around it, and those must not take input either.
+    : m_window(window ? window->window() : nullptr)
 {
     QCoreApplication::instance()->installEventFilter(this);
 }
@@ -40,5 +43,8 @@ bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     auto *widget = qobject_cast<QWidget *>(watched);
+    // A menu shortcut is delivered to its action, not to a widget.
+    if (auto *action = qobject_cast<QAction *>(watched))
+        widget = qobject_cast<QWidget *>(action->parent());
     return widget && m_window && widget->window() == m_window;
 }

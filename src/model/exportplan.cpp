@@ -1,5 +1,7 @@
 #include "model/exportplan.h"
 
+#include "model/libraryentry.h"
+
 using namespace Qt::StringLiterals;
 
 QString ExportPlan::text() const
@@ -24,17 +26,6 @@ qsizetype splitPosition(const QString &path, QChar separator)
     return -1;
 }
 
-// The file name without its last four characters: the dot and a three-letter
-// extension for every song the library scan lists. A name shorter than four
-// characters has no such extension to cut; it is kept whole so that the line
-// still names the song.
-QString titleOf(const QString &fileName)
-{
-    if (fileName.size() < 4)
-        return fileName;
-    return fileName.left(fileName.size() - 4);
-}
-
 } // namespace
 
 ExportPlan planExport(const QList<SetListRow> &rows, const QString &baseFolder,
@@ -56,7 +47,7 @@ ExportPlan planExport(const QList<SetListRow> &rows, const QString &baseFolder,
         const QString numberPrefix = row.number + u' ';
         item.exportName = numberPrefix + item.fileName;
         item.destinationPath = plan.prefix + item.exportName;
-        item.line = numberPrefix + titleOf(item.fileName) + u"\r\n"_s;
+        item.line = numberPrefix + LibraryEntry::titleOf(item.fileName) + u"\r\n"_s;
         plan.items.append(item);
     }
     return plan;

@@ -21,4 +21,13 @@ inline const QString FolderMarker = QStringLiteral("これはフォルダです"
     return displayName.startsWith(FolderMarker);
 }
 
+// The title the set list text gives a song: the file name without its last
+// four characters, the dot and a three-letter extension for every song the
+// library scan lists. A name shorter than four characters has no such
+// extension to cut; it is kept whole so that the title still names the song.
+[[nodiscard]] inline QString titleOf(const QString &fileName)
+{
+    return fileName.size() < 4 ? fileName : fileName.left(fileName.size() - 4);
+}
+
 } // namespace LibraryEntry

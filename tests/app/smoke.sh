@@ -18,15 +18,16 @@ QT_QPA_PLATFORM=xcb "$work/korvanda" >"$work/log" 2>&1 &
 pid=$!
 
 # Qt also makes a 1x1 leader window under the program's name; the main window
-# is the one with the client area's size, 14355 x 9090 twips.
+# is the one with the client area's width, 14355 twips (the menu bar adds to
+# its height).
 id=""
 for _ in $(seq 200); do
-    id=$(xwininfo -root -tree 2>/dev/null | grep '"Korvanda"' | grep ' 957x606+' | head -n1 | awk '{print $1}' || true)
+    id=$(xwininfo -root -tree 2>/dev/null | grep '"Korvanda"' | grep -E ' 957x(6[0-9][0-9])\+' | head -n1 | awk '{print $1}' || true)
     [ -n "$id" ] && break
     sleep 0.1
 done
 if [ -z "$id" ]; then
-    echo "FAIL: no 957x606 window titled Korvanda appeared"
+    echo "FAIL: no 957 pixels wide window titled Korvanda appeared"
     xwininfo -root -tree | grep -i korvanda || true
     cat "$work/log"
     exit 1

@@ -41,3 +41,18 @@ bool DialogMessageBoxes::ask(QWidget *parent, const QString &prompt, const QStri
     box.exec();
     return box.clickedButton() == yes;
 }
+
+MessageBoxes::Answer DialogMessageBoxes::askYesNoCancel(QWidget *parent, const QString &prompt, const QString &caption)
+{
+    QMessageBox box(parent);
+    prepare(box, prompt, caption);
+    QPushButton *yes = box.addButton(u"はい"_s, QMessageBox::YesRole);
+    QPushButton *no = box.addButton(u"いいえ"_s, QMessageBox::NoRole);
+    QPushButton *cancel = box.addButton(u"キャンセル"_s, QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return Answer::Yes;
+    return box.clickedButton() == no ? Answer::No : Answer::Cancel;
+}

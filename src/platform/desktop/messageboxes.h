@@ -15,6 +15,16 @@ public:
     virtual void inform(QWidget *parent, const QString &prompt, const QString &caption) = 0;
     // A box with "はい" and "いいえ"; true for Yes. Escape or closing the box is No.
     [[nodiscard]] virtual bool ask(QWidget *parent, const QString &prompt, const QString &caption) = 0;
+
+    enum class Answer { Yes, No, Cancel };
+    // A box with "はい", "いいえ" and "キャンセル". Escape or closing the box is
+    // Cancel. Boxes that cannot ask it answer Cancel, the answer that changes
+    // nothing.
+    [[nodiscard]] virtual Answer askYesNoCancel(QWidget *parent, const QString &prompt, const QString &caption)
+    {
+        (void)parent, (void)prompt, (void)caption;
+        return Answer::Cancel;
+    }
 };
 
 // The real boxes: modal QMessageBox without an icon, the caption as window title.
@@ -23,4 +33,5 @@ class DialogMessageBoxes : public MessageBoxes
 public:
     void inform(QWidget *parent, const QString &prompt, const QString &caption) override;
     [[nodiscard]] bool ask(QWidget *parent, const QString &prompt, const QString &caption) override;
+    [[nodiscard]] Answer askYesNoCancel(QWidget *parent, const QString &prompt, const QString &caption) override;
 };

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "forms/form1.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <optional>
+
+class QAction;
+class QMenu;
+class SetListDialog;
+
+// The program's top-level window: Form1 as its client area, unchanged, with a
+// menu bar around it. The menus run Form1's own handlers; what this window adds
+// is keeping set lists in M3U8 files (save, open, the recent list) and asking
+// before unsaved changes are thrown away.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    MainWindow(const Form1Services &services, SetListDialog *fileDialog, QWidget *parent = nullptr);
+
+    [[nodiscard]] Form1 *form() const { return m_form; }
+    // The file the set list was opened from or saved to; empty when none.
+    [[nodiscard]] QString currentFile() const { return m_file; }
+    [[nodiscard]] QStringList recentFiles() const { return m_recent; }
+
+    // Opens a set-list file in place of the set list, without asking about the
+    // current one (callers ask first). False when nothing was opened; the set
+    // list is then as it was.
+    bool openSetList(const QString &path);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // One function per menu, so that more entries join where they belong.
+    void createFileMenu();
+    void createEditMenu();
+    void createHelpMenu();
+    QAction *addEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut = {});
+
+    void newSetList();
+    void chooseAndOpen();
+    void openRecent(const QString &path);
+    bool save();
+    bool saveAs();
+    bool writeTo(const QString &path);
+    void showAbout();
+
+    // The unsaved-changes question; false when the user cancels (or saving fails).
+    bool maySetListGo();
+    void remember(const QString &path);
+    void rebuildRecentMenu();
+    void updateActions();
+    void updateTitle();
+    void setModified(bool modified);
+
+    Form1 *m_form = nullptr;
+    Form1Services m_services;
+    SetListDialog *m_fileDialog = nullptr;
+    QString m_recentStore;
+
+    QString m_file;
+    bool m_modified = false;
+    // Opened with songs left out: saving over the file would drop them, so a
+    // save goes through the file dialog.
+    bool m_incomplete = false;
+    bool m_leaving = false;
+    std::optional<QString> m_slot;
+    std::optional<QString> m_pause;
+    QStringList m_recent;
+
+    QMenu *m_fileMenu = nullptr;
+    QMenu *m_editMenu = nullptr;
+    QMenu *m_helpMenu = nullptr;
+    QMenu *m_recentMenu = nullptr;
+    QAction *m_newAction = nullptr;
+    QAction *m_openAction = nullptr;
+    QAction *m_saveAction = nullptr;
+    QAction *m_saveAsAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    QList<std::pair<QAction *, Form1::Action>> m_formActions;
+};

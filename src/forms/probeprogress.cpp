@@ -1,0 +1,43 @@
+#include "forms/probeprogress.h"
+
+#include "forms/inputblocker.h"
+#include "platform/media/libraryscanner.h"
+
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QProgressDialog>
+
+using namespace Qt::StringLiterals;
+
+std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &media, const QStringList &paths,
+                                               const QString &title)
+{
+    QProgressDialog progress(window);
+    progress.setWindowTitle(title);
+    progress.setLabelText(u"曲の長さを調べています…"_s);
+    progress.setCancelButtonText(u"キャンセル"_s);
+    progress.setRange(0, int(paths.size()));
+    progress.setMinimumDuration(400);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+
+    QFutureWatcher<QList<double>> watcher;
+    QObject::connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, [&](int done) {
+        progress.setValue(done);
+        progress.setLabelText(u"曲の長さを調べています… %1 / %2"_s.arg(done).arg(paths.size()));
+    });
+    QObject::connect(&progress, &QProgressDialog::canceled, &watcher, &QFutureWatcherBase::cancel);
+
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    InputBlocker blocker(window);
+    watcher.setFuture(LibraryScanner::probeAll(media, paths));
+    if (!watcher.isFinished())
+        loop.exec();
+    watcher.waitForFinished();
+    if (watcher.isCanceled() || progress.wasCanceled())
+        return std::nullopt;
+    return watcher.result();
+}
+

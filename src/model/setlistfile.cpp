@@ -1,0 +1,174 @@
+#include "model/setlistfile.h"
+
+#include <QDir>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString ExtM3u = u"#EXTM3U"_s;
+const QString ExtInf = u"#EXTINF:"_s;
+const QString PlaylistName = u"#PLAYLIST:"_s;
+const QString SlotLine = u"#KORVANDA-SLOT:"_s;
+const QString PauseLine = u"#KORVANDA-PAUSE:"_s;
+
+// Playlists made on Japanese Windows are in the ANSI code page; ICU knows it
+// under several names, Shift_JIS being the closest when CP932 is missing.
+QString decodeWindowsJapanese(const QByteArray &bytes, bool *ok)
+{
+    for (const char *name : { "windows-31j", "cp932", "Shift_JIS" }) {
+        QStringDecoder decoder(name, QStringDecoder::Flag::Stateless);
+        if (!decoder.isValid())
+            continue;
+        const QString text = decoder.decode(bytes);
+        *ok = !decoder.hasError();
+        return text;
+    }
+    *ok = false;
+    return {};
+}
+
+// A file holding control characters other than tabs and line ends is not a
+// playlist, whatever its name says.
+bool looksLikeText(QStringView text)
+{
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r';
+    });
+}
+
+QString singleLine(QString text)
+{
+    text.replace(u'\r', u' ');
+    text.replace(u'\n', u' ');
+    return text;
+}
+
+bool isDrivePath(const QString &path)
+{
+    return path.size() >= 3 && path.at(0).isLetter() && path.at(1) == u':' && path.at(2) == u'/';
+}
+
+} // namespace
+
+bool SetListFile::isUtf8(const QByteArray &bytes)
+{
+    // Invalid sequences come back as U+FFFD, which encodes to other bytes; a
+    // stateless decoder does not count them as errors.
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError *error)
+{
+    const auto fail = [error](ReadError why) {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    QByteArray body = bytes;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body.remove(0, 3);
+    if (body.trimmed().isEmpty())
+        return fail(ReadError::Empty);
+
+    QString text;
+    if (isUtf8(body)) {
+        text = QString::fromUtf8(body);
+    } else {
+        bool ok = false;
+        text = decodeWindowsJapanese(body, &ok);
+        if (!ok)
+            return fail(ReadError::NotText);
+    }
+    if (!looksLikeText(text))
+        return fail(ReadError::NotText);
+
+    SetListFile file;
+    std::optional<SetListEntry> info;
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty())
+            continue;
+        if (line.startsWith(u'#')) {
+            if (line.startsWith(ExtInf)) {
+                const QStringView rest = line.mid(ExtInf.size());
+                const qsizetype comma = rest.indexOf(u',');
+                SetListEntry entry;
+                bool ok = false;
+                const qint64 seconds = rest.left(comma).trimmed().toLongLong(&ok);
+                if (ok && seconds >= 0)
+                    entry.seconds = seconds;
+                if (comma >= 0)
+                    entry.title = rest.mid(comma + 1).trimmed().toString();
+                info = entry;
+            } else if (line.startsWith(PlaylistName)) {
+                file.name = line.mid(PlaylistName.size()).trimmed().toString();
+            } else if (line.startsWith(SlotLine)) {
+                file.slot = line.mid(SlotLine.size()).trimmed().toString();
+            } else if (line.startsWith(PauseLine)) {
+                file.pause = line.mid(PauseLine.size()).trimmed().toString();
+            }
+            continue;
+        }
+        SetListEntry entry = info.value_or(SetListEntry{});
+        info.reset();
+        entry.path = line.toString().replace(u'\\', u'/');
+        file.entries.append(entry);
+    }
+    return file;
+}
+
+QByteArray SetListFile::toBytes() const
+{
+    QString text = ExtM3u + u'\n';
+    if (!name.isEmpty())
+        text += PlaylistName + singleLine(name) + u'\n';
+    if (slot)
+        text += SlotLine + singleLine(*slot) + u'\n';
+    if (pause)
+        text += PauseLine + singleLine(*pause) + u'\n';
+    for (const SetListEntry &entry : entries) {
+        text += ExtInf + QString::number(entry.seconds.value_or(-1)) + u',' + singleLine(entry.title) + u'\n';
+        text += QString(entry.path).replace(u'\\', u'/') + u'\n';
+    }
+    return text.toUtf8();
+}
+
+QString SetListFile::pathForPlaylist(const QString &songPath, const QString &playlistFolder)
+{
+    const QString song = QDir::cleanPath(QDir::fromNativeSeparators(songPath));
+    QString folder = QDir::cleanPath(QDir::fromNativeSeparators(playlistFolder));
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    if (!song.startsWith(folder) || song.size() == folder.size())
+        return song;
+    const QString relative = song.mid(folder.size());
+    // A line starting with "#" is a comment to every reader; "./" keeps such a
+    // song a path.
+    return relative.startsWith(u'#') ? u"./"_s + relative : relative;
+}
+
+QString SetListFile::resolve(const QString &writtenPath, const QString &playlistFolder)
+{
+    const QString path = QDir::fromNativeSeparators(writtenPath);
+    if (path.startsWith(u"file://"_s, Qt::CaseInsensitive))
+        return QUrl(path).toLocalFile();
+    if (isDrivePath(path) || path.startsWith(u"//"_s))
+        return path;
+    if (QDir::isAbsolutePath(path))
+        return QDir::cleanPath(path);
+    return QDir::cleanPath(QDir::fromNativeSeparators(playlistFolder) + u'/' + path);
+}
+
+QString SetListFile::fileNameOf(const QString &writtenPath)
+{
+    const QString path = writtenPath.startsWith(u"file://"_s, Qt::CaseInsensitive)
+        ? QUrl(writtenPath).path()
+        : QDir::fromNativeSeparators(writtenPath);
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
