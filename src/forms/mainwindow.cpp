@@ -363,8 +363,9 @@ void MainWindow::rebuildRecentMenu()
 void MainWindow::showAbout()
 {
     m_services.boxes->inform(this,
-                             u"Korvanda %1\n演奏者のためのセットリスト作成ソフト\n\nライセンス: プロプライエタリ\n"
+                             u"Korvanda %1\n演奏者のためのセットリスト作成ソフト\n\n%3\nライセンス: プロプライエタリ\n"
                              u"設定の保存場所: %2"_s.arg(QCoreApplication::applicationVersion(),
-                                                          QDir::toNativeSeparators(m_form->AppFolder())),
+                                                          QDir::toNativeSeparators(m_form->AppFolder()),
+                                                          slotAndSheetHelp()),
                              u"Korvanda について"_s);
 }

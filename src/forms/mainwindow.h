@@ -61,6 +61,7 @@ private:
 
     // mainwindow_sheet.cpp: the slot in the status bar, the stage sheet.
     void createSlotBar();
+    [[nodiscard]] static QString slotAndSheetHelp();
     void addSheetEntries(QMenu *menu);
     void showSlotFigures();
     void rememberSlot();

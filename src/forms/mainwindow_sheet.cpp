@@ -57,6 +57,17 @@ void MainWindow::createSlotBar()
     });
 }
 
+QString MainWindow::slotAndSheetHelp()
+{
+    return u"・ステータスバーに曲数と合計時間を表示します。「持ち時間」（hh:mm:ss）と「曲間」（秒）を入れると、"
+           u"合計＋（曲数−1）×曲間 と持ち時間を比べた残り時間を、超えたときは「超過」を赤で表示します。"
+           u"持ち時間は次回の起動まで覚えており、セットリストのファイルにも保存されます。\n"
+           u"・「ファイル」の「印刷…」と「PDF に書き出す…」で、セット名と日付、曲番号・曲名・長さ、合計を"
+           u"大きな文字で並べたステージ用のセットリストを作ります（25 曲までは 1 ページ）。\n"
+           u"・左の一覧の曲を右のセットリストへドラッグすると、放した位置に追加されます。\n"
+           u"・左の一覧で文字を入力すると、その文字で始まる最初の曲に移動します（かなも使えます）。\n"_s;
+}
+
 void MainWindow::addSheetEntries(QMenu *menu)
 {
     QAction *print = addEntry(menu, u"印刷…"_s, QKeySequence(u"Ctrl+P"_s));
