@@ -274,6 +274,11 @@ bool MainWindow::openSetList(const QString &path)
         for (const SetListEntry &entry : file->entries)
             found << entry.path;
     }
+    if (found.isEmpty()) {
+        // Nothing to show: the set list on screen is worth more than an empty one.
+        m_services.boxes->inform(this, missingSongsMessage(missing), Notice);
+        return false;
+    }
     if (!m_form->replaceSetList(found, file->name))
         return false;
 

@@ -11,7 +11,8 @@ files beside its executable.
 
 Steps: remember both folders and restart; scan a generated folder; preview a
 song and hear it; add, move and delete set-list songs; export and check the
-folder; the help window; the exit question. Every message box on the way is
+folder; save the set list and start again with it; the help window; the exit
+question. Every message box on the way is
 checked by caption and text and answered with its own button. Screenshots of the
 main steps land in the artifact folder.
 """
@@ -152,14 +153,14 @@ class Walk:
             return b"boolean true" in out.stdout
         self.wait(owned, 10, "the accessibility bus launcher")
 
-    def start_program(self):
+    def start_program(self, *args, title="Korvanda"):
         env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
         env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
         self.logfile = open(os.path.join(self.artifacts, "korvanda.log"), "a")
-        self.proc = subprocess.Popen([self.exe], cwd=self.work, env=env, stdout=self.logfile,
+        self.proc = subprocess.Popen([self.exe, *args], cwd=self.work, env=env, stdout=self.logfile,
                                      stderr=subprocess.STDOUT)
         self.app = self.wait(self.find_app, 20, "the program on the accessibility bus")
-        self.main = self.wait(lambda: self.top_level("Korvanda"), 10, 'the main window "Korvanda"')
+        self.main = self.wait(lambda: self.top_level(title), 10, f'the main window "{title}"')
         # The tree is built lazily; wait until the last control made is there.
         self.wait(lambda: self.find(self.main, name="使い方", role=self.at.ROLE_PUSH_BUTTON), 10,
                   'the button "使い方"')
@@ -372,6 +373,8 @@ class Walk:
         # Another box may follow at once (the export's question, then its end),
         # so it is this box, by caption and text, that has to go.
         def still_open():
+            if self.proc and self.proc.poll() is not None:
+                return False  # the answer ended the program, and the box with it
             return any(b.name == box.name and text in self.box_texts(b) for b in self.boxes())
         self.wait(lambda: not still_open(), 5, f'the box "{caption}" to close after "{answer}"')
 
@@ -567,6 +570,7 @@ class Walk:
         self.check(text.replace("\r\n", "\n").rstrip("\n").split("\n") == lines,
                    f"set list text reads {text!r}, wanted the lines {lines}")
         self.screenshot("exported")
+        self.save_restart_open(setlist, order, set_name)
 
         self.begin("help window")
         self.press(self.button("使い方"))
@@ -584,9 +588,44 @@ class Walk:
         self.expect_box("確認", "終了してもよろしいですか？", "いいえ")
         time.sleep(0.3)  # a short look: the program must still be there
         self.check(self.proc.poll() is None, f"the program exited after No (code {self.proc.returncode})")
-        self.check(self.top_level("Korvanda") is not None, "the main window went away after No")
+        self.check(self.top_level(self.main.name) is not None, "the main window went away after No")
         self.screenshot("exit-no")
         self.quit()
+
+    def save_restart_open(self, setlist, order, set_name):
+        """Saves the set list through the menu's shortcut and the file dialog, checks
+        the playlist as another player reads it, and starts the program again with
+        the playlist on its command line, as a file manager does: the same rows,
+        numbers, lengths, total and set name come back."""
+        self.begin("save the set list, restart with the playlist, find it as it was")
+        before = self.rows(setlist), self.text_of(self.field("セットリスト合計時間"))
+        playlist = os.path.join(self.media, f"{set_name}.m3u8")
+        for entry in ("ファイル(F)", "名前を付けて保存…"):  # the menu, with the mouse
+            node = self.wait(lambda: next((n for n in self.find_all(self.app, entry) if self.showing(n)), None), 5,
+                             f'the menu entry "{entry}"')
+            ext = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
+            self.at.Registry.generateMouseEvent(ext.x + ext.width // 2, ext.y + ext.height // 2, "b1c")
+        dialog = self.wait(lambda: self.top_level("名前を付けて保存"), 10, 'the file dialog "名前を付けて保存"')
+        boxes = [n for n in self.find_all(dialog, role=self.at.ROLE_TEXT) if self.showing(n)]
+        self.check(boxes, "the file dialog has no file name box")
+        self.type_into(boxes[-1], playlist)
+        self.press(next(b for b in self.find_all(dialog, role=self.at.ROLE_PUSH_BUTTON) if b.name.startswith("保存")))
+        self.wait(lambda: os.path.exists(playlist), 10, f"the playlist {playlist}")
+        self.wait(lambda: self.main.name == f"{set_name}.m3u8 - Korvanda", 5, "the file name in the title")
+        lines = open(playlist, encoding="utf-8").read().split("\n")
+        self.check(lines[:2] == ["#EXTM3U", f"#PLAYLIST:{set_name}"], f"playlist starts {lines[:2]}")
+        self.check(lines[3::2][:len(order)] == order, f"playlist songs {lines[3::2]}, wanted {order}")
+        for entry in lines[3::2][:len(order)]:  # another player's parser: ffprobe opens each entry as written
+            probe = subprocess.run(["ffprobe", "-v", "error", os.path.join(self.media, entry)],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.check(probe.returncode == 0, f"ffprobe cannot read the entry {entry}")
+        self.quit()
+        self.start_program(playlist, title=f"{set_name}.m3u8 - Korvanda")
+        self.wait(lambda: (self.rows(setlist), self.text_of(self.field("セットリスト合計時間"))) == before, 10,
+                  f"the set list {before} after the restart", lambda: self.rows(setlist))
+        name = self.text_of(self.field("新しく出力するフォルダにつける名前"))
+        self.check(name == set_name, f'set name after the restart: "{name}", wanted "{set_name}"')
+        self.screenshot("reopened")
 
     def quit(self):
         self.press(self.button("終了"))
