@@ -35,8 +35,8 @@ struct Scripted : SetListDialog, StageSheetDialogs
         printer.setOutputFileName(printTo);
         return true;
     }
-    QString pdfToSave(QWidget *, const QString &) override { return pdf; }
-    QString save, printTo, pdf;
+    QString pdfToSave(QWidget *, const QString &) override { return {}; }
+    QString save, printTo;
 };
 
 struct WindowFixture
@@ -186,27 +186,19 @@ private Q_SLOTS:
     void stageSheetFromTheMenu()
     {
         WindowFixture f(Songs, { 61, 62 });
-        f.scripted.pdf = f.dir.filePath(u"sheet.pdf"_s);
         f.scripted.printTo = f.dir.filePath(u"printed.pdf"_s);
-        for (int round = 0; round < 2; ++round) {
-            for (const QString &action : { u"exportPdfAction"_s, u"printAction"_s })
-                f.child<QAction>(action)->trigger();
-            if (round == 0) { // an empty set list has nothing to print
-                QCOMPARE(f.boxes.lastPrompt(), u"セットリストに曲がセットされていません"_s);
-                QVERIFY(!QFile::exists(f.scripted.pdf) && !QFile::exists(f.scripted.printTo));
-                f.add(1);
-                f.add(2);
-                f.child<QLineEdit>(u"Text3"_s)->setText(u"土曜ライブ"_s);
-            }
-        }
-        QCOMPARE(f.boxes.shown.size(), 2);
-        for (const QString &pdf : { f.scripted.pdf, f.scripted.printTo }) {
-            QProcess text;
-            text.start(u"pdftotext"_s, { u"-layout"_s, pdf, u"-"_s });
-            QVERIFY(text.waitForFinished(60000));
-            const QString sheet = QString::fromUtf8(text.readAllStandardOutput()).simplified();
-            QVERIFY2(sheet.contains(u"土曜ライブ"_s) && sheet.contains(u"02 B 00:01:02"_s), qPrintable(sheet));
-        }
+        f.child<QAction>(u"printAction"_s)->trigger(); // an empty set list has nothing to print
+        QCOMPARE(f.boxes.lastPrompt(), u"セットリストに曲がセットされていません"_s);
+        QVERIFY(!QFile::exists(f.scripted.printTo));
+        f.add(1);
+        f.add(2);
+        f.child<QLineEdit>(u"Text3"_s)->setText(u"土曜ライブ"_s);
+        f.child<QAction>(u"printAction"_s)->trigger();
+        QProcess text;
+        text.start(u"pdftotext"_s, { u"-layout"_s, f.scripted.printTo, u"-"_s });
+        QVERIFY(text.waitForFinished(60000));
+        const QString sheet = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        QVERIFY2(sheet.contains(u"土曜ライブ"_s) && sheet.contains(u"02 B 00:01:02"_s), qPrintable(sheet));
     }
 
     void dropEndsAsTheButtonsLeaveIt_data()
