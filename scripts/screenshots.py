@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the README's pictures of the slot and the stage sheet: the window with
-its menu and status bars over a listed library and an opened set list, and the
-stage sheet the program writes as a PDF, rendered with pdftoppm.
+"""Draws the README's pictures: the window with its menu and status bars over a
+listed library and an opened set list (at normal and at twice the size), and
+the stage sheet the program writes as a PDF, rendered with pdftoppm.
 
 usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder>
 (session.sh gives a private X display.) The program runs from a copy in a
@@ -18,7 +18,7 @@ import time
 
 SONGS = [("さくら", 252), ("夜明けのうた", 228), ("Blue Moon", 215), ("Opening", 170),
          ("ひまわり", 245), ("風の街", 200), ("Last Song", 302), ("アンコール", 190)]
-CLIENT_HEIGHT = 606  # 9090 twips
+CLIENT_HEIGHT = 606  # 9090 twips; the window is taller by its menu and status bars
 
 
 class X:
@@ -61,6 +61,53 @@ def window():
     return None
 
 
+def shoot(program, playlist, work, out, scale):
+    """One picture of the window at this scale; at normal size, the PDF too."""
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0", QT_SCALE_FACTOR=str(scale))
+    proc = subprocess.Popen([program, playlist], env=env, cwd=work)
+    try:
+        for _ in range(100):
+            found = window()
+            if found:
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the window did not show")
+        wid, left, top = found[:3]
+        time.sleep(2)
+        x = X()
+        # "フォルダから楽曲取得" (5760, 1680 twips) below the menu bar.
+        menu = 24 * scale
+        x.click(left + (384 + 60) * scale, top + menu + (112 + 16) * scale)
+        time.sleep(3)
+        # The cursor onto the set list, so the picture shows its chosen row.
+        x.click(left + 700 * scale, top + menu + 150 * scale)
+        name = "main-window.png" if scale == 1 else f"main-window-{scale}x.png"
+        subprocess.run(["import", "-window", wid, os.path.join(out, name)], check=True)
+        if scale != 1:
+            return
+
+        # ファイル → PDF に書き出す… (second from the bottom), then the dialog's suggestion.
+        x.keys("Alt_L", "f")
+        x.keys("Up")
+        x.keys("Up")
+        x.keys("Return")
+        time.sleep(2)
+        x.keys("Return")
+        pdf = os.path.join(work, "金曜ライブ.pdf")
+        for _ in range(50):
+            if os.path.exists(pdf):
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("no PDF was written")
+    finally:
+        proc.kill()
+        proc.wait()
+    subprocess.run(["pdftoppm", "-png", "-r", "60", "-singlefile", pdf, os.path.join(out, "stage-sheet")],
+                   check=True)
+
+
 def main(binary, out):
     work = tempfile.mkdtemp(prefix="korvanda-shots.")
     try:
@@ -80,48 +127,8 @@ def main(binary, out):
             for title, seconds in SONGS[:7]:
                 f.write(f"#EXTINF:{seconds},{title}\n曲/{title}.mp3\n")
 
-        env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
-        proc = subprocess.Popen([program, playlist], env=env, cwd=work)
-        try:
-            for _ in range(100):
-                found = window()
-                if found:
-                    break
-                time.sleep(0.2)
-            else:
-                sys.exit("the window did not show")
-            wid, left, top, width, height = found
-            time.sleep(2)
-            x = X()
-            # "フォルダから楽曲取得" (5760, 1680 twips) below the menu bar.
-            menu = 24
-            x.click(left + 384 + 60, top + menu + 112 + 16)
-            time.sleep(3)
-            # The cursor onto the set list, so the picture shows its chosen row.
-            x.click(left + 700, top + menu + 150)
-            subprocess.run(["import", "-window", wid, os.path.join(out, "main-window-slot.png")], check=True)
-
-            # ファイル → PDF に書き出す… (second from the bottom), then the dialog's suggestion.
-            x.click(left + 700, top + menu + 150)
-            x.keys("Alt_L", "f")
-            x.keys("Up")
-            x.keys("Up")
-            x.keys("Return")
-            time.sleep(2)
-            x.keys("Return")
-            pdf = os.path.join(work, "金曜ライブ.pdf")
-            for _ in range(50):
-                if os.path.exists(pdf):
-                    break
-                time.sleep(0.2)
-            else:
-                subprocess.run(["import", "-window", "root", os.path.join(out, "failed.png")])
-                sys.exit("no PDF was written")
-        finally:
-            proc.kill()
-            proc.wait()
-        subprocess.run(["pdftoppm", "-png", "-r", "60", "-singlefile", pdf, os.path.join(out, "stage-sheet")],
-                       check=True)
+        for scale in (1, 2):
+            shoot(program, playlist, work, out, scale)
     finally:
         shutil.rmtree(work)
 
