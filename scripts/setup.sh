@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, then configures and builds.
-# usage: scripts/setup.sh <build-dir> [cmake options...]
+# usage: scripts/setup.sh [--target <name>] <build-dir> [cmake options...]
+# With --target, only that target (and what it needs) is built.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+target=()
+if [ "${1:-}" = --target ]; then
+    target=(--target "$2"); shift 2
+fi
 build=$1; shift
 
 mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$root/scripts/packages.txt")
@@ -20,4 +25,4 @@ fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja "$@"
 fi
-cmake --build "$build" --parallel "$(nproc)"
+cmake --build "$build" --parallel "$(nproc)" "${target[@]}"

@@ -188,7 +188,17 @@ void Form1::connectConveniences()
     Grid2->setRowDragEnabled(true);
     connect(Grid2, &SongGrid::rowDropped, this, &Form1::moveSetListRow);
 
-    Command2->setToolTip(u"左の表の曲をダブルクリック、または Enter キーでも追加できます"_s);
+    Grid1->setRowExportEnabled(true);
+    Grid1->setTypeAheadEnabled(true);
+    connect(Grid1, &SongGrid::rowDragMoved, this,
+            [this](int, const QPoint &globalPos) { Grid2->setInsertMark(Grid2->insertRowAt(globalPos)); });
+    connect(Grid1, &SongGrid::rowDraggedOut, this, [this](int fromRow, const QPoint &globalPos) {
+        Grid2->setInsertMark(0);
+        if (const int toRow = Grid2->insertRowAt(globalPos))
+            addFromLibrary(fromRow, toRow);
+    });
+
+    Command2->setToolTip(u"左の表の曲をダブルクリック、Enter キー、または右の表へドラッグしても追加できます"_s);
     Command3->setToolTip(u"右の表で Delete キーを押しても削除できます"_s);
     Command5->setToolTip(u"右の表で Ctrl+↑ でも上に移動できます（行をドラッグして好きな位置へ移動もできます）"_s);
     Command6->setToolTip(u"右の表で Ctrl+↓ でも下に移動できます（行をドラッグして好きな位置へ移動もできます）"_s);

@@ -79,6 +79,8 @@ public:
     void clearSetList();
     // Asked after Yes to the exit question; false keeps the program running.
     void setLeaveCheck(std::function<bool()> check) { m_leaveCheck = std::move(check); }
+    // The total time as Text6 shows it.
+    [[nodiscard]] QString totalText() const;
 
 Q_SIGNALS:
     // The user confirmed the exit question: the program ends now.
@@ -123,6 +125,8 @@ private:
     void moveSetListRow(int fromRow, int toRow);
     void moveUp();
     void moveDown();
+    void addFromLibrary(int libraryRow, int toRow);
+    [[nodiscard]] int setListSongs() const;
 
     // form1_preview.cpp
     void Command20_Click();

@@ -221,3 +221,33 @@ void Form1::moveSetListRow(int fromRow, int toRow)
     while (list.Row() < toRow)
         moveDown();
 }
+
+QString Form1::totalText() const
+{
+    return Text6->text();
+}
+
+int Form1::setListSongs() const
+{
+    int songs = 0;
+    for (int r = 1; r < m_table2->Rows(); ++r)
+        songs += m_table2->textAt(r, 1).isEmpty() ? 0 : 1;
+    return songs;
+}
+
+void Form1::addFromLibrary(int libraryRow, int toRow)
+{
+    // The add button on the dragged row, then the up button until the song sits
+    // where the mouse let go: messages, numbers, total and cursors are theirs.
+    if (!Command2->isEnabled() || libraryRow < 1 || libraryRow >= m_table1->Rows())
+        return;
+    const int before = setListSongs();
+    m_table1->setRow(libraryRow);
+    m_table1->setCol(1);
+    Command2->click();
+    if (setListSongs() != before + 1)
+        return;
+    const int added = m_table2->Rows() - 1;
+    if (toRow < added)
+        moveSetListRow(added, toRow);
+}

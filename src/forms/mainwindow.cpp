@@ -61,6 +61,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     createFileMenu();
     createEditMenu();
     createHelpMenu();
+    createSlotBar();
 
     connect(m_form, &Form1::setListChanged, this, [this] { setModified(true); });
     connect(m_form, &Form1::setNameChanged, this, [this] { setModified(true); });
@@ -104,6 +105,8 @@ void MainWindow::createFileMenu()
     m_recentMenu = m_fileMenu->addMenu(u"最近使ったセットリスト"_s);
     m_recentMenu->setObjectName(u"recentMenu"_s);
     rebuildRecentMenu();
+    m_fileMenu->addSeparator();
+    addSheetEntries(m_fileMenu);
     m_fileMenu->addSeparator();
     m_quitAction = addEntry(m_fileMenu, u"終了"_s, QKeySequence(u"Ctrl+Q"_s));
     m_quitAction->setObjectName(u"quitAction"_s);
@@ -202,8 +205,6 @@ void MainWindow::newSetList()
     m_form->clearSetList();
     m_file.clear();
     m_incomplete = false;
-    m_slot.reset();
-    m_pause.reset();
     setModified(false);
 }
 
@@ -283,8 +284,7 @@ bool MainWindow::openSetList(const QString &path)
 
     m_file = QFileInfo(path).absoluteFilePath();
     m_incomplete = !missing.isEmpty();
-    m_slot = file->slot;
-    m_pause = file->pause;
+    takeSlotFrom(*file);
     setModified(false);
     remember(m_file);
     if (!missing.isEmpty())
@@ -322,8 +322,7 @@ bool MainWindow::writeTo(const QString &path)
     const QString folder = QFileInfo(target).absolutePath();
     SetListFile file;
     file.name = m_form->setName();
-    file.slot = m_slot;
-    file.pause = m_pause;
+    putSlotInto(file);
     for (const SetListEntry &song : songs) {
         // A line break in a path would split it into two lines of the playlist.
         if (song.path.contains(u'\n') || song.path.contains(u'\r')) {
@@ -369,8 +368,9 @@ void MainWindow::rebuildRecentMenu()
 void MainWindow::showAbout()
 {
     m_services.boxes->inform(this,
-                             u"Korvanda %1\n演奏者のためのセットリスト作成ソフト\n\nライセンス: プロプライエタリ\n"
+                             u"Korvanda %1\n演奏者のためのセットリスト作成ソフト\n\n%3\nライセンス: プロプライエタリ\n"
                              u"設定の保存場所: %2"_s.arg(QCoreApplication::applicationVersion(),
-                                                          QDir::toNativeSeparators(m_form->AppFolder())),
+                                                          QDir::toNativeSeparators(m_form->AppFolder()),
+                                                          slotAndSheetHelp()),
                              u"Korvanda について"_s);
 }

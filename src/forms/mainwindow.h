@@ -1,15 +1,20 @@
 #pragma once
 
 #include "forms/form1.h"
+#include "platform/desktop/stagesheetdialogs.h"
 
 #include <QMainWindow>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 class QAction;
 class QMenu;
 class SetListDialog;
+class SetListFile;
+class SlotStatusBar;
+class StageSheet;
 
 // The program's top-level window: Form1 as its client area, unchanged, with a
 // menu bar around it. The menus run Form1's own handlers; what this window adds
@@ -21,6 +26,7 @@ class MainWindow : public QMainWindow
 
 public:
     MainWindow(const Form1Services &services, SetListDialog *fileDialog, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     [[nodiscard]] Form1 *form() const { return m_form; }
     // The file the set list was opened from or saved to; empty when none.
@@ -31,6 +37,9 @@ public:
     // current one (callers ask first). False when nothing was opened; the set
     // list is then as it was.
     bool openSetList(const QString &path);
+
+    // Tests script the print dialog and the PDF name through these.
+    void setStageSheetDialogs(StageSheetDialogs *dialogs) { m_sheetDialogs = dialogs; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -49,6 +58,18 @@ private:
     bool saveAs();
     bool writeTo(const QString &path);
     void showAbout();
+
+    // mainwindow_sheet.cpp: the slot in the status bar, the stage sheet.
+    void createSlotBar();
+    [[nodiscard]] static QString slotAndSheetHelp();
+    void addSheetEntries(QMenu *menu);
+    void showSlotFigures();
+    void rememberSlot();
+    void takeSlotFrom(const SetListFile &file);
+    void putSlotInto(SetListFile &file) const;
+    [[nodiscard]] std::optional<StageSheet> stageSheet();
+    void printSheet();
+    void exportPdf();
 
     // The unsaved-changes question; false when the user cancels (or saving fails).
     bool maySetListGo();
@@ -69,8 +90,9 @@ private:
     // save goes through the file dialog.
     bool m_incomplete = false;
     bool m_leaving = false;
-    std::optional<QString> m_slot;
-    std::optional<QString> m_pause;
+    SlotStatusBar *m_slotBar = nullptr;
+    std::unique_ptr<StageSheetDialogs> m_systemSheetDialogs;
+    StageSheetDialogs *m_sheetDialogs = nullptr;
     QStringList m_recent;
 
     QMenu *m_fileMenu = nullptr;

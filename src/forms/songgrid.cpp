@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -147,6 +148,11 @@ void SongGrid::mousePressEvent(QMouseEvent *event)
     QTableView::mousePressEvent(event);
     m_dragFrom = 0;
     m_dragTo = 0;
+    m_exportFrom = 0;
+    if (m_rowExportEnabled && event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid()) {
+        m_pressPos = event->position().toPoint();
+        m_exportFrom = -(indexAt(m_pressPos).row() + 1);
+    }
     if (m_rowDragEnabled && event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid()) {
         m_pressPos = event->position().toPoint();
         m_dragFrom = -(indexAt(m_pressPos).row() + 1); // armed, not yet dragging
@@ -155,6 +161,19 @@ void SongGrid::mousePressEvent(QMouseEvent *event)
 
 void SongGrid::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_exportFrom != 0 && (event->buttons() & Qt::LeftButton)) {
+        // The grid keeps the mouse while the button is down, so the drag is
+        // followed here and handed to whoever owns the grid it ends over.
+        const QPoint pos = event->position().toPoint();
+        if (m_exportFrom < 0) {
+            if ((pos - m_pressPos).manhattanLength() < QApplication::startDragDistance())
+                return;
+            m_exportFrom = -m_exportFrom;
+            viewport()->setCursor(Qt::DragCopyCursor);
+        }
+        Q_EMIT rowDragMoved(m_exportFrom, event->globalPosition().toPoint());
+        return;
+    }
     if (m_dragFrom == 0 || !(event->buttons() & Qt::LeftButton)) {
         QTableView::mouseMoveEvent(event);
         return;
@@ -172,6 +191,16 @@ void SongGrid::mouseMoveEvent(QMouseEvent *event)
 
 void SongGrid::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (m_exportFrom != 0) {
+        const int from = m_exportFrom;
+        m_exportFrom = 0;
+        QTableView::mouseReleaseEvent(event);
+        if (from > 0) {
+            viewport()->unsetCursor();
+            Q_EMIT rowDraggedOut(from, event->globalPosition().toPoint());
+        }
+        return;
+    }
     const int from = m_dragFrom;
     const int to = m_dragFrom > 0 ? dropRowAt(event->position().toPoint()) : 0;
     m_dragFrom = 0;
@@ -185,6 +214,14 @@ void SongGrid::mouseReleaseEvent(QMouseEvent *event)
 void SongGrid::paintEvent(QPaintEvent *event)
 {
     QTableView::paintEvent(event);
+    if (m_insertMark > 0) {
+        const bool below = m_insertMark >= m_table->Rows();
+        const QRect target = visualRect(m_model->index((below ? m_table->Rows() - 1 : m_insertMark) - 1, 1));
+        QPainter painter(viewport());
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 3));
+        const int y = below ? target.bottom() : target.top();
+        painter.drawLine(0, y, viewport()->width(), y);
+    }
     if (m_dragFrom <= 0 || m_dragTo <= 0 || m_dragTo == m_dragFrom)
         return;
     // A bar on the edge where the song will land: above the target row when
@@ -194,4 +231,78 @@ void SongGrid::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     painter.setPen(QPen(palette().color(QPalette::Highlight), 3));
     painter.drawLine(0, y, viewport()->width(), y);
+}
+
+int SongGrid::insertRowAt(const QPoint &globalPos) const
+{
+    const QPoint pos = viewport()->mapFromGlobal(globalPos);
+    if (!isVisible() || !viewport()->rect().contains(pos))
+        return 0;
+    const QModelIndex index = indexAt(pos);
+    return index.isValid() ? index.row() + 1 : m_table->Rows();
+}
+
+void SongGrid::setInsertMark(int row)
+{
+    if (row == m_insertMark)
+        return;
+    m_insertMark = row;
+    viewport()->update();
+}
+
+void SongGrid::setTypeAheadEnabled(bool enabled)
+{
+    m_typeAhead = enabled;
+    setAttribute(Qt::WA_InputMethodEnabled, enabled);
+}
+
+namespace {
+
+// Names compare as a reader sees them: letter case, full- and half-width forms
+// and katakana against hiragana make no difference.
+QString searchKey(const QString &text)
+{
+    QString key = text.normalized(QString::NormalizationForm_KC).toCaseFolded();
+    for (QChar &c : key) {
+        if (c.unicode() >= 0x30A1 && c.unicode() <= 0x30F6)
+            c = QChar(char16_t(c.unicode() - 0x60));
+    }
+    return key;
+}
+
+} // namespace
+
+void SongGrid::keyboardSearch(const QString &search)
+{
+    if (!m_typeAhead) {
+        QTableView::keyboardSearch(search);
+        return;
+    }
+    if (search.isEmpty())
+        return;
+    // Letters typed in quick succession make one name; a pause starts a new one.
+    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > QApplication::keyboardInputInterval())
+        m_typed.clear();
+    m_sinceTyped.start();
+    m_typed += search;
+    const QString wanted = searchKey(m_typed);
+    for (int r = 1; r < m_table->Rows(); ++r) {
+        if (searchKey(m_table->textAt(r, 1)).startsWith(wanted)) {
+            // As a click on the name would: the view's cursor moves the table's.
+            selectionModel()->setCurrentIndex(m_model->index(r - 1, 1),
+                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            scrollTo(m_model->index(r - 1, 1));
+            return;
+        }
+    }
+}
+
+void SongGrid::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (m_typeAhead && !event->commitString().isEmpty()) {
+        keyboardSearch(event->commitString());
+        event->accept();
+        return;
+    }
+    QTableView::inputMethodEvent(event);
 }

@@ -1,10 +1,14 @@
 #include "platform/storage/settingsfile.h"
 
+#include "platform/storage/systemreason.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cerrno>
 
 using namespace Qt::StringLiterals;
 
@@ -67,15 +71,18 @@ QByteArray SettingsFile::encode(const QString &value)
 std::optional<QString> SettingsFile::write(const QString &path, const QString &value)
 {
     QSaveFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return SystemReason::lastError(file.errorString());
     const QByteArray bytes = encode(value);
+    errno = 0;
     if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
+        const QString reason = SystemReason::lastError(file.errorString());
         file.cancelWriting();
         return reason;
     }
+    errno = 0;
     if (!file.commit())
-        return file.errorString();
+        return SystemReason::lastError(file.errorString());
     return std::nullopt;
 }

@@ -20,7 +20,7 @@ namespace SettingsFile {
 [[nodiscard]] QByteArray encode(const QString &value);
 
 // Writes the value atomically: a crash or a full disk never leaves a half-written
-// file. Returns the system's reason when it fails.
+// file. Returns the system's reason, worded for the user, when it fails.
 [[nodiscard]] std::optional<QString> write(const QString &path, const QString &value);
 
 } // namespace SettingsFile

@@ -52,3 +52,9 @@ QString SystemReason::text(int error)
     const QString system = qt_error_string(error);
     return words.isEmpty() ? system : words + u"（"_s + system + u"）"_s;
 }
+
+QString SystemReason::lastError(const QString &libraryText)
+{
+    const int error = errno;
+    return error != 0 ? text(error) : libraryText;
+}

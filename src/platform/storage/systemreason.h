@@ -9,4 +9,10 @@ namespace SystemReason {
 
 [[nodiscard]] QString text(int error);
 
+// The reason of a file call that has just failed. Qt keeps only its own English
+// text; errno, read before anything else can change it, still names the cause.
+// The caller clears errno before the call; the library's text stands when the
+// call left no errno behind.
+[[nodiscard]] QString lastError(const QString &libraryText);
+
 } // namespace SystemReason

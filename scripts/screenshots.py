@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Draws the README's pictures: the window with its menu and status bars over a
+listed library and an opened set list (at normal and at twice the size), and
+the stage sheet the program writes as a PDF, rendered with pdftoppm.
+
+usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder>
+(session.sh gives a private X display.) The program runs from a copy in a
+temporary folder, so its settings files never touch the build folder.
+"""
+import ctypes
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SONGS = [("さくら", 252), ("夜明けのうた", 228), ("Blue Moon", 215), ("Opening", 170),
+         ("ひまわり", 245), ("風の街", 200), ("Last Song", 302), ("アンコール", 190)]
+CLIENT_HEIGHT = 606  # 9090 twips; the window is taller by its menu and status bars
+
+
+class X:
+    """Mouse and keys through the XTEST extension, as a user would press them."""
+
+    def __init__(self):
+        self.x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+        self.tst = ctypes.cdll.LoadLibrary("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        for name in ("XTestFakeMotionEvent", "XTestFakeButtonEvent", "XTestFakeKeyEvent"):
+            getattr(self.tst, name).argtypes = [ctypes.c_void_p] + [ctypes.c_int] * (4 if "Motion" in name else 3)
+        self.d = self.x11.XOpenDisplay(None)
+
+    def click(self, x, y):
+        self.tst.XTestFakeMotionEvent(self.d, -1, x, y, 0)
+        self.tst.XTestFakeButtonEvent(self.d, 1, 1, 0)
+        self.tst.XTestFakeButtonEvent(self.d, 1, 0, 0)
+        self.x11.XFlush(self.d)
+        time.sleep(0.3)
+
+    def keys(self, *names):
+        codes = [self.x11.XKeysymToKeycode(self.d, self.x11.XStringToKeysym(n.encode())) for n in names]
+        for c in codes:
+            self.tst.XTestFakeKeyEvent(self.d, c, 1, 0)
+        for c in reversed(codes):
+            self.tst.XTestFakeKeyEvent(self.d, c, 0, 0)
+        self.x11.XFlush(self.d)
+        time.sleep(0.5)
+
+
+def window():
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout
+    for line in tree.splitlines():
+        m = re.match(r'\s*(0x[0-9a-f]+) "(?:[^"]*- )?Korvanda": .* (\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', line)
+        if m and int(m.group(3)) > CLIENT_HEIGHT:
+            return m.group(1), int(m.group(4)), int(m.group(5)), int(m.group(2)), int(m.group(3))
+    return None
+
+
+def shoot(program, playlist, work, out, scale):
+    """One picture of the window at this scale; at normal size, the PDF too."""
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0", QT_SCALE_FACTOR=str(scale))
+    proc = subprocess.Popen([program, playlist], env=env, cwd=work)
+    try:
+        for _ in range(100):
+            found = window()
+            if found:
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the window did not show")
+        wid, left, top = found[:3]
+        time.sleep(2)
+        x = X()
+        # "フォルダから楽曲取得" (5760, 1680 twips) below the menu bar.
+        menu = 24 * scale
+        x.click(left + (384 + 60) * scale, top + menu + (112 + 16) * scale)
+        time.sleep(3)
+        # The cursor onto the set list, so the picture shows its chosen row.
+        x.click(left + 700 * scale, top + menu + 150 * scale)
+        name = "main-window.png" if scale == 1 else f"main-window-{scale}x.png"
+        subprocess.run(["import", "-window", wid, os.path.join(out, name)], check=True)
+        if scale != 1:
+            return
+
+        # ファイル → PDF に書き出す… (second from the bottom), then the dialog's suggestion.
+        x.keys("Alt_L", "f")
+        x.keys("Up")
+        x.keys("Up")
+        x.keys("Return")
+        time.sleep(2)
+        x.keys("Return")
+        pdf = os.path.join(work, "金曜ライブ.pdf")
+        for _ in range(50):
+            if os.path.exists(pdf):
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("no PDF was written")
+    finally:
+        proc.kill()
+        proc.wait()
+    subprocess.run(["pdftoppm", "-png", "-r", "60", "-singlefile", pdf, os.path.join(out, "stage-sheet")],
+                   check=True)
+
+
+def main(binary, out):
+    work = tempfile.mkdtemp(prefix="korvanda-shots.")
+    try:
+        songs = os.path.join(work, "曲")
+        os.makedirs(songs)
+        for title, seconds in SONGS:
+            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"sine=f=440:d={seconds}",
+                            "-ac", "1", "-b:a", "32k", os.path.join(songs, title + ".mp3")], check=True)
+        program = os.path.join(work, "bin", "korvanda")
+        os.makedirs(os.path.dirname(program))
+        shutil.copy(binary, program)
+        with open(os.path.join(work, "bin", "motodata.dat"), "wb") as f:
+            f.write(f'"{songs}"\r\n'.encode())
+        playlist = os.path.join(work, "金曜ライブ.m3u8")
+        with open(playlist, "w", encoding="utf-8") as f:
+            f.write("#EXTM3U\n#PLAYLIST:金曜ライブ\n#KORVANDA-SLOT:00:25:00\n#KORVANDA-PAUSE:30\n")
+            for title, seconds in SONGS[:7]:
+                f.write(f"#EXTINF:{seconds},{title}\n曲/{title}.mp3\n")
+
+        for scale in (1, 2):
+            shoot(program, playlist, work, out, scale)
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])
