@@ -5,6 +5,7 @@
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"
+#include "platform/media/lengthcache.h"
 #include "platform/media/libraryscanner.h"
 #include "platform/desktop/messageboxes.h"
 
@@ -21,7 +22,8 @@ namespace {
 
 // Probes every path with a modal progress dialog that appears only when the
 // probing is slow. Returns nothing when the user cancels.
-std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &media, const QStringList &paths)
+std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &media, const QString &folder,
+                                               const QStringList &names, const QStringList &paths)
 {
     QProgressDialog progress(window);
     progress.setWindowTitle(u"フォルダから楽曲取得"_s);
@@ -43,7 +45,7 @@ std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &m
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
     InputBlocker blocker(window);
-    watcher.setFuture(LibraryScanner::probeAll(media, paths));
+    watcher.setFuture(LibraryScanner::probeFolder(media, folder, names, paths, LengthCache::defaultRoot()));
     if (!watcher.isFinished())
         loop.exec();
     watcher.waitForFinished();
@@ -83,7 +85,7 @@ void Form1::Command11_Click()
     for (const QString &name : std::as_const(names))
         paths << folder + QDir::separator() + name;
 
-    const auto lengths = probeWithProgress(this, *m_services.media, paths);
+    const auto lengths = probeWithProgress(this, *m_services.media, folder, names, paths);
     if (!lengths)
         return; // cancelled: the library stays as it was
     fillLibrary(names, paths, *lengths);

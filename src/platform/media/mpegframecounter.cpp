@@ -228,6 +228,7 @@ std::optional<double> MpegFrameCounter::exactLengthMs()
     const auto info = infoFrame();
     // The Xing/Info/VBRI frame carries no audio; decoders skip it, so the count must too.
     const qint64 from = info ? info->offset + qMax<qint64>(1, headerAt(info->offset)->frameBytes) : m_start;
+    m_window.beginWalk();
     const Count c = walk(from, std::numeric_limits<qint64>::max());
     if (c.frames == 0 || c.sampleRate <= 0)
         return std::nullopt;
