@@ -148,8 +148,10 @@ LengthCache::LengthCache(const QString &root, const QString &folder, qint64 sett
     QFile f(m_file);
     if (!f.open(QIODevice::ReadOnly) || f.size() > MaxFileBytes)
         return;
-    if (auto entries = parse(f.readAll(), folder))
+    if (auto entries = parse(f.readAll(), folder)) {
         m_loaded = std::move(*entries);
+        m_intact = true;
+    }
 }
 
 LengthCache::~LengthCache()
@@ -184,12 +186,21 @@ void LengthCache::insert(const QString &name, const Key &key, double lengthMs)
     const qint64 settled = m_startedNs - m_settleNs;
     if (key.modifiedNs >= settled || key.changedNs >= settled)
         return;
+    // Some file systems give no inode numbers; there a replaced file could pass for the old one.
+    if (key.inode == 0)
+        return;
     m_kept.insert(name, {key, lengthMs});
 }
 
 bool LengthCache::save()
 {
-    if (m_file.isEmpty() || !QDir().mkpath(m_root))
+    if (m_file.isEmpty())
+        return false;
+    // A rescan that found every entry as it was leaves the file as it is, unless the file is
+    // old enough that rewriting it keeps the trim from taking it for a forgotten folder.
+    if (m_intact && m_kept == m_loaded && QFileInfo(m_file).lastModified() > QDateTime::currentDateTimeUtc().addDays(-1))
+        return true;
+    if (!QDir().mkpath(m_root))
         return false;
     QSaveFile f(m_file);
     if (!f.open(QIODevice::WriteOnly))
@@ -232,7 +243,7 @@ QByteArray LengthCache::serialize(const QString &folder, const Entries &entries)
         putVar(payload, k.inode);
         putVar(payload, quint64(k.size));
         putVar(payload, zigzag(k.modifiedNs));
-        putVar(payload, zigzag(k.changedNs - k.modifiedNs));
+        putVar(payload, zigzag(qint64(quint64(k.changedNs) - quint64(k.modifiedNs))));
         putVar(payload, quint64(it->lengthMs));
     }
     QByteArray out(Magic, sizeof Magic);
@@ -254,7 +265,12 @@ std::optional<LengthCache::Entries> LengthCache::parse(const QByteArray &bytes, 
     const qsizetype payloadBytes = bytes.size() - HeaderBytes;
     if (format != FormatVersion || probe != MediaProbe::Version || sum != checksum(payload, payloadBytes))
         return std::nullopt;
+    return parsePayload(payload, payloadBytes, folder);
+}
 
+std::optional<LengthCache::Entries> LengthCache::parsePayload(const char *payload, qsizetype payloadBytes,
+                                                              const QString &folder)
+{
     Reader r(payload, payloadBytes);
     if (QString::fromUtf8(r.bytes(r.var())) != folder)
         return std::nullopt;

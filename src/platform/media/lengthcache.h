@@ -53,7 +53,8 @@ public:
     // Keeps a length for the next save (not thread-safe: call from one thread).
     void insert(const QString &name, const Key &key, double lengthMs);
     // Writes what was inserted since loading, replacing the file atomically, and trims the
-    // caches of other folders. False when nothing could be written.
+    // caches of other folders; writes nothing when that is what the file holds already.
+    // False when it could not be written.
     bool save();
 
     // The file's bytes for a set of entries, and back; parse gives nothing for anything that is
@@ -61,10 +62,15 @@ public:
     struct Entry {
         Key key;
         double lengthMs = 0;
+        bool operator==(const Entry &) const = default;
     };
     using Entries = QHash<QString, Entry>;
     [[nodiscard]] static QByteArray serialize(const QString &folder, const Entries &entries);
     [[nodiscard]] static std::optional<Entries> parse(const QByteArray &bytes, const QString &folder);
+    // The part of parse after the header's checks (versions, checksum): the folder and the
+    // entries, every length checked against the bytes left.
+    [[nodiscard]] static std::optional<Entries> parsePayload(const char *payload, qsizetype bytes,
+                                                             const QString &folder);
 
     [[nodiscard]] QString filePath() const { return m_file; }
 
@@ -78,5 +84,6 @@ private:
     qint64 m_startedNs;
     int m_dirFd = -1;
     Entries m_loaded;
+    bool m_intact = false; // the file was there and whole
     Entries m_kept;
 };

@@ -4,7 +4,7 @@
 
 #include <cstring>
 #include <limits>
-#include <set>
+#include <bitset>
 
 namespace {
 constexpr int Bitrates[5][16] = {
@@ -174,7 +174,8 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
     c.firstFrame = pos;
     c.firstFrameBytes = lock->frameBytes;
     c.sampleRate = lock->sampleRate;
-    std::set<int> bitrates;
+    // One bit per bitrate of the tables (at most 448 kbps, all multiples of 8).
+    std::bitset<57> bitrates;
     while (c.frames < maxFrames) {
         if (pos + 4 > m_end) {
             c.reachedEnd = true;
@@ -192,7 +193,7 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
             && (pos + h->frameBytes <= m_end || findSync(pos + 1, m_end - pos) < 0)) {
             c.frames += 1;
             c.samples += h->samples;
-            bitrates.insert(h->bitrateKbps);
+            bitrates.set(std::size_t(h->bitrateKbps / 8));
             pos += h->frameBytes;
             continue;
         }
@@ -204,7 +205,7 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
         }
         pos = next;
     }
-    c.distinctBitrates = int(bitrates.size());
+    c.distinctBitrates = int(bitrates.count());
     return c;
 }
 
