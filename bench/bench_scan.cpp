@@ -185,13 +185,20 @@ bool dropPageCache()
     QFile maps(u"/proc/self/maps"_s);
     if (!maps.open(QIODevice::ReadOnly))
         return true;
+    QList<QByteArray> files;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (const qsizetype slash = line.indexOf('/'); slash >= 0)
+            files << line.mid(slash);
+    }
+    // Files held open (fonts, among others).
+    for (const QString &fd : QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System)) {
+        const QFileInfo link(u"/proc/self/fd/"_s + fd);
+        if (link.symLinkTarget().startsWith(u'/') && QFileInfo(link.symLinkTarget()).isFile())
+            files << QFile::encodeName(link.symLinkTarget());
+    }
     QSet<QByteArray> seen;
     std::vector<char> buffer(1024 * 1024);
-    for (const QByteArray &line : maps.readAll().split('\n')) {
-        const qsizetype slash = line.indexOf('/');
-        if (slash < 0)
-            continue;
-        const QByteArray file = line.mid(slash);
+    for (const QByteArray &file : std::as_const(files)) {
         if (seen.contains(file))
             continue;
         seen.insert(file);

@@ -64,6 +64,51 @@ std::optional<double> mpegLength(const TagLib::MPEG::File &file, MediaFileWindow
     return tagLibMs;
 }
 
+// The length of an MP3 whose first frame carries a Xing, Info or VBRI header, from that frame
+// alone: the figure TagLib and mpegLength give together, without TagLib reading the whole
+// ID3v2 tag (cover art) and searching the end of the file for other tags. Taken only where
+// TagLib would read the very same header: a file it opens as MPEG by its extension, at most
+// one leading ID3v2 tag (TagLib skips one), frames that chain right after it, and the header
+// where TagLib's search of the first frame for "Xing", then "Info", then "VBRI" finds it.
+std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray &name)
+{
+    if (!name.toLower().endsWith(".mp3"))
+        return std::nullopt;
+    const qint64 tag = window.id3v2SizeAt(0);
+    if (tag > 0 && window.id3v2SizeAt(tag) > 0)
+        return std::nullopt;
+    MpegFrameCounter counter(window);
+    const auto first = counter.chainedStart();
+    if (!first || first->layer != 3 || counter.audioStart() != tag)
+        return std::nullopt;
+    const auto info = counter.infoFrame();
+    if (!info || info->offset != tag || info->frames <= 0 || info->bytes <= 0)
+        return std::nullopt;
+    const uchar *frame = window.at(tag, first->frameBytes);
+    if (!frame)
+        return std::nullopt;
+    const auto find = [&](const char *word) -> qint64 {
+        const void *hit = ::memmem(frame, std::size_t(first->frameBytes), word, 4);
+        return hit ? static_cast<const uchar *>(hit) - frame : -1;
+    };
+    const qint64 xingAt = 4 + (first->version == 1 ? (first->mono ? 17 : 32) : (first->mono ? 9 : 17));
+    qint64 found = find("Xing");
+    if (found < 0)
+        found = find("Info");
+    const bool sameHeader = found >= 0 ? found == xingAt : find("VBRI") == 36;
+    if (!sameHeader)
+        return std::nullopt;
+    // A header whose byte count is far from the audio actually present belongs to another
+    // version of the file: count instead, as mpegLength does.
+    const qint64 actual = counter.audioEnd() - info->offset;
+    if (actual > 0 && std::abs(double(info->bytes - actual)) > 0.02 * double(actual))
+        return counter.exactLengthMs();
+    qint64 samples = info->frames * first->samples;
+    if (info->hasGapless)
+        samples = qMax<qint64>(0, samples - info->encoderDelay - info->encoderPadding);
+    return double(samples) * 1000.0 / first->sampleRate;
+}
+
 std::optional<double> tagLibLengthFrom(TagLib::IOStream &stream, MediaFileWindow &window, bool refine)
 {
     TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
@@ -262,6 +307,8 @@ std::optional<double> MediaProbe::lengthMs(int fd, qint64 size, const QString &p
         if (const auto first = counter.chainedStart(); first && first->layer != 3)
             ms = counter.exactLengthMs();
     }
+    if (!plausible(ms) && method == Method::Best && !direct)
+        ms = headedMpegLength(window, name);
     if (!plausible(ms) && method != Method::LibavOnly)
         ms = tagLibLength(window, name, method == Method::Best, direct);
     if (!plausible(ms) && method == Method::Best) {
