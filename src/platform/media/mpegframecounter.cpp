@@ -176,16 +176,28 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
     c.sampleRate = lock->sampleRate;
     // One bit per bitrate of the tables (at most 448 kbps, all multiples of 8).
     std::bitset<57> bitrates;
+    quint32 lastWord = 0;
+    std::optional<Header> last;
     while (c.frames < maxFrames) {
         if (pos + 4 > m_end) {
             c.reachedEnd = true;
             break;
         }
-        if (const qint64 tag = m_window.id3v2SizeAt(pos); tag > 0) {
-            pos += tag; // a tag in the middle of the stream (joined files)
-            continue;
+        const uchar *p = m_window.at(pos, 4);
+        // A tag in the middle of the stream (joined files) starts with "I".
+        if (p && p[0] == 'I') {
+            if (const qint64 tag = m_window.id3v2SizeAt(pos); tag > 0) {
+                pos += tag;
+                continue;
+            }
+            p = m_window.at(pos, 4); // the look at the tag may have moved the window
         }
-        const auto h = headerAt(pos);
+        // Runs of frames share one header word (bitrate, padding): each word is parsed once.
+        if (p && (be32(p) != lastWord || !last)) {
+            lastWord = be32(p);
+            last = parseHeader(lastWord);
+        }
+        const std::optional<Header> h = p ? last : std::nullopt;
         // A last frame cut short by the end of the file still plays: decoders conceal the part
         // that is missing once they have its header. Unless a good frame follows it (then it
         // was damage).
