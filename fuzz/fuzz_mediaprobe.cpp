@@ -1,9 +1,10 @@
-// Feeds arbitrary bytes to the length probe, and to the MPEG, ADTS and AC-3 frame counters
-// directly.
+// Feeds arbitrary bytes to the length probe, to the MPEG, ADTS and AC-3 frame counters
+// directly, and to the reader of the kept lengths.
 // The probe picks its reader by content and by the file's extension, so the first byte of the
 // input chooses the extension and the rest becomes the file.
 #include "platform/media/ac3framecounter.h"
 #include "platform/media/adtsframecounter.h"
+#include "platform/media/lengthcache.h"
 #include "platform/media/mediafilewindow.h"
 #include "platform/media/mediaprobe.h"
 #include "platform/media/mpegframecounter.h"
@@ -120,5 +121,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     countFrames(path);
+
+    // Kept lengths: whatever reads must write back to the same entries.
+    const QString folder = u"/songs"_s;
+    if (const auto entries = LengthCache::parsePayload(reinterpret_cast<const char *>(data), qsizetype(size), folder)) {
+        const auto again = LengthCache::parse(LengthCache::serialize(folder, *entries), folder);
+        if (!again || again->size() != entries->size())
+            std::abort();
+    }
+    (void)LengthCache::parse(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), folder);
     return 0;
 }

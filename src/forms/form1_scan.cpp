@@ -5,6 +5,7 @@
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"
+#include "platform/media/lengthcache.h"
 #include "platform/media/libraryscanner.h"
 #include "platform/desktop/messageboxes.h"
 
@@ -43,7 +44,9 @@ void Form1::Command11_Click()
     for (const QString &name : std::as_const(names))
         paths << folder + QDir::separator() + name;
 
-    const auto lengths = probeWithProgress(this, *m_services.media, paths, u"フォルダから楽曲取得"_s);
+    const auto lengths = probeWithProgress(this, paths.size(), u"フォルダから楽曲取得"_s, [&] {
+        return LibraryScanner::probeFolder(*m_services.media, folder, names, paths, LengthCache::defaultRoot());
+    });
     if (!lengths)
         return; // cancelled: the library stays as it was
     fillLibrary(names, paths, *lengths);

@@ -7,6 +7,7 @@
 #include "model/libraryentry.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/media/libraryscanner.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -77,7 +78,8 @@ bool Form1::replaceSetList(const QStringList &paths, const QString &setName)
                                  u"追加できません"_s);
         return false;
     }
-    const auto lengths = probeWithProgress(this, *m_services.media, paths, u"セットリストを開く"_s);
+    const auto lengths = probeWithProgress(this, paths.size(), u"セットリストを開く"_s,
+                                           [&] { return LibraryScanner::probeAll(*m_services.media, paths); });
     if (!lengths)
         return false;
 

@@ -1,7 +1,6 @@
 #include "forms/probeprogress.h"
 
 #include "forms/inputblocker.h"
-#include "platform/media/libraryscanner.h"
 
 #include <QEventLoop>
 #include <QFutureWatcher>
@@ -9,14 +8,14 @@
 
 using namespace Qt::StringLiterals;
 
-std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &media, const QStringList &paths,
-                                               const QString &title)
+std::optional<QList<double>> probeWithProgress(QWidget *window, qsizetype count, const QString &title,
+                                               const std::function<QFuture<QList<double>>()> &start)
 {
     QProgressDialog progress(window);
     progress.setWindowTitle(title);
     progress.setLabelText(u"曲の長さを調べています…"_s);
     progress.setCancelButtonText(u"キャンセル"_s);
-    progress.setRange(0, int(paths.size()));
+    progress.setRange(0, int(count));
     progress.setMinimumDuration(400);
     progress.setWindowModality(Qt::WindowModal);
     progress.setAutoClose(false);
@@ -25,14 +24,14 @@ std::optional<QList<double>> probeWithProgress(QWidget *window, MediaCommands &m
     QFutureWatcher<QList<double>> watcher;
     QObject::connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, [&](int done) {
         progress.setValue(done);
-        progress.setLabelText(u"曲の長さを調べています… %1 / %2"_s.arg(done).arg(paths.size()));
+        progress.setLabelText(u"曲の長さを調べています… %1 / %2"_s.arg(done).arg(count));
     });
     QObject::connect(&progress, &QProgressDialog::canceled, &watcher, &QFutureWatcherBase::cancel);
 
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
     InputBlocker blocker(window);
-    watcher.setFuture(LibraryScanner::probeAll(media, paths));
+    watcher.setFuture(start());
     if (!watcher.isFinished())
         loop.exec();
     watcher.waitForFinished();

@@ -82,6 +82,7 @@ bool Ac3FrameCounter::startsWithAc3(MediaFileWindow &window)
 
 std::optional<double> Ac3FrameCounter::exactLengthMs(MediaFileWindow &window)
 {
+    window.beginWalk();
     const qint64 end = window.audioEnd();
     qint64 pos = window.skipId3v2(0);
     qint64 samples = 0;

@@ -40,6 +40,7 @@ bool AdtsFrameCounter::startsWithAdts(MediaFileWindow &window)
 
 std::optional<double> AdtsFrameCounter::exactLengthMs(MediaFileWindow &window)
 {
+    window.beginWalk();
     const qint64 end = window.audioEnd();
     qint64 pos = window.skipId3v2(0);
     qint64 samples = 0;

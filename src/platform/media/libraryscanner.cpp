@@ -1,5 +1,6 @@
 #include "platform/media/libraryscanner.h"
 
+#include "platform/media/lengthcache.h"
 #include "platform/media/mediacommands.h"
 
 #include <QFile>
@@ -52,36 +53,82 @@ int LibraryScanner::readerCountFor(const QString &folder)
     return solidState;
 }
 
+namespace {
+
+// Probes every path on `readers` threads, reporting to `promise`; `lengthOf(i)` answers for
+// entry i. Returns nothing when cancelled.
+template<typename LengthOf>
+std::optional<QList<double>> probeInParallel(QPromise<QList<double>> &promise, qsizetype total, int readers,
+                                         LengthOf lengthOf)
+{
+    promise.setProgressRange(0, int(total));
+    promise.setProgressValue(0);
+    QList<double> lengths(total, 0.0);
+    std::atomic<qsizetype> next{0};
+    std::atomic<int> done{0};
+    // Each worker takes the next unprobed entry, so one slow file never holds up the rest.
+    auto work = [&] {
+        for (;;) {
+            if (promise.isCanceled())
+                return;
+            const qsizetype i = next.fetch_add(1);
+            if (i >= total)
+                return;
+            lengths[i] = lengthOf(i);
+            promise.setProgressValue(done.fetch_add(1) + 1);
+        }
+    };
+    QThreadPool pool;
+    pool.setMaxThreadCount(readers);
+    for (int k = 1; k < readers && k < total; ++k)
+        pool.start(work);
+    work(); // this thread reads too
+    pool.waitForDone();
+    if (promise.isCanceled())
+        return std::nullopt;
+    return lengths;
+}
+
+} // namespace
+
 QFuture<QList<double>> LibraryScanner::probeAll(MediaCommands &media, const QStringList &paths, int readers)
 {
     if (readers <= 0)
         readers = paths.isEmpty() ? 1 : readerCountFor(QFileInfo(paths.first()).path());
     return QtConcurrent::run([&media, paths, readers](QPromise<QList<double>> &promise) {
-        const qsizetype total = paths.size();
-        promise.setProgressRange(0, int(total));
-        promise.setProgressValue(0);
-        QList<double> lengths(total, 0.0);
-        std::atomic<qsizetype> next{0};
-        std::atomic<int> done{0};
-        // Each worker takes the next unprobed entry, so one slow file never holds up the rest.
-        auto work = [&] {
-            for (;;) {
-                if (promise.isCanceled())
-                    return;
-                const qsizetype i = next.fetch_add(1);
-                if (i >= total)
-                    return;
-                lengths[i] = GetPlayLength(media, paths[i]);
-                promise.setProgressValue(done.fetch_add(1) + 1);
+        auto lengths = probeInParallel(promise, paths.size(), readers,
+                                       [&](qsizetype i) { return GetPlayLength(media, paths[i]); });
+        if (lengths)
+            promise.addResult(std::move(*lengths));
+    });
+}
+
+QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const QString &folder,
+                                                   const QStringList &names, const QStringList &paths,
+                                                   const QString &cacheRoot, int readers)
+{
+    if (readers <= 0)
+        readers = readerCountFor(folder);
+    return QtConcurrent::run([&media, folder, names, paths, cacheRoot, readers](QPromise<QList<double>> &promise) {
+        LengthCache cache(cacheRoot, folder);
+        QList<std::optional<LengthCache::Key>> keys(names.size());
+        auto lengths = probeInParallel(promise, names.size(), readers, [&](qsizetype i) {
+            // The key is taken before the probe: a change while probing moves the key on
+            // disk away from the one kept, so the next scan probes again.
+            keys[i] = cache.keyOf(names[i]);
+            if (keys[i]) {
+                if (const auto kept = cache.find(names[i], *keys[i]))
+                    return *kept;
             }
-        };
-        QThreadPool pool;
-        pool.setMaxThreadCount(readers);
-        for (int k = 1; k < readers && k < total; ++k)
-            pool.start(work);
-        work(); // this thread reads too
-        pool.waitForDone();
-        if (!promise.isCanceled())
-            promise.addResult(std::move(lengths));
+            return GetPlayLength(media, paths[i]);
+        });
+        if (!lengths)
+            return;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (keys[i])
+                cache.insert(names[i], *keys[i], lengths->at(i));
+        }
+        (void)cache.save();
+        promise.addResult(std::move(*lengths));
     });
 }

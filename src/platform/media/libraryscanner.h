@@ -26,4 +26,12 @@ public:
     // several threads. `readers` <= 0 picks readerCountFor() of the first path's folder.
     [[nodiscard]] static QFuture<QList<double>> probeAll(MediaCommands &media, const QStringList &paths,
                                                          int readers = 0);
+
+    // The same for the entries `names` of `folder` (paths[i] being names[i]'s path), but an
+    // entry unchanged since the last scan takes the length that scan found, kept under
+    // `cacheRoot` (an empty root keeps nothing), and the lengths are kept for the next scan.
+    // A cancelled scan keeps nothing.
+    [[nodiscard]] static QFuture<QList<double>> probeFolder(MediaCommands &media, const QString &folder,
+                                                            const QStringList &names, const QStringList &paths,
+                                                            const QString &cacheRoot, int readers = 0);
 };

@@ -2,44 +2,144 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-constexpr qint64 WindowSize = 256 * 1024;
+// Misses outside the head and the tail are rare and small (an atom, a page, a frame).
+constexpr qint64 MissWindow = 64 * 1024;
+// The former window size, for the unbuffered comparison.
+constexpr qint64 PlainWindow = 256 * 1024;
+// A walk reads large blocks: fewer system calls, and the device sees one sequential stream.
+constexpr qint64 WalkWindow = 1024 * 1024;
 
 quint32 le32(const uchar *p) { return quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0]; }
 } // namespace
 
-MediaFileWindow::MediaFileWindow(int fd, qint64 fileSize)
+MediaFileWindow::MediaFileWindow(int fd, qint64 fileSize, bool preload)
     : m_fd(fd)
-    , m_size(fileSize)
-    // A short file needs no more room than itself; most songs are probed from a few windows.
-    , m_capacity(qBound<qint64>(1, fileSize, WindowSize))
-    , m_buffer(new uchar[std::size_t(m_capacity)])
+    , m_size(qMax<qint64>(0, fileSize))
+    , m_capacity(preload ? MissWindow : PlainWindow)
 {
+    if (!preload || m_size == 0)
+        return;
+    // A file of up to head + tail bytes is read whole in one go.
+    const qint64 whole = HeadBytes + TailBytes;
+    const qint64 headBytes = m_size <= whole ? m_size : HeadBytes;
+    m_headBuffer.reset(new uchar[std::size_t(headBytes)]);
+    m_head.filled = readFully(0, m_headBuffer.get(), headBytes);
+    if (m_head.filled < headBytes) {
+        m_size = m_head.filled; // shrank since it was measured
+        return;
+    }
+    if (m_size <= whole)
+        return;
+    m_tailBuffer.reset(new uchar[std::size_t(TailBytes)]);
+    m_tail.base = m_size - TailBytes;
+    m_tail.filled = readFully(m_tail.base, m_tailBuffer.get(), TailBytes);
+    if (m_tail.filled < TailBytes)
+        m_size = m_tail.base + m_tail.filled;
 }
 
-const uchar *MediaFileWindow::at(qint64 offset, int length)
+qint64 MediaFileWindow::readFully(qint64 offset, uchar *target, qint64 length)
 {
-    if (offset < 0 || length < 0 || length > m_capacity || offset + length > m_size)
-        return nullptr;
-    if (offset >= m_base && offset + length <= m_base + m_filled)
-        return m_buffer.get() + (offset - m_base);
-    m_base = offset;
-    m_filled = 0;
-    const qint64 want = qMin(m_capacity, m_size - offset);
-    while (m_filled < want) {
-        const ssize_t got = ::pread(m_fd, m_buffer.get() + m_filled, std::size_t(want - m_filled), m_base + m_filled);
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(m_fd, target + done, std::size_t(length - done), off_t(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
-        m_filled += got;
+        done += got;
     }
+    return done;
+}
+
+void MediaFileWindow::beginWalk()
+{
+    if (m_capacity >= WalkWindow)
+        return;
+    m_capacity = WalkWindow;
+    (void)::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void MediaFileWindow::fill(qint64 offset)
+{
+    if (m_allocated < m_capacity) {
+        m_windowBuffer.reset(new uchar[std::size_t(m_capacity)]);
+        m_allocated = m_capacity;
+    }
+    m_window.base = offset;
+    const qint64 want = qMin(m_capacity, m_size - offset);
+    m_window.filled = readFully(offset, m_windowBuffer.get(), want);
     // The file may have shrunk since it was measured; treat what is gone as the end.
-    if (m_filled < want)
-        m_size = m_base + m_filled;
-    return offset + length <= m_base + m_filled ? m_buffer.get() : nullptr;
+    if (m_window.filled < want)
+        m_size = offset + m_window.filled;
+}
+
+const uchar *MediaFileWindow::at(qint64 offset, int length)
+{
+    if (offset < 0 || length < 0 || offset + length > m_size)
+        return nullptr;
+    if (m_window.holds(offset, length))
+        return m_windowBuffer.get() + (offset - m_window.base);
+    if (m_head.holds(offset, length))
+        return m_headBuffer.get() + offset;
+    if (m_tail.holds(offset, length))
+        return m_tailBuffer.get() + (offset - m_tail.base);
+    if (length > m_capacity)
+        return nullptr;
+    fill(offset);
+    return m_window.holds(offset, length) ? m_windowBuffer.get() : nullptr;
+}
+
+qint64 MediaFileWindow::read(qint64 offset, uchar *target, qint64 length)
+{
+    if (offset < 0 || length <= 0 || offset >= m_size)
+        return 0;
+    length = qMin(length, m_size - offset);
+    qint64 done = 0;
+    while (done < length) {
+        const qint64 pos = offset + done;
+        const qint64 left = length - done;
+        const Span *held = nullptr;
+        const uchar *bytes = nullptr;
+        for (const auto &[span, buffer] : {std::pair{&m_window, m_windowBuffer.get()},
+                                            std::pair{&m_head, m_headBuffer.get()},
+                                            std::pair{&m_tail, m_tailBuffer.get()}}) {
+            if (span->holds(pos, 1)) {
+                held = span;
+                bytes = buffer;
+                break;
+            }
+        }
+        if (held) {
+            const qint64 n = qMin(left, held->base + held->filled - pos);
+            std::memcpy(target + done, bytes + (pos - held->base), std::size_t(n));
+            done += n;
+            continue;
+        }
+        // Up to the next held bytes, if any lie inside the request.
+        qint64 gap = left;
+        for (const Span *span : {&m_head, &m_tail}) {
+            if (span->filled > 0 && span->base > pos)
+                gap = qMin(gap, span->base - pos);
+        }
+        if (gap >= m_capacity) {
+            // A region the format pointed at: read exactly it, straight into place.
+            const qint64 got = readFully(pos, target + done, gap);
+            done += got;
+            if (got < gap) {
+                m_size = pos + got;
+                break;
+            }
+            continue;
+        }
+        fill(pos);
+        if (m_window.filled == 0)
+            break;
+    }
+    return done;
 }
 
 qint64 MediaFileWindow::id3v2SizeAt(qint64 offset)

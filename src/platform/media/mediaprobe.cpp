@@ -4,6 +4,8 @@
 #include "platform/media/adtsframecounter.h"
 #include "platform/media/mediafilewindow.h"
 #include "platform/media/mpegframecounter.h"
+#include "platform/media/regularfile.h"
+#include "platform/media/windowstream.h"
 
 #include <QFile>
 
@@ -18,57 +20,13 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
 #include <mutex>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// Owns a file descriptor opened only if the path leads to a regular file.
-class RegularFile
-{
-public:
-    explicit RegularFile(const QString &path)
-    {
-        const QByteArray name = QFile::encodeName(path);
-        struct stat st {};
-        // stat follows symlinks, so a link counts only when it ends at a regular file; a loop
-        // fails with ELOOP. Checking before opening keeps FIFOs and devices from ever being
-        // opened (opening a FIFO without a writer would block).
-        if (name.isEmpty() || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            return;
-        // O_NONBLOCK guards against the entry being swapped for a FIFO after the check.
-        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0)
-            return;
-        struct stat opened {};
-        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-            ::close(fd);
-            return;
-        }
-        m_fd = fd;
-        m_size = opened.st_size;
-    }
-    ~RegularFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RegularFile(const RegularFile &) = delete;
-    RegularFile &operator=(const RegularFile &) = delete;
-
-    [[nodiscard]] int fd() const { return m_fd; }
-    [[nodiscard]] qint64 size() const { return m_size; }
-
-private:
-    int m_fd = -1;
-    qint64 m_size = 0;
-};
 
 int samplesPerFrame(const TagLib::MPEG::Properties &p)
 {
@@ -79,12 +37,11 @@ int samplesPerFrame(const TagLib::MPEG::Properties &p)
     return 576;
 }
 
-std::optional<double> mpegLength(const TagLib::MPEG::File &file, const RegularFile &source, double tagLibMs)
+std::optional<double> mpegLength(const TagLib::MPEG::File &file, MediaFileWindow &window, double tagLibMs)
 {
     const auto *props = file.audioProperties();
     if (!props || props->sampleRate() <= 0)
         return std::nullopt;
-    MediaFileWindow window(source.fd(), source.size());
     MpegFrameCounter counter(window);
     const TagLib::MPEG::XingHeader *xing = props->xingHeader();
     if (xing && xing->isValid() && xing->totalFrames() > 0) {
@@ -107,14 +64,53 @@ std::optional<double> mpegLength(const TagLib::MPEG::File &file, const RegularFi
     return tagLibMs;
 }
 
-std::optional<double> tagLibLength(const RegularFile &source, bool refine)
+// The length of an MP3 whose first frame carries a Xing, Info or VBRI header, from that frame
+// alone: the figure TagLib and mpegLength give together, without TagLib reading the whole
+// ID3v2 tag (cover art) and searching the end of the file for other tags. Taken only where
+// TagLib would read the very same header: a file it opens as MPEG by its extension, at most
+// one leading ID3v2 tag (TagLib skips one), frames that chain right after it, and the header
+// where TagLib's search of the first frame for "Xing", then "Info", then "VBRI" finds it.
+std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray &name)
 {
-    const int fd = ::dup(source.fd());
-    if (fd < 0)
+    if (!name.toLower().endsWith(".mp3"))
         return std::nullopt;
-    TagLib::FileStream stream(fd, true); // owns the duplicate from here on
-    if (!stream.isOpen())
+    const qint64 tag = window.id3v2SizeAt(0);
+    if (tag > 0 && window.id3v2SizeAt(tag) > 0)
         return std::nullopt;
+    MpegFrameCounter counter(window);
+    const auto first = counter.chainedStart();
+    if (!first || first->layer != 3 || counter.audioStart() != tag)
+        return std::nullopt;
+    const auto info = counter.infoFrame();
+    if (!info || info->offset != tag || info->frames <= 0 || info->bytes <= 0)
+        return std::nullopt;
+    const uchar *frame = window.at(tag, first->frameBytes);
+    if (!frame)
+        return std::nullopt;
+    const auto find = [&](const char *word) -> qint64 {
+        const void *hit = ::memmem(frame, std::size_t(first->frameBytes), word, 4);
+        return hit ? static_cast<const uchar *>(hit) - frame : -1;
+    };
+    const qint64 xingAt = 4 + (first->version == 1 ? (first->mono ? 17 : 32) : (first->mono ? 9 : 17));
+    qint64 found = find("Xing");
+    if (found < 0)
+        found = find("Info");
+    const bool sameHeader = found >= 0 ? found == xingAt : find("VBRI") == 36;
+    if (!sameHeader)
+        return std::nullopt;
+    // A header whose byte count is far from the audio actually present belongs to another
+    // version of the file: count instead, as mpegLength does.
+    const qint64 actual = counter.audioEnd() - info->offset;
+    if (actual > 0 && std::abs(double(info->bytes - actual)) > 0.02 * double(actual))
+        return counter.exactLengthMs();
+    qint64 samples = info->frames * first->samples;
+    if (info->hasGapless)
+        samples = qMax<qint64>(0, samples - info->encoderDelay - info->encoderPadding);
+    return double(samples) * 1000.0 / first->sampleRate;
+}
+
+std::optional<double> tagLibLengthFrom(TagLib::IOStream &stream, MediaFileWindow &window, bool refine)
+{
     TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
     if (ref.isNull() || !ref.audioProperties())
         return std::nullopt;
@@ -123,15 +119,31 @@ std::optional<double> tagLibLength(const RegularFile &source, bool refine)
         return std::nullopt;
     if (refine) {
         if (const auto *mpeg = dynamic_cast<const TagLib::MPEG::File *>(ref.file()))
-            return mpegLength(*mpeg, source, ms);
+            return mpegLength(*mpeg, window, ms);
     }
     return ms;
 }
 
-// libavformat reads through the descriptor that was checked to be a regular file, never by
-// reopening the path.
+std::optional<double> tagLibLength(MediaFileWindow &window, const QByteArray &name, bool refine, bool direct)
+{
+    if (!direct) {
+        WindowStream stream(window, name);
+        return tagLibLengthFrom(stream, window, refine);
+    }
+    // TagLib's own stream: it reads and seeks the descriptor itself, in small steps.
+    const int fd = ::dup(window.fd());
+    if (fd < 0)
+        return std::nullopt;
+    TagLib::FileStream stream(fd, true); // owns the duplicate from here on
+    if (!stream.isOpen())
+        return std::nullopt;
+    return tagLibLengthFrom(stream, window, refine);
+}
+
+// libavformat reads through the window over the descriptor that was checked to be a regular
+// file, never by reopening the path.
 struct DescriptorIo {
-    int fd;
+    MediaFileWindow *window;
     qint64 pos;
     qint64 size;
 };
@@ -139,17 +151,13 @@ struct DescriptorIo {
 int ioRead(void *opaque, uint8_t *buffer, int size)
 {
     auto *io = static_cast<DescriptorIo *>(opaque);
-    for (;;) {
-        const ssize_t got = ::pread(io->fd, buffer, std::size_t(size), io->pos);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return AVERROR(EIO);
-        if (got == 0)
-            return AVERROR_EOF;
-        io->pos += got;
-        return int(got);
-    }
+    if (size <= 0)
+        return 0;
+    const qint64 got = io->window->read(io->pos, buffer, size);
+    if (got <= 0)
+        return AVERROR_EOF;
+    io->pos += got;
+    return int(got);
 }
 
 int64_t ioSeek(void *opaque, int64_t offset, int whence)
@@ -165,8 +173,9 @@ int64_t ioSeek(void *opaque, int64_t offset, int whence)
     return io->pos;
 }
 
-std::optional<double> countPackets(AVFormatContext *ctx, int streamIndex)
+std::optional<double> countPackets(AVFormatContext *ctx, int streamIndex, MediaFileWindow &window)
 {
+    window.beginWalk();
     AVStream *stream = ctx->streams[streamIndex];
     AVPacket *packet = av_packet_alloc();
     if (!packet)
@@ -187,13 +196,13 @@ std::optional<double> countPackets(AVFormatContext *ctx, int streamIndex)
     return double(total) * av_q2d(stream->time_base) * 1000.0;
 }
 
-std::optional<double> libavLength(const RegularFile &source, const QString &path, bool refine)
+std::optional<double> libavLength(MediaFileWindow &window, const QByteArray &hint, bool refine)
 {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     constexpr int BufferSize = 64 * 1024;
-    DescriptorIo io{source.fd(), 0, source.size()};
+    DescriptorIo io{&window, 0, window.fileSize()};
     auto *buffer = static_cast<unsigned char *>(av_malloc(BufferSize));
     if (!buffer)
         return std::nullopt;
@@ -208,7 +217,6 @@ std::optional<double> libavLength(const RegularFile &source, const QString &path
         ctx->pb = avio;
         ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
         // The name only serves as a format hint (the extension); nothing is opened by it.
-        const QByteArray hint = path.toUtf8();
         if (avformat_open_input(&ctx, hint.constData(), nullptr, nullptr) == 0) {
             if (avformat_find_stream_info(ctx, nullptr) >= 0) {
                 const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -216,11 +224,10 @@ std::optional<double> libavLength(const RegularFile &source, const QString &path
                     if (refine && ctx->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) {
                         // Estimated from the bitrate: count what is really there.
                         if (std::strcmp(ctx->iformat->name, "aac") == 0) {
-                            MediaFileWindow window(source.fd(), source.size());
                             result = AdtsFrameCounter::exactLengthMs(window);
                         } else if (avio_seek(ctx->pb, 0, SEEK_SET) >= 0
                                    && avformat_seek_file(ctx, index, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0) {
-                            result = countPackets(ctx, index);
+                            result = countPackets(ctx, index, window);
                         }
                     }
                     if (!result) {
@@ -243,29 +250,15 @@ std::optional<double> libavLength(const RegularFile &source, const QString &path
     return result;
 }
 
-bool readAt(int fd, qint64 offset, uchar *buffer, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, buffer + done, size - done, off_t(offset + qint64(done)));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += std::size_t(got);
-    }
-    return true;
-}
-
 // Whether the audio after any leading ID3v2 tags begins with an MPEG layer I or II frame
-// header. Runs for every file before TagLib, so it peeks with two small reads rather than
-// filling a frame walker's window.
-bool startsWithLayerOneOrTwo(const RegularFile &source)
+// header. Runs for every file before TagLib; the bytes it looks at are in the window's head.
+bool startsWithLayerOneOrTwo(MediaFileWindow &window)
 {
-    uchar head[10];
+    const uchar *head = nullptr;
     qint64 offset = 0;
     for (int tags = 0; tags < 4; ++tags) {
-        if (offset + 10 > source.size() || !readAt(source.fd(), offset, head, sizeof head))
+        head = window.at(offset, 10);
+        if (!head)
             return false;
         if (std::memcmp(head, "ID3", 3) != 0)
             break;
@@ -291,27 +284,39 @@ bool plausible(const std::optional<double> &ms)
 std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
 {
     const RegularFile source(path);
-    if (source.fd() < 0 || source.size() <= 0)
+    if (!source.isOpen())
         return std::nullopt;
+    return lengthMs(source.fd(), source.size(), path, method);
+}
+
+std::optional<double> MediaProbe::lengthMs(int fd, qint64 size, const QString &path, Method method)
+{
+    if (fd < 0 || size <= 0)
+        return std::nullopt;
+    const bool direct = method == Method::Unbuffered;
+    if (direct)
+        method = Method::Best;
+    MediaFileWindow window(fd, size, !direct);
+    const QByteArray name = QFile::encodeName(path);
     std::optional<double> ms;
-    if (method == Method::Best && startsWithLayerOneOrTwo(source)) {
+    if (method == Method::Best && startsWithLayerOneOrTwo(window)) {
         // Layer I and II streams carry no VBR header and no encoder delay, so TagLib can only
         // extrapolate from the first frame, and trusting that would need a walk over the first
         // few hundred frames anyway; the exact count costs less than opening the file in TagLib.
-        MediaFileWindow window(source.fd(), source.size());
         MpegFrameCounter counter(window);
         if (const auto first = counter.chainedStart(); first && first->layer != 3)
             ms = counter.exactLengthMs();
     }
+    if (!plausible(ms) && method == Method::Best && !direct)
+        ms = headedMpegLength(window, name);
     if (!plausible(ms) && method != Method::LibavOnly)
-        ms = tagLibLength(source, method == Method::Best);
+        ms = tagLibLength(window, name, method == Method::Best, direct);
     if (!plausible(ms) && method == Method::Best) {
         // Raw AAC, AC-3 and MPEG audio streams carry no length anywhere, so libavformat would
         // only estimate it (and the frames would be counted anyway) or read every packet;
         // counting the frames straight away skips opening a demuxer and a decoder, which costs
         // ten times the count. Only a stream whose first frames chain is taken this way;
         // anything else still goes to libavformat.
-        MediaFileWindow window(source.fd(), source.size());
         if (AdtsFrameCounter::startsWithAdts(window)) {
             ms = AdtsFrameCounter::exactLengthMs(window);
         } else if (Ac3FrameCounter::startsWithAc3(window)) {
@@ -321,6 +326,6 @@ std::optional<double> MediaProbe::lengthMs(const QString &path, Method method)
         }
     }
     if (!plausible(ms) && method != Method::TagLibOnly)
-        ms = libavLength(source, path, method == Method::Best);
+        ms = libavLength(window, name, method == Method::Best);
     return plausible(ms) ? ms : std::nullopt;
 }

@@ -1,6 +1,7 @@
 #include "platform/media/mediaservice.h"
 
 #include "platform/media/mediaprobe.h"
+#include "platform/media/regularfile.h"
 
 #include <QAudioOutput>
 #include <QFile>
@@ -29,6 +30,15 @@ bool isRegularFile(const QString &path)
     const QByteArray name = QFile::encodeName(path);
     return !name.isEmpty() && ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+// The media a thread opened for a length query: a length is asked for as open, status, close
+// from one thread, and the file checked and opened for the first command serves the second,
+// so that each entry of a scan is checked and opened once, not once per command.
+struct OpenedMedia {
+    QString path;
+    RegularFile file;
+};
+thread_local OpenedMedia t_opened;
 } // namespace
 
 MediaService::MediaService(QObject *parent) : QObject(parent) {}
@@ -67,10 +77,14 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
     const auto c = parse(command);
     if (!c)
         return UnknownCommand;
-    if (c->word == "open"_L1 && c->tail.isEmpty())
-        return isRegularFile(c->path) ? Ok : CannotOpen;
+    if (c->word == "open"_L1 && c->tail.isEmpty()) {
+        t_opened = {c->path, RegularFile(c->path)};
+        return t_opened.file.isOpen() ? Ok : CannotOpen;
+    }
     if (c->word == "status"_L1 && c->tail.compare("length"_L1, Qt::CaseInsensitive) == 0) {
-        const auto ms = MediaProbe::lengthMs(c->path);
+        const bool opened = t_opened.file.isOpen() && t_opened.path == c->path;
+        const auto ms = opened ? MediaProbe::lengthMs(t_opened.file.fd(), t_opened.file.size(), c->path)
+                               : MediaProbe::lengthMs(c->path);
         if (!ms)
             return CannotOpen;
         if (reply && capacity > 0) {
@@ -85,6 +99,8 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
         return Ok;
     }
     if (c->word == "close"_L1 && c->tail.isEmpty()) {
+        if (t_opened.path == c->path)
+            t_opened = {};
         if (QThread::currentThread() == thread()) {
             close(c->path);
         } else {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 #include <limits>
-#include <set>
+#include <bitset>
 
 namespace {
 constexpr int Bitrates[5][16] = {
@@ -174,17 +174,30 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
     c.firstFrame = pos;
     c.firstFrameBytes = lock->frameBytes;
     c.sampleRate = lock->sampleRate;
-    std::set<int> bitrates;
+    // One bit per bitrate of the tables (at most 448 kbps, all multiples of 8).
+    std::bitset<57> bitrates;
+    quint32 lastWord = 0;
+    std::optional<Header> last;
     while (c.frames < maxFrames) {
         if (pos + 4 > m_end) {
             c.reachedEnd = true;
             break;
         }
-        if (const qint64 tag = m_window.id3v2SizeAt(pos); tag > 0) {
-            pos += tag; // a tag in the middle of the stream (joined files)
-            continue;
+        const uchar *p = m_window.at(pos, 4);
+        // A tag in the middle of the stream (joined files) starts with "I".
+        if (p && p[0] == 'I') {
+            if (const qint64 tag = m_window.id3v2SizeAt(pos); tag > 0) {
+                pos += tag;
+                continue;
+            }
+            p = m_window.at(pos, 4); // the look at the tag may have moved the window
         }
-        const auto h = headerAt(pos);
+        // Runs of frames share one header word (bitrate, padding): each word is parsed once.
+        if (p && (be32(p) != lastWord || !last)) {
+            lastWord = be32(p);
+            last = parseHeader(lastWord);
+        }
+        const std::optional<Header> h = p ? last : std::nullopt;
         // A last frame cut short by the end of the file still plays: decoders conceal the part
         // that is missing once they have its header. Unless a good frame follows it (then it
         // was damage).
@@ -192,7 +205,7 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
             && (pos + h->frameBytes <= m_end || findSync(pos + 1, m_end - pos) < 0)) {
             c.frames += 1;
             c.samples += h->samples;
-            bitrates.insert(h->bitrateKbps);
+            bitrates.set(std::size_t(h->bitrateKbps / 8));
             pos += h->frameBytes;
             continue;
         }
@@ -204,7 +217,7 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
         }
         pos = next;
     }
-    c.distinctBitrates = int(bitrates.size());
+    c.distinctBitrates = int(bitrates.count());
     return c;
 }
 
@@ -228,6 +241,7 @@ std::optional<double> MpegFrameCounter::exactLengthMs()
     const auto info = infoFrame();
     // The Xing/Info/VBRI frame carries no audio; decoders skip it, so the count must too.
     const qint64 from = info ? info->offset + qMax<qint64>(1, headerAt(info->offset)->frameBytes) : m_start;
+    m_window.beginWalk();
     const Count c = walk(from, std::numeric_limits<qint64>::max());
     if (c.frames == 0 || c.sampleRate <= 0)
         return std::nullopt;

@@ -1,0 +1,301 @@
+#include "platform/media/lengthcache.h"
+
+#include "platform/media/mediaprobe.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr char Magic[8] = {'K', 'R', 'V', 'L', 'E', 'N', 'S', '\n'};
+constexpr quint32 FormatVersion = 1;
+// Header: magic, format version, probe version, checksum of the rest, then the payload.
+constexpr int HeaderBytes = 8 + 4 + 4 + 8;
+// A cache larger than this is not one this program wrote.
+constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+const QString Suffix = u".lengths"_s;
+
+quint64 checksum(const char *p, qsizetype n)
+{
+    // FNV-1a: enough to tell a damaged or cut file from a whole one.
+    quint64 h = 0xcbf29ce484222325ULL;
+    for (qsizetype i = 0; i < n; ++i)
+        h = (h ^ uchar(p[i])) * 0x100000001b3ULL;
+    return h;
+}
+
+void putU32(QByteArray &out, quint32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.append(char(v >> (8 * i)));
+}
+
+void putU64(QByteArray &out, quint64 v)
+{
+    for (int i = 0; i < 8; ++i)
+        out.append(char(v >> (8 * i)));
+}
+
+void putVar(QByteArray &out, quint64 v)
+{
+    while (v >= 0x80) {
+        out.append(char(v | 0x80));
+        v >>= 7;
+    }
+    out.append(char(v));
+}
+
+quint64 zigzag(qint64 v) { return (quint64(v) << 1) ^ quint64(v >> 63); }
+qint64 unzigzag(quint64 v) { return qint64(v >> 1) ^ -qint64(v & 1); }
+
+// Reads the payload with every length checked against what is left.
+class Reader
+{
+public:
+    Reader(const char *p, qsizetype n) : m_p(p), m_end(p + n) {}
+    [[nodiscard]] bool ok() const { return m_ok; }
+    [[nodiscard]] bool atEnd() const { return m_p == m_end; }
+    [[nodiscard]] qsizetype left() const { return m_end - m_p; }
+
+    quint64 fixed(int bytes)
+    {
+        if (left() < bytes)
+            return fail();
+        quint64 v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= quint64(uchar(m_p[i])) << (8 * i);
+        m_p += bytes;
+        return v;
+    }
+    quint64 var()
+    {
+        quint64 v = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (m_p == m_end)
+                return fail();
+            const uchar b = uchar(*m_p++);
+            v |= quint64(b & 0x7F) << shift;
+            if (!(b & 0x80))
+                return v;
+        }
+        return fail();
+    }
+    QByteArray bytes(quint64 n)
+    {
+        if (n > quint64(left())) {
+            fail();
+            return {};
+        }
+        QByteArray b(m_p, qsizetype(n));
+        m_p += n;
+        return b;
+    }
+
+private:
+    quint64 fail()
+    {
+        m_ok = false;
+        m_p = m_end;
+        return 0;
+    }
+    const char *m_p;
+    const char *m_end;
+    bool m_ok = true;
+};
+
+qint64 nowNs()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+qint64 nanoseconds(const timespec &ts) { return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec; }
+
+} // namespace
+
+QString LengthCache::defaultRoot()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    return base.isEmpty() ? QString() : base + u"/lengths"_s;
+}
+
+LengthCache::LengthCache(const QString &root, const QString &folder, qint64 settleNs)
+    : m_root(root), m_folder(folder), m_settleNs(settleNs), m_startedNs(nowNs())
+{
+    m_dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root.isEmpty())
+        return;
+    // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
+    const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
+    m_file = root + u'/' + QString::fromLatin1(id) + Suffix;
+    QFile f(m_file);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > MaxFileBytes)
+        return;
+    if (auto entries = parse(f.readAll(), folder)) {
+        m_loaded = std::move(*entries);
+        m_intact = true;
+    }
+}
+
+LengthCache::~LengthCache()
+{
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+}
+
+std::optional<LengthCache::Key> LengthCache::keyOf(const QString &name) const
+{
+    struct stat st {};
+    if (m_dirFd < 0 || ::fstatat(m_dirFd, QFile::encodeName(name).constData(), &st, 0) != 0)
+        return std::nullopt;
+    return Key{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), nanoseconds(st.st_mtim),
+               nanoseconds(st.st_ctim)};
+}
+
+std::optional<double> LengthCache::find(const QString &name, const Key &key) const
+{
+    const auto it = m_loaded.constFind(name);
+    if (it == m_loaded.cend() || !(it->key == key))
+        return std::nullopt;
+    return it->lengthMs;
+}
+
+void LengthCache::insert(const QString &name, const Key &key, double lengthMs)
+{
+    // Only whole milliseconds are kept (all the command text carries); a change too recent to
+    // be told apart from the next one by its timestamps is not trusted.
+    if (!(lengthMs >= 0) || lengthMs > double(std::numeric_limits<qint32>::max()) || lengthMs != std::floor(lengthMs))
+        return;
+    const qint64 settled = m_startedNs - m_settleNs;
+    if (key.modifiedNs >= settled || key.changedNs >= settled)
+        return;
+    // Some file systems give no inode numbers; there a replaced file could pass for the old one.
+    if (key.inode == 0)
+        return;
+    m_kept.insert(name, {key, lengthMs});
+}
+
+bool LengthCache::save()
+{
+    if (m_file.isEmpty())
+        return false;
+    // A rescan that found every entry as it was leaves the file as it is, unless the file is
+    // old enough that rewriting it keeps the trim from taking it for a forgotten folder.
+    if (m_intact && m_kept == m_loaded && QFileInfo(m_file).lastModified() > QDateTime::currentDateTimeUtc().addDays(-1))
+        return true;
+    if (!QDir().mkpath(m_root))
+        return false;
+    QSaveFile f(m_file);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = serialize(m_folder, m_kept);
+    if (f.write(bytes) != bytes.size() || !f.commit())
+        return false;
+    trim();
+    return true;
+}
+
+void LengthCache::trim() const
+{
+    QDir dir(m_root);
+    QFileInfoList files = dir.entryInfoList({u"*"_s + Suffix}, QDir::Files | QDir::Hidden, QDir::Time);
+    const QDateTime oldest = QDateTime::currentDateTimeUtc().addDays(-MaxAgeDays);
+    qint64 total = 0;
+    // Newest first: the folders scanned most recently stay.
+    for (const QFileInfo &info : std::as_const(files)) {
+        total += info.size();
+        if (info.absoluteFilePath() != QFileInfo(m_file).absoluteFilePath()
+            && (info.lastModified() < oldest || total > MaxTotalBytes))
+            QFile::remove(info.absoluteFilePath());
+    }
+}
+
+QByteArray LengthCache::serialize(const QString &folder, const Entries &entries)
+{
+    QByteArray payload;
+    const QByteArray folderBytes = folder.toUtf8();
+    putVar(payload, quint64(folderBytes.size()));
+    payload.append(folderBytes);
+    putVar(payload, quint64(entries.size()));
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const QByteArray name = it.key().toUtf8();
+        const Key &k = it->key;
+        putVar(payload, quint64(name.size()));
+        payload.append(name);
+        putVar(payload, k.device);
+        putVar(payload, k.inode);
+        putVar(payload, quint64(k.size));
+        putVar(payload, zigzag(k.modifiedNs));
+        putVar(payload, zigzag(qint64(quint64(k.changedNs) - quint64(k.modifiedNs))));
+        putVar(payload, quint64(it->lengthMs));
+    }
+    QByteArray out(Magic, sizeof Magic);
+    putU32(out, FormatVersion);
+    putU32(out, MediaProbe::Version);
+    putU64(out, checksum(payload.constData(), payload.size()));
+    return out + payload;
+}
+
+std::optional<LengthCache::Entries> LengthCache::parse(const QByteArray &bytes, const QString &folder)
+{
+    if (bytes.size() < HeaderBytes || std::memcmp(bytes.constData(), Magic, sizeof Magic) != 0)
+        return std::nullopt;
+    Reader header(bytes.constData() + sizeof Magic, HeaderBytes - qsizetype(sizeof Magic));
+    const quint64 format = header.fixed(4);
+    const quint64 probe = header.fixed(4);
+    const quint64 sum = header.fixed(8);
+    const char *payload = bytes.constData() + HeaderBytes;
+    const qsizetype payloadBytes = bytes.size() - HeaderBytes;
+    if (format != FormatVersion || probe != MediaProbe::Version || sum != checksum(payload, payloadBytes))
+        return std::nullopt;
+    return parsePayload(payload, payloadBytes, folder);
+}
+
+std::optional<LengthCache::Entries> LengthCache::parsePayload(const char *payload, qsizetype payloadBytes,
+                                                              const QString &folder)
+{
+    Reader r(payload, payloadBytes);
+    if (QString::fromUtf8(r.bytes(r.var())) != folder)
+        return std::nullopt;
+    const quint64 count = r.var();
+    // Every entry takes at least seven bytes: a count beyond that is damage, not a reason to
+    // reserve memory.
+    if (!r.ok() || count > quint64(r.left()) / 7)
+        return std::nullopt;
+    Entries entries;
+    entries.reserve(qsizetype(count));
+    for (quint64 i = 0; i < count; ++i) {
+        const QString name = QString::fromUtf8(r.bytes(r.var()));
+        Entry e;
+        e.key.device = r.var();
+        e.key.inode = r.var();
+        e.key.size = qint64(r.var());
+        e.key.modifiedNs = unzigzag(r.var());
+        e.key.changedNs = qint64(quint64(e.key.modifiedNs) + quint64(unzigzag(r.var())));
+        const quint64 ms = r.var();
+        if (!r.ok() || ms > quint64(std::numeric_limits<qint32>::max()))
+            return std::nullopt;
+        e.lengthMs = double(ms);
+        entries.insert(name, e);
+    }
+    if (!r.atEnd())
+        return std::nullopt;
+    return entries;
+}
