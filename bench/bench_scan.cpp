@@ -222,10 +222,10 @@ int main(int argc, char *argv[])
     form.show();
     int rows = 0;
     auto scan = [&] {
-        form.Text1->setText(library);
+        form.findChild<QLineEdit *>(u"Text1"_s)->setText(library);
         QElapsedTimer timer;
         timer.start();
-        form.Command11->click();
+        form.findChild<QPushButton *>(u"Command11"_s)->click();
         const double ms = double(timer.nsecsElapsed()) / 1e6;
         rows = form.MSHFlexGrid1().Rows() - 1;
         return ms;

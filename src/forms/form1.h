@@ -111,9 +111,7 @@ private:
     SongTable *m_table2 = nullptr;
     QPointer<Form2> m_form2;
 
-public:
-    // The controls, by their designer names. Public so that tests drive the
-    // window as a user would, by finding and pressing its controls.
+    // The controls, by their designer names, which are also their object names.
     SongGrid *Grid1 = nullptr;
     SongGrid *Grid2 = nullptr;
     QLineEdit *Text1 = nullptr;
