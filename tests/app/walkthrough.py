@@ -92,9 +92,12 @@ class Session:
         return found[index] if len(found) > index else None
 
     def press(self, caption, index=0, root=None):
-        button = self.find(root or self.main, caption, self.at.ROLE_PUSH_BUTTON, index)
-        check(button is not None and button.getState().contains(self.at.STATE_ENABLED), f'"{caption}" cannot be pressed')
-        button.queryAction().doAction(0)
+        # Nodes come and go while the program works, so every look is retried.
+        def act():
+            button = self.find(root or self.main, caption, self.at.ROLE_PUSH_BUTTON, index)
+            if button.getState().contains(self.at.STATE_ENABLED):
+                return button.queryAction().doAction(0) or True
+        self.wait(act, f'"{caption}" to be pressed')
 
     def field(self, caption):
         return self.find(self.main, caption, self.at.ROLE_TEXT)
@@ -111,11 +114,15 @@ class Session:
         return [[getattr(t.getAccessibleAt(r, c), "name", "") for c in range(t.nColumns)] for r in range(t.nRows)]
 
     def click_row(self, caption, name):
-        t = self.find(self.main, caption, self.at.ROLE_TABLE).queryTable()
-        row = [r[1] for r in self.rows(caption)].index(name)
-        e = t.getAccessibleAt(row, 1).queryComponent().getExtents(self.at.DESKTOP_COORDS)
-        self.at.Registry.generateMouseEvent(e.x + e.width // 2, e.y + e.height // 2, "b1c")
-        self.wait(lambda: t.isRowSelected(row), f"{name} to be selected")
+        def act():
+            t = self.find(self.main, caption, self.at.ROLE_TABLE).queryTable()
+            row = [r[1] for r in self.rows(caption)].index(name)
+            if not t.isRowSelected(row):
+                e = t.getAccessibleAt(row, 1).queryComponent().getExtents(self.at.DESKTOP_COORDS)
+                self.at.Registry.generateMouseEvent(e.x + e.width // 2, e.y + e.height // 2, "b1c")
+                time.sleep(0.2)
+            return t.isRowSelected(row)
+        self.wait(act, f"{name} to be selected")
 
     def answer(self, caption, text, button):
         # Waits for the message box, checks its caption and text, and presses its button.
@@ -164,8 +171,8 @@ def scan(s):
     names = ["Bright.mp3", "あおぞら.mp3", "かぜのうた.mp3", MARKER + "楽譜集", "さくら.mp3"]
     s.wait(lambda: [r[1] for r in s.rows(LIBRARY)] == names, f"the library to list {names}", 20)
     lengths = dict((n, f"00:00:{sec:02d}") for n, _, sec in SONGS)
-    check([r[-1] for r in s.rows(LIBRARY)] == [lengths.get(n, "00:00:00") for n in names],
-          f"library lengths: {s.rows(LIBRARY)}")
+    s.wait(lambda: [r[-1] for r in s.rows(LIBRARY)] == [lengths.get(n, "00:00:00") for n in names],
+           f"the library lengths {lengths}")
 
 
 def preview(s):
