@@ -73,7 +73,7 @@ class Session:
 
     def quit(self):
         self.press("終了")
-        self.answer("確認", "終了してもよろしいですか？", "はい")
+        self.answer("確認", "終了してもよろしいですか？", "はい", ends_program=True)
         check(self.proc.wait(timeout=15) == 0, "the program did not end cleanly after 終了 -> はい")
 
     def window(self, title):
@@ -124,7 +124,7 @@ class Session:
             return t.isRowSelected(row)
         self.wait(act, f"{name} to be selected")
 
-    def answer(self, caption, text, button):
+    def answer(self, caption, text, button, ends_program=False):
         # Waits for the message box, checks its caption and text, and presses its button.
         def box():
             return next((w for w in self.app if w and w.name != "Korvanda" and self.find(w, button)
@@ -132,7 +132,8 @@ class Session:
         found = self.wait(box, f'the box "{caption}": {text}', 30)
         check(found.name in (caption, text), f'the box "{text}" is captioned "{found.name}", not "{caption}"')
         self.press(button, root=found)
-        self.wait(lambda: box() is None, f'the box "{text}" to close')
+        if not ends_program:
+            self.wait(lambda: box() is None, f'the box "{text}" to close')
 
     def record(self, seconds, rate=48000):
         rec = subprocess.Popen(["parec", "-d", os.environ["KORVANDA_TEST_SINK"] + ".monitor", "--raw",
