@@ -151,22 +151,26 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     Form1 form(Form1Services{ &boxes, &dialog, &media, settings.path() });
     form.show();
+    auto *const add2 = form.findChild<QPushButton *>(u"Command2"_s);
+    auto *const up5 = form.findChild<QPushButton *>(u"Command5"_s);
+    auto *const down6 = form.findChild<QPushButton *>(u"Command6"_s);
+    auto *const delete3 = form.findChild<QPushButton *>(u"Command3"_s);
     SongTable &library = form.MSHFlexGrid1();
     fillSortNumber(library, songNames(10));
     library.setRow(2);
     for (int i = 0; i < 1000; ++i)
-        form.Command2->click();
+        add2->click();
     QApplication::processEvents();
 
     std::vector<double> add, up, down, del, total;
     SongTable &list = form.MSHFlexGrid2();
     for (int i = 0; i < 21; ++i) {
-        add.push_back(timeMs([&] { form.Command2->click(); }));
+        add.push_back(timeMs([&] { add2->click(); }));
         list.setRow(500);
-        up.push_back(timeMs([&] { form.Command5->click(); }));
-        down.push_back(timeMs([&] { form.Command6->click(); }));
+        up.push_back(timeMs([&] { up5->click(); }));
+        down.push_back(timeMs([&] { down6->click(); }));
         list.setRow(700);
-        del.push_back(timeMs([&] { form.Command3->click(); }));
+        del.push_back(timeMs([&] { delete3->click(); }));
         total.push_back(timeMs([&] { form.TimeCalc(); }));
         QApplication::processEvents();
     }

@@ -149,9 +149,7 @@ private:
     QPointer<Form2> m_form2;
     std::function<bool()> m_leaveCheck;
 
-public:
-    // The controls, by their designer names. Public so that tests drive the
-    // window as a user would, by finding and pressing its controls.
+    // The controls, by their designer names, which are also their object names.
     SongGrid *Grid1 = nullptr;
     SongGrid *Grid2 = nullptr;
     QLineEdit *Text1 = nullptr;

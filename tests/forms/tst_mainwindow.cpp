@@ -1,6 +1,6 @@
 // Set lists kept in files through the window's menus: open, the unsaved-changes
 // question, what a bad file leaves behind, and a save on a full disk.
-#include "formfixture.h"
+#include "support/formfixture.h"
 
 #include "forms/mainwindow.h"
 #include "platform/desktop/setlistdialog.h"
@@ -26,7 +26,7 @@ class Boxes : public ScriptedBoxes
 public:
     Answer askYesNoCancel(QWidget *, const QString &prompt, const QString &caption) override
     {
-        shown.append({ prompt, caption, true });
+        shown.append({ prompt, caption });
         return threeWay.isEmpty() ? Answer::Cancel : threeWay.takeFirst();
     }
     QList<Answer> threeWay;

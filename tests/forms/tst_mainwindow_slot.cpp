@@ -2,7 +2,7 @@
 // the slot figures in the status bar, the slot kept between runs and in the
 // set-list file, the stage sheet from the menu, songs dragged from the library
 // (ending exactly as the add and up buttons leave them), type-ahead in the library.
-#include "formfixture.h"
+#include "support/formfixture.h"
 
 #include "forms/mainwindow.h"
 #include "forms/songgrid.h"

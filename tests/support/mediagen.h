@@ -37,8 +37,6 @@ public:
     // The length a full decode by ffmpeg gives, in milliseconds.
     [[nodiscard]] static std::optional<double> decodedLengthMs(const QString &path);
 
-    // Whole seconds as the length text shows them: round half to even, then cut.
-    [[nodiscard]] static qint64 shownSeconds(double ms);
     // Whether a probed length shows the same whole seconds as the decoded one; one second off
     // is allowed when the decoded length lies within 50 ms of a whole second.
     [[nodiscard]] static bool sameShownLength(double probedMs, double decodedMs);

@@ -1,0 +1,130 @@
+#pragma once
+
+// Real files on real file systems for the tests: songs with known bytes,
+// snapshots of folders, and small mounts (a tmpfs that really fills up, an exFAT
+// volume that refuses names) that live for one test and are always unmounted.
+
+#include "model/exportplan.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+
+#include <utility>
+
+#include <unistd.h>
+
+namespace fixtures {
+
+using namespace Qt::StringLiterals;
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Deterministic bytes, different for every seed, so that a copy of the wrong
+// song or a shifted chunk cannot pass as equal.
+inline QString writeSong(const QString &folder, const QString &name, qint64 size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (quint32 i = 0, x = seed * 2654435761u + 1; i < size; ++i) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        bytes[i] = char(x);
+    }
+    return writeFile(folder + u'/' + name, bytes) ? folder + u'/' + name : QString();
+}
+
+// Names, hashes and modification times of everything in a folder.
+inline QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> result;
+    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        result.insert(info.fileName(), QCryptographicHash::hash(contents(info.filePath()), QCryptographicHash::Sha256)
+                                           + QByteArray::number(info.lastModified().toMSecsSinceEpoch()));
+    return result;
+}
+
+// Set-list rows numbered 01, 02, ... as the window numbers them.
+inline QList<SetListRow> rowsFor(const QStringList &sources)
+{
+    QList<SetListRow> rows;
+    for (qsizetype i = 0; i < sources.size(); ++i)
+        rows.append({ int(i + 1), u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), sources.at(i) });
+    return rows;
+}
+
+inline bool run(const QString &program, const QStringList &arguments, QString *output = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
+    return ok;
+}
+
+// A file system mounted for one test (root only), unmounted when it goes out of
+// scope, also when the test fails half-way. why() says what failed.
+class ScopedMount
+{
+public:
+    explicit ScopedMount(const QString &point) : m_point(point) {}
+    ScopedMount(const ScopedMount &) = delete;
+    ScopedMount &operator=(const ScopedMount &) = delete;
+    ~ScopedMount()
+    {
+        if (m_mounted && !run(u"umount"_s, { m_point }))
+            run(u"umount"_s, { u"-l"_s, m_point });
+        if (!m_loop.isEmpty())
+            run(u"losetup"_s, { u"-d"_s, m_loop });
+    }
+    [[nodiscard]] const QString &why() const { return m_why; }
+
+    bool tmpfs(int sizeKiB)
+    {
+        return mount(u"mount"_s, { u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=%1k"_s.arg(sizeKiB), u"tmpfs"_s, m_point });
+    }
+    bool remountReadOnly() { return run(u"mount"_s, { u"-o"_s, u"remount,ro"_s, m_point }); }
+    // A 16 MB exFAT volume, through FUSE (the kernel may lack exFAT).
+    bool exfat(const QString &image)
+    {
+        QFile file(image);
+        if (::geteuid() != 0 || !file.open(QIODevice::WriteOnly) || !file.resize(16 << 20) || !run(u"mkfs.exfat"_s, { image }, &m_why))
+            return fail(u"an exFAT volume needs root and mkfs.exfat "_s + m_why);
+        if (!run(u"losetup"_s, { u"-f"_s, u"--show"_s, image }, &m_loop))
+            return fail(u"no loop device: "_s + std::exchange(m_loop, {}));
+        return mount(u"mount.exfat-fuse"_s, { m_loop, m_point });
+    }
+
+private:
+    bool mount(const QString &program, const QStringList &arguments)
+    {
+        if (::geteuid() != 0)
+            return fail(u"mounting needs root"_s);
+        return m_mounted = run(program, arguments, &m_why);
+    }
+    bool fail(const QString &why)
+    {
+        m_why = why;
+        return false;
+    }
+
+    QString m_point;
+    QString m_loop;
+    QString m_why;
+    bool m_mounted = false;
+};
+
+} // namespace fixtures
