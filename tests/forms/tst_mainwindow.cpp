@@ -18,19 +18,6 @@
 
 using Answer = MessageBoxes::Answer;
 
-// The user's side: answers to the boxes, the file the file dialogs pick, and a
-// printer that prints into `pdf`, as "print to file" does.
-struct User : ScriptedBoxes, SetListDialog, StageSheetDialogs
-{
-    Answer askYesNoCancel(QWidget *, const QString &prompt, const QString &caption) override { return shown.append({ prompt, caption }), answer; }
-    QString fileToOpen(QWidget *, const QString &) override { return file; }
-    QString fileToSave(QWidget *, const QString &) override { return file; }
-    bool choosePrinter(QWidget *, QPrinter &printer) override { return printer.setOutputFileName(pdf), true; }
-    QString pdfToSave(QWidget *, const QString &) override { return pdf; }
-    Answer answer = Answer::Cancel;
-    QString file, pdf;
-};
-
 // Real songs of 2 s and 3 s, and one of 4 s in a library folder, made once.
 static QString song(const QString &name)
 {
@@ -42,8 +29,10 @@ static QString song(const QString &name)
 }
 
 // The window, shown, with its settings in a folder of its own and library rows
-// of these names, of 100, 200, 300 ... seconds (the files need not exist).
-struct Window
+// of these names, of 100, 200, 300 ... seconds (the files need not exist); and
+// the user in front of it, who answers the boxes as scripted, picks `file` in
+// the file dialogs and prints into `pdf`, as "print to file" does.
+struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs
 {
     explicit Window(const QStringList &names = {})
     {
@@ -51,8 +40,8 @@ struct Window
         SongTable &library = window->form()->MSHFlexGrid1();
         library.setRows(int(names.size()) + 1);
         for (int i = 0; i < names.size(); ++i) {
-            const QString length = QTime(0, 0).addSecs(100 * (i + 1)).toString(u"hh:mm:ss"_s);
-            const QStringList cells{ QString::number(i + 1), names[i], dir.filePath(names[i]), length };
+            const QStringList cells{ QString::number(i + 1), names[i], dir.filePath(names[i]),
+                                     QTime(0, 0).addSecs(100 * (i + 1)).toString(u"hh:mm:ss"_s) };
             for (int c = 0; c < 4; ++c)
                 setCell(library, i + 1, c, cells[c]);
         }
@@ -63,9 +52,14 @@ struct Window
     void restart()
     {
         window.reset();
-        window = std::make_unique<MainWindow>(Form1Services{ &user, &folders, &media, dir.path() }, &user);
-        window->setStageSheetDialogs(&user);
+        window = std::make_unique<MainWindow>(Form1Services{ this, &folders, &media, dir.path() }, this);
+        window->setStageSheetDialogs(this);
     }
+    Answer askYesNoCancel(QWidget *, const QString &prompt, const QString &caption) override { return shown.append({ prompt, caption }), answer; }
+    QString fileToOpen(QWidget *, const QString &) override { return file; }
+    QString fileToSave(QWidget *, const QString &) override { return file; }
+    bool choosePrinter(QWidget *, QPrinter &printer) override { return printer.setOutputFileName(pdf), true; }
+    QString pdfToSave(QWidget *, const QString &) override { return pdf; }
     template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const { return window->findChild<T *>(name); }
     [[nodiscard]] QString label(const QString &name) const { return child<QLabel>(name)->text(); }
     void menu(const QString &action) const { child<QAction>(action)->trigger(); }
@@ -81,10 +75,10 @@ struct Window
     void savedThenChanged(const QString &folder)
     {
         QVERIFY(window->form()->replaceSetList({ song(u"夜明け.wav"_s), song(u"2部/#海.wav"_s) }, u"金曜"_s));
-        user.file = folder + u"/set.m3u8"_s;
+        file = folder + u"/set.m3u8"_s;
         menu(u"saveSetListAsAction"_s);
         click(u"Command5"_s); // up
-        user.shown.clear();
+        shown.clear();
     }
     // What a user sees: the total, then numbers, names, lengths and cursor of the set list and the library.
     [[nodiscard]] QStringList state() const
@@ -106,13 +100,13 @@ struct Window
         };
         const QPoint from = at(u"MSHFlexGrid1"_s, libraryRow), to = at(u"MSHFlexGrid2"_s, setListRow);
         QTest::mousePress(vp, Qt::LeftButton, {}, from);
-        QTest::mouseMove(vp, from + QPoint(0, 8));
         QTest::mouseMove(vp, to);
         QTest::mouseRelease(vp, Qt::LeftButton, {}, to);
     }
 
+    Answer answer = Answer::Cancel;
+    QString file, pdf;
     QTemporaryDir dir;
-    User user;
     ScriptedFolderDialog folders;
     MediaService media;
     std::unique_ptr<MainWindow> window;
@@ -137,12 +131,12 @@ private Q_SLOTS:
         QFETCH(Answer, answer);
         Window w;
         w.savedThenChanged(w.dir.path());
-        const QByteArray before = fixtures::contents(w.user.file);
-        w.user.answer = answer;
-        w.user.answers = { true }; // Yes to the exit question
+        const QByteArray before = fixtures::contents(w.file);
+        w.answer = answer;
+        w.answers = { true }; // Yes to the exit question
         way == u"close" ? void(w.window->close()) : w.menu(way);
-        QCOMPARE(w.user.lastPrompt(), u"セットリストの変更を保存しますか？"_s);
-        QCOMPARE(fixtures::contents(w.user.file) != before, answer == Answer::Yes);
+        QCOMPARE(w.lastPrompt(), u"セットリストの変更を保存しますか？"_s);
+        QCOMPARE(fixtures::contents(w.file) != before, answer == Answer::Yes);
         const bool ending = way == u"close" || way == u"quitAction";
         QCOMPARE(w.window->isVisible(), answer == Answer::Cancel || !ending);
         QCOMPARE(w.window->isWindowModified(), answer == Answer::Cancel || (ending && answer == Answer::No));
@@ -156,11 +150,11 @@ private Q_SLOTS:
         if (!QDir().mkpath(disk) || !mount.tmpfs(64))
             QSKIP(qPrintable(mount.why()));
         w.savedThenChanged(disk);
-        const QByteArray before = fixtures::contents(w.user.file);
+        const QByteArray before = fixtures::contents(w.file);
         (void)fixtures::writeFile(disk + u"/filler"_s, QByteArray(64 << 10, 'x')); // fills the disk
         w.menu(u"saveSetListAction"_s);
-        QVERIFY2(w.user.lastPrompt().contains(u"空き容量が足りません"_s), qPrintable(w.user.lastPrompt()));
-        QCOMPARE(fixtures::contents(w.user.file), before);
+        QVERIFY2(w.lastPrompt().contains(u"空き容量が足りません"_s), qPrintable(w.lastPrompt()));
+        QCOMPARE(fixtures::contents(w.file), before);
         QCOMPARE(QDir(disk).entryList(QDir::Files), QStringList({ u"filler"_s, u"set.m3u8"_s }));
         QVERIFY(w.window->isWindowModified());
     }
@@ -176,59 +170,52 @@ private Q_SLOTS:
             const QString path = w.dir.filePath(u"bad%1"_s.arg(bytes.size()));
             QVERIFY(bytes == "folder" ? QDir().mkdir(path) : fixtures::writeFile(path, bytes));
             QVERIFY(!w.window->openSetList(path));
-            QVERIFY2(w.user.lastPrompt().contains(reason), qPrintable(w.user.lastPrompt()));
+            QVERIFY2(w.lastPrompt().contains(reason), qPrintable(w.lastPrompt()));
             QCOMPARE(w.state(), before);
-            QCOMPARE(w.window->currentFile(), w.user.file);
+            QCOMPARE(w.window->currentFile(), w.file);
         }
         // CP932, backslashes, drive letters: 遠く is in the library, gone.mp3 nowhere.
         w.child<QLineEdit>(u"Text1"_s)->setText(song(u"lib"_s));
-        w.user.file = song(u"win.m3u"_s);
-        QVERIFY(fixtures::writeFile(w.user.file, "D:\\\x89\xb9\x8a\x79\\\x89\x93\x82\xad.wav\r\nC:\\gone.mp3\r\n2\x95\x94\\#\x8a\x43.wav\r\n"));
-        QVERIFY(w.window->openSetList(w.user.file));
+        w.file = song(u"win.m3u"_s);
+        QVERIFY(fixtures::writeFile(w.file, "D:\\\x89\xb9\x8a\x79\\\x89\x93\x82\xad.wav\r\nC:\\gone.mp3\r\n2\x95\x94\\#\x8a\x43.wav\r\n"));
+        QVERIFY(w.window->openSetList(w.file));
         QCOMPARE(w.state().mid(0, 4), (QStringList{ u"00:00:07"_s, u"01|02"_s, u"遠く.wav|#海.wav"_s, u"00:00:04|00:00:03"_s }));
-        QCOMPARE(w.user.lastPrompt(), u"見つからなかった曲があります\ngone.mp3"_s);
-        w.user.file.clear(); // saving over it would drop the missing song: the save asks for a name
+        QCOMPARE(w.lastPrompt(), u"見つからなかった曲があります\ngone.mp3"_s);
+        w.file.clear(); // saving over it would drop the missing song: the save asks for a name
         w.menu(u"saveSetListAction"_s);
         QCOMPARE(fixtures::contents(song(u"win.m3u"_s)).left(2), "D:"_ba);
     }
 
-    void slotInTheStatusBarAndTheSetList()
+    void slotFiguresAndStageSheet()
     {
-        // Songs of 100, 200 and 300 s with 30 s between them: 600 + 2 x 30.
-        const std::pair<QString, QString> slots[] = { { QString(), QString() }, { u"00:11:00"_s, u"残り 00:00:00"_s },
-                                                      { u"0:10:59"_s, u"超過 00:00:01 in red"_s },
-                                                      { u"00:61:00"_s, u"持ち時間は hh:mm:ss で入力してください"_s } };
+        const QStringList sheetActions{ u"printAction"_s, u"exportPdfAction"_s };
+        const std::pair<QString, QString> slotRows[] = { { QString(), QString() }, { u"00:11:00"_s, u"残り 00:00:00"_s },
+                                                         { u"0:10:59"_s, u"超過 00:00:01 in red"_s } };
         Window w({ u"A.wav"_s, u"B.wav"_s, u"C.wav"_s });
+        w.pdf = w.dir.filePath(u"sheet.pdf"_s);
+        for (const QString &action : sheetActions) {
+            w.menu(action); // an empty set list has nothing to print
+            QVERIFY(w.lastPrompt() == u"セットリストに曲がセットされていません"_s && !QFile::exists(w.pdf));
+        }
+        // Songs of 100, 200 and 300 s with 30 s between them: 600 + 2 x 30.
         w.add(1), w.add(2), w.add(3);
-        for (const auto &[slot, left] : slots) {
+        for (const auto &[slot, left] : slotRows) {
             w.typeSlot(slot, 30);
             QCOMPARE(w.label(u"songCount"_s) + w.label(u"totalLength"_s), u"3 曲合計 00:10:00"_s);
-            const bool red = w.child(u"slotLeft"_s)->styleSheet().contains(u"red"_s);
-            QCOMPARE(w.label(u"slotLeft"_s) + (red ? u" in red"_s : QString()), left);
+            QCOMPARE(w.label(u"slotLeft"_s) + (w.child(u"slotLeft"_s)->styleSheet().contains(u"red"_s) ? u" in red"_s : QString()), left);
         }
-        // Kept in the set-list file and for the next run.
+        for (const QString &action : sheetActions) {
+            w.menu(action);
+            QVERIFY(fixtures::contents(w.pdf).startsWith("%PDF") && QFile::remove(w.pdf));
+        }
+        // The slot is kept in the set-list file and for the next run.
         w.typeSlot(u"00:25:00"_s, 30);
         w.savedThenChanged(w.dir.path());
         w.restart();
-        QCOMPARE(w.child<QLineEdit>(u"slotLength"_s)->text(), u"00:25:00"_s);
-        QCOMPARE(w.child<QSpinBox>(u"pauseLength"_s)->value(), 30);
+        QCOMPARE(w.child<QLineEdit>(u"slotLength"_s)->text() + u'+' + QString::number(w.child<QSpinBox>(u"pauseLength"_s)->value()), u"00:25:00+30"_s);
         w.typeSlot(u"00:45:00"_s, 0);
-        QVERIFY(w.window->openSetList(w.user.file));
+        QVERIFY(w.window->openSetList(w.file));
         QCOMPARE(w.label(u"slotLeft"_s), u"残り 00:24:25"_s); // 25:00 - 2 s - 3 s - one pause of 30 s
-    }
-
-    void stageSheetFromTheMenu()
-    {
-        for (const QString &action : { u"printAction"_s, u"exportPdfAction"_s }) {
-            Window w({ u"A.wav"_s });
-            w.user.pdf = w.dir.filePath(u"sheet.pdf"_s);
-            w.menu(action); // an empty set list has nothing to print
-            QCOMPARE(w.user.lastPrompt(), u"セットリストに曲がセットされていません"_s);
-            QVERIFY(!QFile::exists(w.user.pdf));
-            w.add(1);
-            w.menu(action);
-            QVERIFY(fixtures::contents(w.user.pdf).startsWith("%PDF"));
-        }
     }
 
     void dropEndsAsTheButtonsLeaveIt()
@@ -246,7 +233,7 @@ private Q_SLOTS:
             for (int i = 0; i < upPresses; ++i)
                 pressed.click(u"Command5"_s);
             QCOMPARE(dragged.state(), pressed.state());
-            QCOMPARE(dragged.user.lastPrompt(), pressed.user.lastPrompt());
+            QCOMPARE(dragged.lastPrompt(), pressed.lastPrompt());
         }
     }
 
