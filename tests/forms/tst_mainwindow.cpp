@@ -169,7 +169,7 @@ private Q_SLOTS:
         (void)fixtures::writeFile(disk + u"/filler"_s, QByteArray(64 << 10, 'x'));
         w.menu(u"saveSetListAction"_s);
         QVERIFY2(w.lastPrompt().contains(u"空き容量が足りません"_s) && fixtures::contents(w.file) == w.saved, qPrintable(w.lastPrompt()));
-        QCOMPARE(QDir(disk).entryList(QDir::Files), QStringList({ u"filler"_s, u"set.m3u8"_s }));
+        QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList({ u"filler"_s, u"set.m3u8"_s }));
     }
 
     void slotFiguresAndStageSheet()
