@@ -1,206 +1,242 @@
-// Set lists kept in files through the window's menus: open, the unsaved-changes
-// question, what a bad file leaves behind, and a save on a full disk.
+// The window around the client area, driven through its menus and the mouse:
+// the unsaved-changes question, set lists opened from and saved to files, the
+// slot in the status bar, the stage sheet, songs dragged from the library
+// (ending exactly as the add and up buttons leave them) and type-ahead.
+#include "support/fixtures.h"
 #include "support/formfixture.h"
 
 #include "forms/mainwindow.h"
+#include "model/libraryentry.h"
 #include "platform/desktop/setlistdialog.h"
 #include "support/mediagen.h"
 
-#include <QAbstractItemView>
 #include <QAction>
-#include <QApplication>
-#include <QLineEdit>
-#include <QProcess>
-#include <QScopeGuard>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QPrinter>
+#include <QSpinBox>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-using namespace Qt::StringLiterals;
-using Answer = MessageBoxes::Answer;
-
-namespace {
-
-class Boxes : public ScriptedBoxes
+// Real songs of 2 s and 3 s, and one of 4 s in a library folder, made once.
+static QString song(const QString &name)
 {
-public:
-    Answer askYesNoCancel(QWidget *, const QString &prompt, const QString &caption) override
-    {
-        shown.append({ prompt, caption });
-        return threeWay.isEmpty() ? Answer::Cancel : threeWay.takeFirst();
-    }
-    QList<Answer> threeWay;
-};
-
-// The file dialogs pick the one file the test names.
-class Files : public SetListDialog
-{
-public:
-    QString fileToOpen(QWidget *, const QString &) override { return chosen; }
-    QString fileToSave(QWidget *, const QString &) override { return chosen; }
-    QString chosen;
-};
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    static QTemporaryDir songs;
+    static const bool made = QDir(songs.path()).mkpath(u"2部"_s) && QDir(songs.path()).mkpath(u"lib"_s)
+        && MediaGen::tone(songs.filePath(u"夜明け.wav"_s), 2.0) && MediaGen::tone(songs.filePath(u"2部/#海.wav"_s), 3.0)
+        && MediaGen::tone(songs.filePath(u"lib/遠く.wav"_s), 4.0);
+    return made ? songs.filePath(name) : QString();
 }
 
-} // namespace
+// The window, shown, with its settings in a folder of its own and library rows
+// of these names, of 100, 200, 300 ... seconds (the files need not exist); and
+// the user in front of it, who answers the boxes as scripted, picks `file` in
+// the file dialogs and prints into `pdf`, as "print to file" does.
+struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs
+{
+    explicit Window(const QStringList &names = {})
+    {
+        restart();
+        SongTable &library = window->form()->MSHFlexGrid1();
+        library.setRows(int(names.size()) + 1);
+        for (int i = 0; i < names.size(); ++i) {
+            const QString length = QTime(0, 0).addSecs(100 * (i + 1)).toString(u"hh:mm:ss"_s);
+            for (int c = 0; const QString &text : { QString::number(i + 1), names[i], dir.filePath(names[i]), length })
+                setCell(library, i + 1, c++, text);
+        }
+        library.setRow(1);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void restart()
+    {
+        window.reset();
+        window = std::make_unique<MainWindow>(Form1Services{ this, &folders, &media, dir.path() }, this);
+        window->setStageSheetDialogs(this);
+    }
+    Answer askYesNoCancel(QWidget *, const QString &prompt, const QString &caption) override { return shown.append({ prompt, caption }), answer; }
+    QString fileToOpen(QWidget *, const QString &) override { return file; }
+    QString fileToSave(QWidget *, const QString &) override { return file; }
+    bool choosePrinter(QWidget *, QPrinter &printer) override { return printer.setOutputFileName(pdf), true; }
+    QString pdfToSave(QWidget *, const QString &) override { return pdf; }
+    template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const { return window->findChild<T *>(name); }
+    void menu(const QString &action) const { child<QAction>(action)->trigger(); }
+    void click(const QString &button) const { child<QPushButton>(button)->click(); }
+    void add(int libraryRow) const { window->form()->MSHFlexGrid1().setRow(libraryRow), click(u"Command2"_s); }
+    void typeSlot(const QString &slot, int pause) const
+    {
+        child<QLineEdit>(u"slotLength"_s)->clear();
+        QTest::keyClicks(child(u"slotLength"_s), slot);
+        child<QSpinBox>(u"pauseLength"_s)->setValue(pause);
+    }
+    // The two real songs saved as set.m3u8 in `folder`, then moved: changes not saved.
+    void savedThenChanged(const QString &folder)
+    {
+        QVERIFY(window->form()->replaceSetList({ song(u"夜明け.wav"_s), song(u"2部/#海.wav"_s) }, u"金曜"_s));
+        file = folder + u"/set.m3u8"_s;
+        menu(u"saveSetListAsAction"_s);
+        saved = fixtures::contents(file);
+        click(u"Command5"_s); // up
+        shown.clear();
+    }
+    // What a user sees: the total, then numbers, names, lengths and cursor of the set list and the library.
+    [[nodiscard]] QStringList state() const
+    {
+        QStringList all{ window->form()->totalText() };
+        for (const SongTable *t : { &window->form()->MSHFlexGrid2(), &window->form()->MSHFlexGrid1() })
+            all << columnTexts(*t, 0).join(u'|') << columnTexts(*t, 1).join(u'|') << columnTexts(*t, 3).join(u'|')
+                << u"cursor %1,%2"_s.arg(t->Row()).arg(t->Col());
+        return all;
+    }
+    // Press on a library row, move onto a set-list row (0: below its rows), let go there.
+    void drag(int libraryRow, int setListRow) const
+    {
+        QWidget *vp = child<SongGrid>(u"MSHFlexGrid1"_s)->viewport();
+        const auto at = [&](const QString &grid, int row) {
+            auto *g = child<SongGrid>(grid);
+            return vp->mapFromGlobal(g->viewport()->mapToGlobal(
+                row > 0 ? g->visualRect(g->model()->index(row - 1, 1)).center() : QPoint(20, g->viewport()->height() - 4)));
+        };
+        const QPoint from = at(u"MSHFlexGrid1"_s, libraryRow), to = at(u"MSHFlexGrid2"_s, setListRow);
+        QTest::mousePress(vp, Qt::LeftButton, {}, from);
+        QTest::mouseMove(vp, to);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, to);
+    }
+
+    Answer answer = Answer::Cancel;
+    QString file, pdf;
+    QByteArray saved;
+    QTemporaryDir dir;
+    ScriptedFolderDialog folders;
+    MediaService media;
+    std::unique_ptr<MainWindow> window;
+};
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    Boxes m_boxes;
-    ScriptedFolderDialog m_folders;
-    Files m_files;
-    MediaService m_media;
-    std::unique_ptr<MainWindow> m_window;
-
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-    void menu(const char *name) { m_window->findChild<QAction *>(QLatin1StringView(name))->trigger(); }
-    // The set list as shown: "number|name|length" per row, then the total.
-    QStringList shown() const
-    {
-        const QAbstractItemModel *model = m_window->findChild<QAbstractItemView *>(u"MSHFlexGrid2"_s)->model();
-        QStringList rows;
-        for (int r = 0; r < model->rowCount(); ++r)
-            rows << QStringList{ model->index(r, 0).data().toString(), model->index(r, 1).data().toString(),
-                                 model->index(r, 3).data().toString() }.join(u'|');
-        return rows << m_window->findChild<QLineEdit *>(u"Text6"_s)->text();
-    }
-    // A window whose set list of two songs was saved as set.m3u8 (in `folder`),
-    // then changed when asked.
-    void savedSetList(bool changed, const QString &folder = {})
-    {
-        m_window.reset();
-        m_window = std::make_unique<MainWindow>(Form1Services{ &m_boxes, &m_folders, &m_media, path(u"cfg"_s) },
-                                                &m_files);
-        QVERIFY(m_window->form()->replaceSetList({ path(u"夜明け.wav"_s), path(u"2部/#海.wav"_s) }, u"金曜"_s));
-        m_files.chosen = (folder.isEmpty() ? m_dir.path() : folder) + u"/set.m3u8"_s;
-        menu("saveSetListAsAction");
-        if (changed)
-            m_window->form()->trigger(Form1::Action::MoveUp);
-        m_boxes.shown.clear();
-    }
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        if (!MediaGen::missingTools().isEmpty())
-            QSKIP("ffmpeg, lame and sox are needed");
-        for (const QString &folder : { u"2部"_s, u"lib"_s, u"cfg"_s })
-            QVERIFY(QDir(m_dir.path()).mkpath(folder));
-        QVERIFY(MediaGen::tone(path(u"夜明け.wav"_s), 2.0) && MediaGen::tone(path(u"2部/#海.wav"_s), 3.0)
-                && MediaGen::tone(path(u"lib/遠く.wav"_s), 4.0));
-    }
-
-    void windowsPlaylistFoundThroughLibrary()
-    {
-        savedSetList(false);
-        m_window->findChild<QLineEdit *>(u"Text1"_s)->setText(path(u"lib"_s));
-        // CP932, backslashes, drive letters: 遠く is in the library, gone.mp3 nowhere.
-        QFile file(path(u"win.m3u"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("D:\\\x89\xb9\x8a\x79\\\x89\x93\x82\xad.wav\r\nC:\\gone.mp3\r\n2\x95\x94\\#\x8a\x43.wav\r\n");
-        file.close();
-        QVERIFY(m_window->openSetList(path(u"win.m3u"_s)));
-        QCOMPARE(shown(), (QStringList{ u"01|遠く.wav|00:00:04"_s, u"02|#海.wav|00:00:03"_s, u"00:00:07"_s }));
-        QCOMPARE(m_boxes.lastPrompt(), u"見つからなかった曲があります\ngone.mp3"_s);
-        QCOMPARE(m_window->recentFiles(), (QStringList{ path(u"win.m3u"_s), path(u"set.m3u8"_s) }));
-        // Saving over it would drop the missing song: the save asks for a name.
-        m_files.chosen.clear();
-        menu("saveSetListAction");
-        QCOMPARE(contents(path(u"win.m3u"_s)).left(2), "D:"_ba);
-    }
-
-    void badFileLeavesSetList_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("empty") << QByteArray() << u"空のファイル"_s;
-        QTest::newRow("binary") << "\x7f" "ELF\x02\x01\x00\xff\xfe\x81\x20"_ba << u"プレイリストではありません"_s;
-        QTest::newRow("1 MB line") << QByteArray(1 << 20, 'x') << u"見つからなかった曲があります"_s;
-        QTest::newRow("100,000 lines") << "a.wav\n"_ba.repeated(100000) << u"曲までしか追加できません"_s;
-        QTest::newRow("directory") << "dir"_ba << u"フォルダです"_s;
-        QTest::newRow("FIFO") << "fifo"_ba << u"普通のファイルではありません"_s;
-        if (geteuid() != 0)
-            QTest::newRow("unreadable") << "0000"_ba << u"アクセスが許可されていません"_s;
-    }
-    void badFileLeavesSetList()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, reason);
-        savedSetList(false);
-        const QStringList before = shown();
-        QTemporaryDir dir;
-        const QString bad = dir.filePath(u"bad"_s);
-        if (bytes == "dir") {
-            QVERIFY(QDir().mkdir(bad));
-        } else if (bytes == "fifo") {
-            QCOMPARE(mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
-        } else {
-            QFile file(bad);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-            file.setPermissions(bytes == "0000" ? QFile::Permissions() : file.permissions());
-        }
-        QVERIFY(!m_window->openSetList(bad));
-        QVERIFY2(m_boxes.lastPrompt().contains(reason), qPrintable(m_boxes.lastPrompt()));
-        QCOMPARE(shown(), before);
-        QCOMPARE(m_window->currentFile(), path(u"set.m3u8"_s));
-    }
-
     void unsavedChangesAsked_data()
     {
         QTest::addColumn<QString>("way");
-        QTest::addColumn<Answer>("answer");
-        for (const QString &way : { u"new"_s, u"open"_s, u"close"_s, u"exit"_s }) {
-            for (const Answer answer : { Answer::Yes, Answer::No, Answer::Cancel })
-                QTest::addRow("%s, %d", qPrintable(way), int(answer)) << way << answer;
-        }
+        QTest::addColumn<Window::Answer>("answer");
+        for (const char *way : { "newSetListAction", "openSetListAction", "quitAction", "close" })
+            for (const auto answer : { Window::Answer::Yes, Window::Answer::No, Window::Answer::Cancel })
+                QTest::addRow("%s, %d", way, int(answer)) << QString::fromLatin1(way) << answer;
     }
     void unsavedChangesAsked()
     {
         QFETCH(QString, way);
-        QFETCH(Answer, answer);
-        savedSetList(true);
-        const QByteArray before = contents(path(u"set.m3u8"_s));
-        m_window->show();
-        m_boxes.threeWay = { answer };
-        m_boxes.answers = { true }; // Yes to the exit question
-        if (way == u"close")
-            m_window->close();
-        else
-            menu(way == u"new" ? "newSetListAction" : way == u"open" ? "openSetListAction" : "quitAction");
-        QCOMPARE(m_boxes.shown.constLast().prompt, u"セットリストの変更を保存しますか？"_s);
-        QCOMPARE(contents(path(u"set.m3u8"_s)) != before, answer == Answer::Yes);
-        const bool ending = way == u"close" || way == u"exit";
-        QCOMPARE(m_window->isVisible(), answer == Answer::Cancel || !ending);
-        QCOMPARE(m_window->isWindowModified(), answer == Answer::Cancel || (ending && answer == Answer::No));
+        QFETCH(Window::Answer, answer);
+        Window w;
+        w.savedThenChanged(w.dir.path());
+        w.answer = answer;
+        w.answers = { true }; // Yes to the exit question
+        way == u"close" ? void(w.window->close()) : w.menu(way);
+        QCOMPARE(w.lastPrompt(), u"セットリストの変更を保存しますか？"_s);
+        QCOMPARE(fixtures::contents(w.file) != w.saved, answer == Window::Answer::Yes);
+        const bool ending = way == u"close" || way == u"quitAction";
+        QCOMPARE(w.window->isVisible(), answer == Window::Answer::Cancel || !ending);
+        QCOMPARE(w.window->isWindowModified(), answer == Window::Answer::Cancel || (ending && answer == Window::Answer::No));
     }
 
-    void fullDiskKeepsOldFile()
+    void setListFiles()
     {
-        if (geteuid() != 0)
-            QSKIP("mounting a tmpfs needs root");
-        const QString disk = path(u"disk"_s);
-        QVERIFY(QDir().mkpath(disk));
-        QCOMPARE(QProcess::execute(u"mount"_s, { u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s, disk }), 0);
-        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, { u"-l"_s, disk }); });
-        savedSetList(true, disk);
-        const QByteArray before = contents(disk + u"/set.m3u8"_s);
-        QFile filler(disk + u"/filler"_s);
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) { }
-        filler.close();
-        menu("saveSetListAction");
-        QVERIFY2(m_boxes.lastPrompt().contains(u"空き容量が足りません"_s), qPrintable(m_boxes.lastPrompt()));
-        QCOMPARE(contents(disk + u"/set.m3u8"_s), before);
-        QCOMPARE(QDir(disk).entryList(QDir::Files).size(), 2);
-        QVERIFY(m_window->isWindowModified());
+        Window w;
+        w.savedThenChanged(w.dir.path());
+        const QStringList before = w.state() << w.window->currentFile();
+        const std::pair<QByteArray, QString> bad[] = { { "", u"空のファイル"_s }, { "folder", u"フォルダです"_s },
+                                                       { "\x7f" "ELF\x02\x01\x00\xff\xfe\x81\x20"_ba, u"プレイリストではありません"_s } };
+        for (const auto &[bytes, reason] : bad) {
+            const QString path = w.dir.filePath(u"bad%1"_s.arg(bytes.size()));
+            QVERIFY(bytes == "folder" ? QDir().mkdir(path) : fixtures::writeFile(path, bytes));
+            QVERIFY2(!w.window->openSetList(path) && w.lastPrompt().contains(reason), qPrintable(w.lastPrompt()));
+            QCOMPARE(w.state() << w.window->currentFile(), before);
+        }
+        // CP932, backslashes, drive letters: 遠く is in the library, gone.mp3 nowhere.
+        w.child<QLineEdit>(u"Text1"_s)->setText(song(u"lib"_s));
+        w.file = song(u"win.m3u"_s);
+        QVERIFY(fixtures::writeFile(w.file, "D:\\\x89\xb9\x8a\x79\\\x89\x93\x82\xad.wav\r\nC:\\gone.mp3\r\n2\x95\x94\\#\x8a\x43.wav\r\n"));
+        QVERIFY(w.window->openSetList(w.file));
+        QCOMPARE(w.state().mid(0, 4), (QStringList{ u"00:00:07"_s, u"01|02"_s, u"遠く.wav|#海.wav"_s, u"00:00:04|00:00:03"_s }));
+        QCOMPARE(w.lastPrompt(), u"見つからなかった曲があります\ngone.mp3"_s);
+
+        // A save on a full disk keeps the old file and leaves no temporary one.
+        const QString disk = w.dir.filePath(u"disk"_s);
+        fixtures::ScopedMount mount(disk);
+        if (!QDir().mkpath(disk) || !mount.tmpfs(64))
+            QSKIP(qPrintable(mount.why()));
+        w.savedThenChanged(disk);
+        (void)fixtures::writeFile(disk + u"/filler"_s, QByteArray(64 << 10, 'x'));
+        w.menu(u"saveSetListAction"_s);
+        QVERIFY2(w.lastPrompt().contains(u"空き容量が足りません"_s) && fixtures::contents(w.file) == w.saved, qPrintable(w.lastPrompt()));
+        QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList({ u"filler"_s, u"set.m3u8"_s }));
+    }
+
+    void slotFiguresAndStageSheet()
+    {
+        const QStringList sheetActions{ u"printAction"_s, u"exportPdfAction"_s };
+        const std::pair<QString, QString> slotRows[] = { { QString(), QString() }, { u"00:11:00"_s, u"残り 00:00:00"_s },
+                                                         { u"0:10:59"_s, u"超過 00:00:01 in red"_s } };
+        Window w({ u"A.wav"_s, u"B.wav"_s, u"C.wav"_s });
+        w.pdf = w.dir.filePath(u"sheet.pdf"_s);
+        for (const QString &action : sheetActions) {
+            w.menu(action); // an empty set list has nothing to print
+            QVERIFY(w.lastPrompt() == u"セットリストに曲がセットされていません"_s && !QFile::exists(w.pdf));
+        }
+        // Songs of 100, 200 and 300 s with 30 s between them: 600 + 2 x 30.
+        w.add(1), w.add(2), w.add(3);
+        for (const auto &[slot, left] : slotRows) {
+            w.typeSlot(slot, 30);
+            QCOMPARE(w.child<QLabel>(u"songCount"_s)->text() + w.child<QLabel>(u"totalLength"_s)->text(), u"3 曲合計 00:10:00"_s);
+            QCOMPARE(w.child<QLabel>(u"slotLeft"_s)->text() + (w.child(u"slotLeft"_s)->styleSheet().contains(u"red"_s) ? u" in red"_s : QString()), left);
+        }
+        for (const QString &action : sheetActions) {
+            w.menu(action);
+            QVERIFY(fixtures::contents(w.pdf).startsWith("%PDF") && QFile::remove(w.pdf));
+        }
+        // The slot is kept in the set-list file and for the next run.
+        w.typeSlot(u"00:25:00"_s, 30);
+        w.savedThenChanged(w.dir.path());
+        w.restart();
+        QCOMPARE(w.child<QLineEdit>(u"slotLength"_s)->text() + u'+' + QString::number(w.child<QSpinBox>(u"pauseLength"_s)->value()), u"00:25:00+30"_s);
+        w.typeSlot(u"00:45:00"_s, 0);
+        QVERIFY(w.window->openSetList(w.file));
+        QCOMPARE(w.child<QLabel>(u"slotLeft"_s)->text(), u"残り 00:24:25"_s); // 25:00 - 2 s - 3 s - one pause of 30 s
+    }
+
+    void dropEndsAsTheButtonsLeaveIt()
+    {
+        // Songs in the set list, the library row dragged (5 is a folder), the
+        // row dropped on (0: below the rows), the up presses that put it there.
+        const int drops[][4] = { { 3, 4, 1, 3 }, { 3, 1, 2, 2 }, { 2, 3, 0, 0 }, { 0, 2, 1, 0 }, { 1, 5, 1, 0 } };
+        const QStringList names{ u"A.wav"_s, u"B.wav"_s, u"C.wav"_s, u"D.wav"_s, LibraryEntry::FolderMarker + u"sub"_s };
+        for (const auto &[songsBefore, libraryRow, dropRow, upPresses] : drops) {
+            Window dragged(names), pressed(names);
+            for (int r = 1; r <= songsBefore; ++r)
+                dragged.add(r), pressed.add(r);
+            dragged.drag(libraryRow, dropRow);
+            pressed.add(libraryRow);
+            for (int i = 0; i < upPresses; ++i)
+                pressed.click(u"Command5"_s);
+            QCOMPARE(dragged.state(), pressed.state());
+            QCOMPARE(dragged.lastPrompt(), pressed.lastPrompt());
+        }
+    }
+
+    void typingJumpsToTheFirstName()
+    {
+        QApplication::setKeyboardInputInterval(24 * 3600 * 1000); // however slow the machine, one name
+        // Keys typed, then text committed by an input method, and the row it finds.
+        const std::tuple<QString, QString, int> typed[] = { { u"bl"_s, {}, 3 }, { u"BA"_s, {}, 2 }, { u"z"_s, {}, 1 },
+                                                            { {}, u"さん"_s, 5 }, { u"s"_s, u"ど"_s, 6 } };
+        for (const auto &[keys, composed, row] : typed) {
+            Window w({ u"Apple.wav"_s, u"banana.wav"_s, u"Blue.wav"_s, u"さくら.wav"_s, u"サンバ.wav"_s, u"sどれ.wav"_s });
+            QTest::keyClicks(w.child(u"MSHFlexGrid1"_s), keys);
+            QInputMethodEvent commit;
+            commit.setCommitString(composed);
+            QApplication::sendEvent(w.child(u"MSHFlexGrid1"_s), &commit);
+            QCOMPARE(w.window->form()->MSHFlexGrid1().Row(), row);
+        }
     }
 };
 
