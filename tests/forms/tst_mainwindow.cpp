@@ -16,6 +16,8 @@
 #include <QPrinter>
 #include <QSpinBox>
 
+#include <sys/stat.h>
+
 // Real songs of 2 s and 3 s, and one of 4 s in a library folder, made once.
 static QString song(const QString &name)
 {
@@ -144,11 +146,13 @@ private Q_SLOTS:
         Window w;
         w.savedThenChanged(w.dir.path());
         const QStringList before = w.state() << w.window->currentFile();
-        const std::pair<QByteArray, QString> bad[] = { { "", u"空のファイル"_s }, { "folder", u"フォルダです"_s },
+        const std::pair<QByteArray, QString> bad[] = { { "", u"空のファイル"_s }, { "folder", u"フォルダです"_s }, { "fifo", u"普通のファイルではありません"_s },
                                                        { "\x7f" "ELF\x02\x01\x00\xff\xfe\x81\x20"_ba, u"プレイリストではありません"_s } };
         for (const auto &[bytes, reason] : bad) {
             const QString path = w.dir.filePath(u"bad%1"_s.arg(bytes.size()));
-            QVERIFY(bytes == "folder" ? QDir().mkdir(path) : fixtures::writeFile(path, bytes));
+            QVERIFY(bytes == "folder" ? QDir().mkdir(path)
+                    : bytes == "fifo" ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 // must not hang
+                                      : fixtures::writeFile(path, bytes));
             QVERIFY2(!w.window->openSetList(path) && w.lastPrompt().contains(reason), qPrintable(w.lastPrompt()));
             QCOMPARE(w.state() << w.window->currentFile(), before);
         }
