@@ -34,6 +34,8 @@ private Q_SLOTS:
         // A short set grows beyond the smallest type; a full page still fits.
         QTest::newRow("3 songs") << 3 << 1 << 30.0;
         QTest::newRow("25 songs") << 25 << 1 << 14.0;
+        // Past a page at the smallest type the songs go on: smaller type would still fit 50.
+        QTest::newRow("50 songs") << 50 << 2 << 14.0;
         QTest::newRow("60 songs") << 60 << 2 << 14.0;
     }
     void pdfHoldsTheSetInLargeType()
