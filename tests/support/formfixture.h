@@ -87,6 +87,12 @@ struct FormFixture
         return w;
     }
     void click(const QString &button) const { widget<QPushButton>(button)->click(); }
+    // Lists a folder into the library as the user does: type it, press the button.
+    void scan(const QString &folder) const
+    {
+        edit(u"Text1"_s)->setText(folder);
+        click(u"Command11"_s);
+    }
     [[nodiscard]] QLineEdit *edit(const QString &name) const { return widget<QLineEdit>(name); }
     [[nodiscard]] QString text(const QString &name) const { return edit(name)->text(); }
     [[nodiscard]] SongTable &library() const { return form->MSHFlexGrid1(); }
