@@ -1,7 +1,6 @@
-// Length texts and the running total: rounding, carries, and input that is
+// Length texts and the sums of them: rounding, carries, and input that is
 // not a length text.
 #include "model/durations.h"
-#include "model/songtable.h"
 
 #include <QTest>
 
@@ -56,20 +55,6 @@ private Q_SLOTS:
         QFETCH(QString, second);
         QFETCH(QString, sum);
         QCOMPARE(AddTimes(first, second), sum);
-    }
-
-    void totalOfSetList()
-    {
-        SongTable list;
-        QCOMPARE(TotalLength(list), u"00:00:00"_s); // one blank row
-        const QStringList lengths{ u"00:03:35"_s, u"00:04:10"_s, u"01:02:03"_s };
-        list.setRows(4);
-        list.setCol(3);
-        for (int i = 0; i < 3; ++i) {
-            list.setRow(i + 1);
-            list.setText(lengths[i]);
-        }
-        QCOMPARE(TotalLength(list), u"01:09:48"_s);
     }
 };
 
