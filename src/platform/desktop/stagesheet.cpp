@@ -1,6 +1,7 @@
 #include "platform/desktop/stagesheet.h"
 
 #include "model/songtable.h"
+#include "platform/storage/replacefile.h"
 #include "platform/storage/systemreason.h"
 
 #include <QBuffer>
@@ -8,7 +9,6 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -203,18 +203,5 @@ std::optional<QString> StageSheet::writePdf(const QString &path) const
             return u"PDF を作成できませんでした"_s;
     }
 
-    QSaveFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly))
-        return SystemReason::lastError(file.errorString());
-    errno = 0;
-    if (file.write(buffer.data()) != buffer.size()) {
-        const QString reason = SystemReason::lastError(file.errorString());
-        file.cancelWriting();
-        return reason;
-    }
-    errno = 0;
-    if (!file.commit())
-        return SystemReason::lastError(file.errorString());
-    return std::nullopt;
+    return replaceFile(path, buffer.data());
 }

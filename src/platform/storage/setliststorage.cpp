@@ -1,10 +1,10 @@
 #include "platform/storage/setliststorage.h"
 
+#include "platform/storage/replacefile.h"
 #include "platform/storage/systemreason.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 
@@ -40,23 +40,7 @@ std::variant<QByteArray, QString> SetListStorage::read(const QString &path)
 
 std::optional<QString> SetListStorage::write(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    errno = 0;
-    const auto reason = [&file]() {
-        const int error = errno;
-        return error ? SystemReason::text(error) : file.errorString();
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return reason();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString why = reason();
-        file.cancelWriting();
-        return why;
-    }
-    errno = 0;
-    if (!file.commit())
-        return reason();
-    return std::nullopt;
+    return replaceFile(path, bytes);
 }
 
 bool SetListStorage::isRegularFile(const QString &path)

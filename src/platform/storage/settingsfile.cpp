@@ -1,10 +1,10 @@
 #include "platform/storage/settingsfile.h"
 
+#include "platform/storage/replacefile.h"
 #include "platform/storage/systemreason.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -70,19 +70,5 @@ QByteArray SettingsFile::encode(const QString &value)
 
 std::optional<QString> SettingsFile::write(const QString &path, const QString &value)
 {
-    QSaveFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly))
-        return SystemReason::lastError(file.errorString());
-    const QByteArray bytes = encode(value);
-    errno = 0;
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = SystemReason::lastError(file.errorString());
-        file.cancelWriting();
-        return reason;
-    }
-    errno = 0;
-    if (!file.commit())
-        return SystemReason::lastError(file.errorString());
-    return std::nullopt;
+    return replaceFile(path, encode(value));
 }
