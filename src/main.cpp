@@ -1,3 +1,4 @@
+#include "cli/commandline.h"
 #include "forms/application.h"
 #include "forms/mainwindow.h"
 #include "platform/media/mediaservice.h"
@@ -6,12 +7,25 @@
 #include "platform/desktop/showfoldersmodule.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[])
 {
+    // Work without the window needs no display and starts no window system.
+    {
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        if (CommandLine::isCommand(arguments)) {
+            QCoreApplication app(argc, argv);
+            QTextStream out(stdout);
+            QTextStream err(stderr);
+            return CommandLine::run(app.arguments().mid(1), out, err);
+        }
+    }
     selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);

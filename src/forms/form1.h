@@ -70,6 +70,8 @@ public:
     [[nodiscard]] QList<SetListEntry> setListEntries() const;
     [[nodiscard]] QString setName() const;
     [[nodiscard]] QString libraryFolder() const;
+    // The output base folder as Text2 holds it.
+    [[nodiscard]] QString outputFolder() const;
     // Replaces the set list by these songs, each added as the add button adds
     // it, its length probed fresh; the set name goes into Text3. Returns false,
     // the set list untouched, when there are more songs than it can hold (the

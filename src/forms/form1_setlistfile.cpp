@@ -71,6 +71,11 @@ QString Form1::libraryFolder() const
     return Text1->text();
 }
 
+QString Form1::outputFolder() const
+{
+    return Text2->text();
+}
+
 bool Form1::replaceSetList(const QStringList &paths, const QString &setName)
 {
     if (paths.size() > SongTable::MaxDataRows) {

@@ -2,6 +2,8 @@
 
 #include "model/setlistfile.h"
 #include "model/songtable.h"
+#include "platform/audio/discwriter.h"
+#include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/setlistdialog.h"
 #include "platform/storage/recentsetlists.h"
@@ -58,10 +60,12 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     m_recentStore = m_form->AppFolder() + RecentStoreName;
     m_recent = RecentSetLists::load(m_recentStore);
 
+    m_systemCdDialog = std::make_unique<SystemCdImageDialog>();
+    m_cdDialog = m_systemCdDialog.get();
+    createSlotBar();
     createFileMenu();
     createEditMenu();
     createHelpMenu();
-    createSlotBar();
 
     connect(m_form, &Form1::setListChanged, this, [this] { setModified(true); });
     connect(m_form, &Form1::setNameChanged, this, [this] { setModified(true); });
@@ -107,6 +111,8 @@ void MainWindow::createFileMenu()
     rebuildRecentMenu();
     m_fileMenu->addSeparator();
     addSheetEntries(m_fileMenu);
+    m_fileMenu->addSeparator();
+    addCdEntries(m_fileMenu);
     m_fileMenu->addSeparator();
     m_quitAction = addEntry(m_fileMenu, u"終了"_s, QKeySequence(u"Ctrl+Q"_s));
     m_quitAction->setObjectName(u"quitAction"_s);

@@ -9,7 +9,10 @@
 #include <memory>
 #include <optional>
 
+class CdImageDialog;
+class DiscWriter;
 class QAction;
+class QLabel;
 class QMenu;
 class SetListDialog;
 class SetListFile;
@@ -40,6 +43,9 @@ public:
 
     // Tests script the print dialog and the PDF name through these.
     void setStageSheetDialogs(StageSheetDialogs *dialogs) { m_sheetDialogs = dialogs; }
+    // The audio CD's image name and the CD writer; the system's own when not set.
+    void setCdImageDialog(CdImageDialog *dialog) { m_cdDialog = dialog; }
+    void setDiscWriter(DiscWriter *writer) { m_discWriter = writer; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -71,6 +77,13 @@ private:
     void printSheet();
     void exportPdf();
 
+    // mainwindow_cd.cpp: the audio CD, its options and whether the set fits.
+    void addCdEntries(QMenu *menu);
+    void makeAudioCd();
+    void showCdFit();
+    [[nodiscard]] int cdGapSeconds() const;
+    DiscWriter &discWriter();
+
     // The unsaved-changes question; false when the user cancels (or saving fails).
     bool maySetListGo();
     void remember(const QString &path);
@@ -94,6 +107,14 @@ private:
     std::unique_ptr<StageSheetDialogs> m_systemSheetDialogs;
     StageSheetDialogs *m_sheetDialogs = nullptr;
     QStringList m_recent;
+    std::unique_ptr<CdImageDialog> m_systemCdDialog;
+    CdImageDialog *m_cdDialog = nullptr;
+    std::unique_ptr<DiscWriter> m_systemDiscWriter;
+    DiscWriter *m_discWriter = nullptr;
+    QAction *m_cdAction = nullptr;
+    QAction *m_cdNoGapAction = nullptr;
+    QAction *m_cdTestAction = nullptr;
+    QLabel *m_cdFit = nullptr;
 
     QMenu *m_fileMenu = nullptr;
     QMenu *m_editMenu = nullptr;

@@ -5,6 +5,8 @@
 #include "forms/slotstatusbar.h"
 #include "model/setlistfile.h"
 #include "model/slotfigures.h"
+#include "platform/audio/discwriter.h"
+#include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/stagesheet.h"
 #include "platform/desktop/stagesheetdialogs.h"

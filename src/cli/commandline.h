@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+
+class QTextStream;
+
+// The program without its window, for bands that script their shows:
+//   korvanda --cd-image OUT.cue [--gap SECONDS] SET.m3u8
+// writes the audio CD image of a saved set list. Refusals are the window's own
+// messages; nothing is written when there is one.
+class CommandLine
+{
+public:
+    // Whether the arguments (without the program's name) ask for work
+    // without the window.
+    [[nodiscard]] static bool isCommand(const QStringList &arguments);
+
+    // Does the work; the exit status: 0 when written, 1 when refused or
+    // failed, 2 for arguments it cannot read.
+    static int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
+};

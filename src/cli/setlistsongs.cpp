@@ -1,0 +1,44 @@
+#include "cli/setlistsongs.h"
+
+#include "model/libraryentry.h"
+#include "model/setlistfile.h"
+#include "platform/storage/setliststorage.h"
+
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+SetListSongs SetListSongs::read(const QString &playlistPath)
+{
+    SetListSongs set;
+    const auto refuse = [&](const QString &reason) {
+        set.failure = u"セットリストを開けませんでした。\n%1\n理由: %2"_s.arg(playlistPath, reason);
+        return set;
+    };
+    const auto bytes = SetListStorage::read(playlistPath);
+    if (const auto *reason = std::get_if<QString>(&bytes))
+        return refuse(*reason);
+    SetListFile::ReadError error{};
+    const std::optional<SetListFile> file = SetListFile::parse(std::get<QByteArray>(bytes), &error);
+    if (!file)
+        return refuse(error == SetListFile::ReadError::Empty ? u"空のファイルです"_s
+                                                             : u"プレイリストではありません（文字でないデータを含んでいます）"_s);
+    if (file->entries.isEmpty())
+        return refuse(u"曲が 1 曲も書かれていません"_s);
+
+    const QFileInfo playlist(playlistPath);
+    set.name = file->name.isEmpty() ? playlist.completeBaseName() : file->name;
+    QStringList missing;
+    for (const SetListEntry &entry : file->entries) {
+        const QString path = SetListFile::resolve(entry.path, playlist.absolutePath());
+        const QString name = SetListFile::fileNameOf(entry.path);
+        if (SetListStorage::isRegularFile(path))
+            set.songs.append({ path, LibraryEntry::titleOf(QFileInfo(path).fileName()) });
+        else
+            missing << (name.isEmpty() ? entry.path : name);
+    }
+    // Leaving a song out would burn a different set than the one planned.
+    if (!missing.isEmpty())
+        set.failure = u"見つからなかった曲があります\n"_s + missing.join(u'\n');
+    return set;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/audio/cdimagecheck.h"
+
+#include <QList>
+#include <QString>
+
+// The songs of a saved set list as the command line finds them: each entry
+// at its path (relative ones from the playlist's folder), titled as the set
+// list text titles it.
+struct SetListSongs
+{
+    QString name;                       // the set name, or the playlist's own
+    QList<CdImageCheck::Song> songs;
+    QString failure;                    // why the set list cannot be used, in Japanese
+
+    [[nodiscard]] static SetListSongs read(const QString &playlistPath);
+};

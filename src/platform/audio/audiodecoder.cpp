@@ -1,0 +1,191 @@
+#include "platform/audio/audiodecoder.h"
+
+#include "platform/audio/resampler.h"
+#include "platform/media/regularfile.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+struct AudioDecoder::Context
+{
+    AVFormatContext *format = nullptr;
+    AVCodecContext *codec = nullptr;
+    AVPacket *packet = nullptr;
+    AVFrame *frame = nullptr;
+    int stream = -1;
+    std::unique_ptr<Resampler> resampler;
+    std::vector<float> block;
+
+    ~Context()
+    {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+};
+
+AudioDecoder::AudioDecoder() : d(std::make_unique<Context>())
+{
+}
+
+AudioDecoder::~AudioDecoder() = default;
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output output, QString *reason)
+{
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return nullptr;
+    };
+    // A pipe or a device under a song's name would block the reader forever.
+    if (!RegularFile(path).isOpen())
+        return fail(u"ファイルが見つからないか、読めません"_s);
+
+    std::unique_ptr<AudioDecoder> decoder(new AudioDecoder);
+    Context &c = *decoder->d;
+    if (avformat_open_input(&c.format, path.toUtf8().constData(), nullptr, nullptr) < 0)
+        return fail(u"音声ファイルとして開けません"_s);
+    if (avformat_find_stream_info(c.format, nullptr) < 0)
+        return fail(u"ファイルの中身を読み取れません"_s);
+    c.stream = av_find_best_stream(c.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (c.stream < 0)
+        return fail(u"音声が含まれていません"_s);
+    AVStream *stream = c.format->streams[c.stream];
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        return fail(u"この形式の音声には対応していません（%1）"_s.arg(QString::fromUtf8(avcodec_get_name(stream->codecpar->codec_id))));
+    c.codec = avcodec_alloc_context3(codec);
+    if (!c.codec || avcodec_parameters_to_context(c.codec, stream->codecpar) < 0)
+        return fail(u"音声を読む準備ができません"_s);
+    c.codec->pkt_timebase = stream->time_base;
+    // Songs are decoded side by side, one thread each.
+    c.codec->thread_count = 1;
+    if (avcodec_open2(c.codec, codec, nullptr) < 0)
+        return fail(u"この形式の音声には対応していません（%1）"_s.arg(QString::fromUtf8(codec->name)));
+    for (unsigned i = 0; i < c.format->nb_streams; ++i)
+        if (int(i) != c.stream)
+            c.format->streams[i]->discard = AVDISCARD_ALL;
+    c.packet = av_packet_alloc();
+    c.frame = av_frame_alloc();
+    if (!c.packet || !c.frame)
+        return fail(u"メモリが足りません"_s);
+    c.resampler = std::make_unique<Resampler>(output.sampleRate, output.stereo);
+
+    decoder->m_sourceChannels = c.codec->ch_layout.nb_channels;
+    decoder->m_sourceMask = c.codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? c.codec->ch_layout.u.mask : 0;
+    if (stream->duration > 0)
+        decoder->m_statedMs = double(stream->duration) * av_q2d(stream->time_base) * 1000.0;
+    else if (c.format->duration > 0)
+        decoder->m_statedMs = double(c.format->duration) / (AV_TIME_BASE / 1000.0);
+    const AVDictionaryEntry *artist = av_dict_get(c.format->metadata, "artist", nullptr, 0);
+    if (!artist)
+        artist = av_dict_get(stream->metadata, "artist", nullptr, 0);
+    if (artist)
+        decoder->m_artist = QString::fromUtf8(artist->value).trimmed();
+    return decoder;
+}
+
+int AudioDecoder::outRate() const
+{
+    return d->resampler->outRate();
+}
+
+int AudioDecoder::outChannels() const
+{
+    return d->resampler->outChannels();
+}
+
+bool AudioDecoder::run(const Consumer &consumer, QString *reason)
+{
+    Context &c = *d;
+    const auto unreadable = [reason] {
+        if (reason)
+            *reason = u"音声の途中が壊れていて読めません"_s;
+        return false;
+    };
+    // Hands on what the resampler has gathered; false when the consumer stops.
+    const auto deliver = [&] {
+        const int channels = c.resampler->outChannels();
+        if (c.block.empty() || channels == 0)
+            return true;
+        const bool more = consumer(c.block.data(), qint64(c.block.size()) / channels);
+        c.block.clear();
+        return more;
+    };
+    // Receives every frame the decoder has ready.
+    const auto drain = [&]() -> int {
+        for (;;) {
+            const int got = avcodec_receive_frame(c.codec, c.frame);
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return 0;
+            if (got < 0)
+                return got;
+            const bool converted = c.resampler->convert(c.frame, c.block);
+            av_frame_unref(c.frame);
+            if (!converted)
+                return AVERROR(EINVAL);
+            if (!deliver())
+                return 1;
+        }
+    };
+
+    int errors = 0;
+    for (;;) {
+        const int read = av_read_frame(c.format, c.packet);
+        if (read == AVERROR_EOF)
+            break;
+        if (read < 0) {
+            // A damaged tail reads as an I/O error; what came before stays.
+            if (read == AVERROR(EIO) || ++errors > 100)
+                return unreadable();
+            continue;
+        }
+        if (c.packet->stream_index != c.stream) {
+            av_packet_unref(c.packet);
+            continue;
+        }
+        const int sent = avcodec_send_packet(c.codec, c.packet);
+        av_packet_unref(c.packet);
+        // A single damaged packet is skipped as players skip it; a stream of
+        // them is not a song.
+        if (sent < 0 && sent != AVERROR(EAGAIN) && ++errors > 100)
+            return unreadable();
+        const int drained = drain();
+        if (drained == 1)
+            return false;
+        if (drained < 0 && drained != AVERROR_INVALIDDATA && ++errors > 100)
+            return unreadable();
+    }
+    avcodec_send_packet(c.codec, nullptr);
+    const int drained = drain();
+    if (drained == 1)
+        return false;
+    if (!c.resampler->convert(nullptr, c.block))
+        return unreadable();
+    return deliver();
+}
+
+bool AudioDecoder::tryFirstSecond(QString *reason)
+{
+    qint64 frames = 0;
+    QString why;
+    const bool ended = run(
+        [&](const float *, qint64 n) {
+            frames += n;
+            return frames < outRate();
+        },
+        &why);
+    if ((!ended && !why.isEmpty()) || frames == 0) {
+        if (reason)
+            *reason = why.isEmpty() ? u"音声が入っていません"_s : why;
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,125 @@
+#include "platform/audio/ordereddecodes.h"
+
+#include "platform/audio/pcm16dither.h"
+
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Blocks big enough that the reader's writes are few, small enough that the
+// reader never waits long for the first one.
+constexpr qsizetype BlockBytes = 256 << 10;
+}
+
+struct OrderedDecodes::Slot
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QByteArray> blocks;
+    qint64 bytes = 0;
+    bool done = false;
+    QString failure;
+};
+
+OrderedDecodes::OrderedDecodes(QStringList paths, AudioDecoder::Output output, QList<float> gains, int threads)
+    : m_paths(std::move(paths))
+    , m_output(output)
+    , m_gains(std::move(gains))
+{
+    for (qsizetype i = 0; i < m_paths.size(); ++i)
+        m_slots.push_back(std::make_unique<Slot>());
+    const int wanted = threads > 0 ? threads : qMax(1, QThread::idealThreadCount());
+    const int count = int(qMin<qsizetype>(wanted, m_paths.size()));
+    for (int i = 0; i < count; ++i)
+        m_threads.emplace_back([this] { work(); });
+}
+
+OrderedDecodes::~OrderedDecodes()
+{
+    m_stop = true;
+    for (const auto &slot : m_slots) {
+        const std::lock_guard lock(slot->mutex);
+        slot->changed.notify_all();
+    }
+    for (std::thread &thread : m_threads)
+        thread.join();
+}
+
+void OrderedDecodes::work()
+{
+    // Songs are taken in order, so the one the reader waits for is always
+    // being decoded: the reader never waits on a song nobody works on.
+    for (int song = m_next++; song < int(m_paths.size()) && !m_stop; song = m_next++)
+        decode(song);
+}
+
+void OrderedDecodes::decode(int song)
+{
+    Slot &slot = *m_slots[size_t(song)];
+    QString reason;
+    std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(m_paths[song], m_output, &reason);
+    bool ok = decoder != nullptr;
+    if (ok) {
+        const float gain = m_gains.value(song, 1.0f);
+        Pcm16Dither dither(quint32(song + 1) * 2654435761u);
+        std::vector<float> scaled;
+        QByteArray pending;
+        const auto hand = [&] {
+            std::unique_lock lock(slot.mutex);
+            slot.changed.wait(lock, [&] { return slot.bytes < AheadBytes || m_stop; });
+            if (m_stop)
+                return false;
+            slot.bytes += pending.size();
+            slot.blocks.push_back(std::move(pending));
+            pending = QByteArray();
+            slot.changed.notify_all();
+            return true;
+        };
+        ok = decoder->run(
+            [&](const float *samples, qint64 frames) {
+                const qint64 count = frames * decoder->outChannels();
+                if (gain != 1.0f) {
+                    scaled.assign(samples, samples + count);
+                    for (float &s : scaled)
+                        s *= gain;
+                    samples = scaled.data();
+                }
+                const qsizetype at = pending.size();
+                pending.resize(at + qsizetype(count) * qsizetype(sizeof(qint16)));
+                dither.convert(samples, reinterpret_cast<qint16 *>(pending.data() + at), count);
+                return pending.size() < BlockBytes || hand();
+            },
+            &reason);
+        ok = ok && (pending.isEmpty() || hand());
+    }
+    const std::lock_guard lock(slot.mutex);
+    slot.done = true;
+    if (!ok)
+        slot.failure = reason.isEmpty() ? u"中止しました"_s : reason;
+    slot.changed.notify_all();
+}
+
+OrderedDecodes::Take OrderedDecodes::take(int song, QByteArray &block, QString *reason)
+{
+    Slot &slot = *m_slots.at(size_t(song));
+    std::unique_lock lock(slot.mutex);
+    slot.changed.wait(lock, [&] { return !slot.blocks.empty() || slot.done; });
+    if (!slot.blocks.empty()) {
+        block = std::move(slot.blocks.front());
+        slot.blocks.pop_front();
+        slot.bytes -= block.size();
+        slot.changed.notify_all();
+        return Take::Block;
+    }
+    if (!slot.failure.isEmpty()) {
+        if (reason)
+            *reason = slot.failure;
+        return Take::Failed;
+    }
+    return Take::End;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/audio/audiodecoder.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// Decodes songs on all cores, ahead of one reader that takes them strictly in
+// order, as 16-bit stereo (or the decoder's channels) PCM bytes. Only a few
+// MiB of each song wait for the reader, so a whole set never sits in memory.
+class OrderedDecodes
+{
+public:
+    // `gains` holds a linear factor per song, applied before the 16-bit step;
+    // missing entries are 1.
+    OrderedDecodes(QStringList paths, AudioDecoder::Output output, QList<float> gains = {}, int threads = 0);
+    // Stops the decoders and waits for them.
+    ~OrderedDecodes();
+    OrderedDecodes(const OrderedDecodes &) = delete;
+    OrderedDecodes &operator=(const OrderedDecodes &) = delete;
+
+    enum class Take { Block, End, Failed };
+    // The next block of `song`; songs must be taken in order, each to its End.
+    // Failed carries the reason, worded for the user.
+    Take take(int song, QByteArray &block, QString *reason);
+
+    // Bytes a song may have decoded ahead of the reader.
+    static constexpr qint64 AheadBytes = 4 << 20;
+
+private:
+    struct Slot;
+    void work();
+    void decode(int song);
+
+    QStringList m_paths;
+    AudioDecoder::Output m_output;
+    QList<float> m_gains;
+    std::vector<std::unique_ptr<Slot>> m_slots;
+    std::vector<std::thread> m_threads;
+    std::atomic_int m_next{0};
+    std::atomic_bool m_stop{false};
+};
