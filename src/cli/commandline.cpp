@@ -87,9 +87,11 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
             << Qt::endl;
         return 1;
     }
-    out << u"音楽CDのイメージを書きました: %1（%2 曲、%3）"_s.arg(cuePath)
+    const qint64 seconds = CdLayout::wholeSeconds(result.layout.discSectors());
+    out << u"音楽CDのイメージを書きました: %1（%2 曲、%3:%4）"_s.arg(cuePath)
                .arg(result.layout.tracks.size())
-               .arg(CdLayout::msf(result.layout.discSectors()))
+               .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+               .arg(seconds % 60, 2, 10, QLatin1Char('0'))
         << Qt::endl;
     return 0;
 }

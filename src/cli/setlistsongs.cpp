@@ -33,7 +33,14 @@ SetListSongs SetListSongs::read(const QString &playlistPath)
         const QString path = SetListFile::resolve(entry.path, playlist.absolutePath());
         const QString name = SetListFile::fileNameOf(entry.path);
         if (SetListStorage::isRegularFile(path))
-            set.songs.append({ path, LibraryEntry::titleOf(QFileInfo(path).fileName()) });
+        {
+            // Titled as the set list text titles a song; a name the library
+            // would not list (a four-letter extension) loses its whole extension.
+            const QFileInfo song(path);
+            const QString title = LibraryEntry::looksLikeSong(song.fileName()) ? LibraryEntry::titleOf(song.fileName())
+                                                                               : song.completeBaseName();
+            set.songs.append({ path, title });
+        }
         else
             missing << (name.isEmpty() ? entry.path : name);
     }

@@ -6,7 +6,10 @@
 #include "support/formfixture.h"
 
 #include "forms/mainwindow.h"
+#include "model/cdlayout.h"
 #include "model/libraryentry.h"
+#include "platform/audio/discwriter.h"
+#include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/setlistdialog.h"
 #include "support/mediagen.h"
 
@@ -32,7 +35,23 @@ static QString song(const QString &name)
 // of these names, of 100, 200, 300 ... seconds (the files need not exist); and
 // the user in front of it, who answers the boxes as scripted, picks `file` in
 // the file dialogs and prints into `pdf`, as "print to file" does.
-struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs
+// A CD writer that cannot be attached here: no drive, a drive without a
+// blank disc, or one with a blank that records what it was asked to burn.
+struct Drive : DiscWriter
+{
+    std::optional<DiscWriter::Drive> drive;
+    QStringList burned;
+    std::optional<DiscWriter::Drive> findDrive() override { return drive; }
+    Outcome burn(const QString &bin, const CdLayout &layout, const CdText &text, bool testFirst,
+                 const std::function<void(double)> &, const std::function<bool()> &) override
+    {
+        burned << QString::number(QFileInfo(bin).size() == layout.imageBytes()) << text.title << text.trackTitles.join(u'|')
+               << QString::number(testFirst);
+        return { true, {} };
+    }
+};
+
+struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs, CdImageDialog
 {
     explicit Window(const QStringList &names = {})
     {
@@ -53,12 +72,15 @@ struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs
         window.reset();
         window = std::make_unique<MainWindow>(Form1Services{ this, &folders, &media, dir.path() }, this);
         window->setStageSheetDialogs(this);
+        window->setCdImageDialog(this);
+        window->setDiscWriter(&cdWriter);
     }
     Answer askYesNoCancel(QWidget *, const QString &prompt, const QString &caption) override { return shown.append({ prompt, caption }), answer; }
     QString fileToOpen(QWidget *, const QString &) override { return file; }
     QString fileToSave(QWidget *, const QString &) override { return file; }
     bool choosePrinter(QWidget *, QPrinter &printer) override { return printer.setOutputFileName(pdf), true; }
     QString pdfToSave(QWidget *, const QString &) override { return pdf; }
+    QString cueToSave(QWidget *, const QString &) override { return cue; }
     template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const { return window->findChild<T *>(name); }
     void menu(const QString &action) const { child<QAction>(action)->trigger(); }
     void click(const QString &button) const { child<QPushButton>(button)->click(); }
@@ -104,7 +126,8 @@ struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs
     }
 
     Answer answer = Answer::Cancel;
-    QString file, pdf;
+    QString file, pdf, cue;
+    Drive cdWriter;
     QByteArray saved;
     QTemporaryDir dir;
     ScriptedFolderDialog folders;
@@ -206,6 +229,44 @@ private Q_SLOTS:
         w.typeSlot(u"00:45:00"_s, 0);
         QVERIFY(w.window->openSetList(w.file));
         QCOMPARE(w.child<QLabel>(u"slotLeft"_s)->text(), u"残り 00:24:25"_s); // 25:00 - 2 s - 3 s - one pause of 30 s
+    }
+
+    void audioCd()
+    {
+        Window w;
+        QVERIFY(w.window->form()->replaceSetList({ song(u"夜明け.wav"_s), song(u"2部/#海.wav"_s) }, u"金曜"_s));
+        // Two songs padded to 4 s each, 2 s between them, 2 s before the first.
+        QCOMPARE(w.child<QLabel>(u"cdFitLabel"_s)->text(), u"CD 1 枚に収まります（残り 79:48）"_s);
+        w.menu(u"audioCdNoGapAction"_s);
+        QCOMPARE(w.child<QLabel>(u"cdFitLabel"_s)->text(), u"CD 1 枚に収まります（残り 79:50）"_s);
+
+        // No drive: the image is offered instead, and written where the user says.
+        w.cue = w.dir.filePath(u"金曜.cue"_s);
+        w.answers = { true };
+        w.menu(u"audioCdAction"_s);
+        QVERIFY2(w.shown.value(0).prompt.startsWith(u"CD を書き込めるドライブが見つかりません。\nかわりに音楽CDのイメージ"_s), qPrintable(w.shown.value(0).prompt));
+        QVERIFY2(w.lastPrompt().startsWith(u"音楽CDのイメージを作りました。"_s) && w.lastPrompt().contains(u"「夜明け」は 4 秒より短いため"_s),
+                 qPrintable(w.lastPrompt()));
+        QCOMPARE(QFileInfo(w.dir.filePath(u"金曜.bin"_s)).size(), 600 * CdLayout::BytesPerSector);
+        QVERIFY(fixtures::contents(w.cue).contains("TITLE \"#\xe6\xb5\xb7\""));
+
+        // A drive without a blank disc: No to the image writes nothing.
+        QVERIFY(QFile::remove(w.cue));
+        w.cdWriter.drive = DiscWriter::Drive{ u"TEST CDRW"_s, false, 0, true };
+        w.shown.clear();
+        w.menu(u"audioCdAction"_s);
+        QVERIFY(w.lastPrompt().startsWith(u"ドライブ「TEST CDRW」に空の CD-R が入っていません。"_s) && !QFile::exists(w.cue));
+
+        // A blank disc: burned from a whole image, with its titles, tested first when asked.
+        w.cdWriter.drive->blankDisc = true;
+        w.answer = Window::Answer::Yes;
+        w.menu(u"audioCdTestAction"_s);
+        w.menu(u"audioCdAction"_s);
+        QCOMPARE(w.cdWriter.burned, (QStringList{ u"1"_s, u"金曜"_s, u"夜明け|#海"_s, u"1"_s }));
+        QVERIFY2(w.lastPrompt().startsWith(u"音楽CDを書き込みました。"_s), qPrintable(w.lastPrompt()));
+        // The choices hold for the next run.
+        w.restart();
+        QVERIFY(w.child<QAction>(u"audioCdNoGapAction"_s)->isChecked() && w.child<QAction>(u"audioCdTestAction"_s)->isChecked());
     }
 
     void dropEndsAsTheButtonsLeaveIt()

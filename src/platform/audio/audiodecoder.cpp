@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <mutex>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -47,6 +48,11 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
     // A pipe or a device under a song's name would block the reader forever.
     if (!RegularFile(path).isOpen())
         return fail(u"ファイルが見つからないか、読めません"_s);
+
+    // Damaged songs are reported by name; the library's own chatter on the
+    // terminal would only alarm.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     std::unique_ptr<AudioDecoder> decoder(new AudioDecoder);
     Context &c = *decoder->d;

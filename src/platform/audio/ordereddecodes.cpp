@@ -62,7 +62,7 @@ void OrderedDecodes::decode(int song)
 {
     Slot &slot = *m_slots[size_t(song)];
     QString reason;
-    std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(m_paths[song], m_output, &reason);
+    std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(m_paths.at(song), m_output, &reason);
     bool ok = decoder != nullptr;
     if (ok) {
         const float gain = m_gains.value(song, 1.0f);

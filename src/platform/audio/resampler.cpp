@@ -40,6 +40,9 @@ bool Resampler::setUp(const AVFrame *frame)
     const int failed = swr_alloc_set_opts2(&m_swr, &out, AV_SAMPLE_FMT_FLT, m_outRate, &in,
                                            AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
     bool ok = failed == 0 && m_swr;
+    // A surround mix folded into two channels is scaled so that it cannot
+    // clip, as FFmpeg scales it on its way to 16 bits.
+    ok = ok && av_opt_set_double(m_swr, "rematrix_maxval", 1.0, 0) >= 0;
     // A mono song is heard on both speakers at its own level, as a mono
     // recording played on a stereo system is; the library's default would
     // lower it by 3 dB.
