@@ -1,0 +1,187 @@
+// The audio CD image as the user waits for it: the real window offscreen with a
+// 60-minute set of 15 songs of real length in the mix of formats performers have
+// (MP3 at 320 kbps and VBR, M4A, FLAC, a 48 kHz WAV, Ogg), 音楽CDを作る… chosen,
+// no drive found, the image offered and accepted, timed until the completion
+// message (the drive scan, the checks, the decoding and the writing). Beside it
+// in the same run: ffmpeg decoding the same songs one after another to 44.1 kHz
+// 16-bit stereo PCM files in the same folder. Peak memory of this process is
+// printed too: the image must never be held whole.
+//
+// usage: bench_cdimage [runs=3] [folder]   (the songs are made once and kept there)
+#include "forms/application.h"
+#include "forms/mainwindow.h"
+#include "platform/desktop/cdimagedialog.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/desktop/setlistdialog.h"
+#include "platform/desktop/showfoldersmodule.h"
+#include "platform/media/mediaservice.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct User : MessageBoxes, FolderDialog, SetListDialog, CdImageDialog
+{
+    void inform(QWidget *, const QString &prompt, const QString &) override { said.append(prompt); }
+    bool ask(QWidget *, const QString &, const QString &) override { return true; }
+    QString chooseFolder(QWidget *, const QString &, const QString &) override { return {}; }
+    QString fileToOpen(QWidget *, const QString &) override { return {}; }
+    QString fileToSave(QWidget *, const QString &) override { return {}; }
+    QString cueToSave(QWidget *, const QString &) override { return cue; }
+    QStringList said;
+    QString cue;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool ffmpeg(const QStringList &args)
+{
+    return QProcess::execute(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args) == 0;
+}
+
+// 15 songs, 3:30 to 4:30, 60 minutes in all, from a 20-second piece of "music"
+// (tones, a beat of noise, stereo movement) looped to length.
+QStringList makeSongs(const QString &folder)
+{
+    QDir().mkpath(folder);
+    const QString piece = folder + u"/piece.wav"_s;
+    if (!QFileInfo::exists(piece)
+        && !ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s,
+                     u"aevalsrc=0.25*sin(220*2*PI*t)*(1+sin(2*PI*t/3))+0.1*sin(1760*2*PI*t)+0.2*(random(0)-0.5)*lt(mod(t\\,0.5)\\,0.05)|"
+                     u"0.25*sin(330*2*PI*t)*(1+cos(2*PI*t/3))+0.1*sin(2640*2*PI*t)+0.2*(random(1)-0.5)*lt(mod(t\\,0.5)\\,0.05):s=44100:d=20"_s,
+                     piece }))
+        return {};
+    const struct {
+        const char *extension;
+        QStringList codec;
+    } kinds[] = {
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "flac", { u"-c:a"_s, u"flac"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
+        { "wav", { u"-c:a"_s, u"pcm_s24le"_s, u"-ar"_s, u"48000"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "ogg", { u"-c:a"_s, u"libvorbis"_s, u"-q:a"_s, u"6"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "flac", { u"-c:a"_s, u"flac"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+    };
+    QStringList songs;
+    for (int i = 0; i < 15; ++i) {
+        const int seconds = 210 + (i * 37) % 61 + (i == 14 ? 2 : 0);
+        const QString song = folder + u"/%1 Song.%2"_s.arg(i + 1, 2, 10, QLatin1Char('0')).arg(QLatin1StringView(kinds[i].extension));
+        if (!QFileInfo::exists(song)
+            && !ffmpeg(QStringList{ u"-stream_loop"_s, u"-1"_s, u"-i"_s, piece, u"-t"_s, QString::number(seconds) } + kinds[i].codec
+                       + QStringList{ song }))
+            return {};
+        songs << song;
+    }
+    return songs;
+}
+
+double peakRssMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    selectMediaBackend();
+    Application::setIdentity();
+    QApplication app(argc, argv);
+    Application::prepare(app);
+    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
+    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-cd"_s;
+    std::printf("making the songs (once) in %s\n", qPrintable(base));
+    const QStringList songs = makeSongs(base + u"/songs"_s);
+    if (songs.isEmpty())
+        return 1;
+    const QString out = base + u"/out"_s;
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+
+    User user;
+    user.cue = out + u"/Set.cue"_s;
+    MediaService media;
+    QTemporaryDir settings;
+    MainWindow window(Form1Services{ &user, &user, &media, settings.path() + u'/' }, &user);
+    window.setCdImageDialog(&user);
+    window.show();
+    if (!window.form()->replaceSetList(songs, u"Set"_s))
+        return 1;
+    QAction *make = window.findChild<QAction *>(u"audioCdAction"_s);
+    const double rssBefore = peakRssMiB();
+
+    std::vector<double> ours, theirs;
+    int completed = 0;
+    for (int r = 0; r <= runs; ++r) {
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < songs.size(); ++i)
+            ffmpeg({ u"-i"_s, songs[i], u"-ar"_s, u"44100"_s, u"-ac"_s, u"2"_s, u"-f"_s, u"s16le"_s, out + u"/%1.raw"_s.arg(i) });
+        const double ffmpegMs = double(t.nsecsElapsed()) / 1e6;
+        for (int i = 0; i < songs.size(); ++i)
+            QFile::remove(out + u"/%1.raw"_s.arg(i));
+
+        user.said.clear();
+        t.start();
+        make->trigger();
+        const double oursMs = double(t.nsecsElapsed()) / 1e6;
+        const bool done = !user.said.isEmpty() && user.said.last().startsWith(u"音楽CDのイメージを作りました"_s);
+        if (!done)
+            std::printf("  run %d did not end with the completion message: %s\n", r, qPrintable(user.said.join(u" / "_s)));
+        // The first round only warms the page cache for both.
+        if (r == 0)
+            continue;
+        completed += done ? 1 : 0;
+        theirs.push_back(ffmpegMs);
+        ours.push_back(oursMs);
+        std::printf("  run %d: window %.0f ms, ffmpeg %.0f ms\n", r, oursMs, ffmpegMs);
+    }
+    const qint64 imageBytes = QFileInfo(out + u"/Set.bin"_s).size();
+    const double o = median(ours), f = median(theirs);
+    std::printf("60-minute set, 15 songs (8 MP3, 3 M4A, 2 FLAC, 1 WAV 48 kHz, 1 Ogg), image %.1f MiB, %d cores,\n"
+                "median of %d runs (%d ended with the completion message)\n",
+                double(imageBytes) / 1048576.0, QThread::idealThreadCount(), runs, completed);
+    std::printf("  audio CD image through the window (menu to message) %9.1f ms\n", o);
+    std::printf("  ffmpeg, one song after another, to 44.1 kHz PCM     %9.1f ms\n", f);
+    std::printf("  ratio                                                %9.2f x   (goal <= 0.6 x: %s)\n", o / f,
+                o / f <= 0.6 ? "met" : "MISSED");
+    std::printf("  peak memory of this process: %.0f MiB before the first image, %.0f MiB after (goal < 200 MiB)\n",
+                rssBefore, peakRssMiB());
+    QDir(out).removeRecursively();
+    return 0;
+}
