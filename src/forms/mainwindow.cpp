@@ -60,6 +60,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
 
     createFileMenu();
     createEditMenu();
+    createPlayMenu();
     createHelpMenu();
     createSlotBar();
 
