@@ -169,12 +169,16 @@ int MediaService::play(const QString &path)
         p.file = new QFile(path);
         if (p.file->open(QIODevice::ReadOnly))
             p.player->setSourceDevice(p.file, QUrl::fromLocalFile(path));
+        // The backend may refuse the file while taking it, before this player is
+        // in the table for its error signal to find.
+        if (!p.file->isOpen() || p.player->error() != QMediaPlayer::NoError)
+            p.state = State::Failed;
         it = m_players.insert(path, p);
         QMutexLocker lock(&m_mutex);
         m_open.insert(path);
     }
     // A second play while the song plays leaves it playing; after the end it starts again.
-    if (it->player->playbackState() != QMediaPlayer::PlayingState) {
+    if (it->player->playbackState() != QMediaPlayer::PlayingState && it->state != State::Failed) {
         it->state = State::Playing;
         it->player->play();
     }
