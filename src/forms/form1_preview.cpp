@@ -50,6 +50,11 @@ void Form1::playSetListSong()
 
 int Form1::playSong(const QString &path)
 {
+    // One song at a time: the stop button closes only the path in Text5, so a
+    // song left playing under another path (the library's, then the set
+    // list's) could never be stopped. The same path again plays on as it is.
+    if (Text5->text() != path)
+        closeSong();
     Text5->setText(path);
     const int result = m_services.media->sendString(playCommand(path), nullptr, 0);
     setPlaying(true);
