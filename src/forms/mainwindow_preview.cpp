@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -216,7 +217,8 @@ void MainWindow::seekTo(qint64 ms)
     if (!m_form->isPlaying() || m_services.playback->state(path) == PlaybackControl::State::Closed)
         return;
     showPreviewPosition(); // the length of a song just started
-    m_services.playback->seek(path, qBound<qint64>(0, ms, m_lengthMs));
+    // A song the probe gives no length for still moves, only not beyond its end.
+    m_services.playback->seek(path, qMax<qint64>(0, m_lengthMs > 0 ? qMin(ms, m_lengthMs) : ms));
     showPreviewPosition();
 }
 

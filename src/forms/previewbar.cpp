@@ -46,8 +46,9 @@ PreviewBar::PreviewBar(QWidget *parent)
 
 void PreviewBar::showPosition(qint64 positionMs, qint64 lengthMs)
 {
-    m_position->setText(FormatLength(double(qBound<qint64>(0, positionMs, lengthMs))) + u" / "_s
-                        + FormatLength(double(lengthMs)));
+    // A song the probe gives no length for still shows how far it has played.
+    const qint64 shown = qMax<qint64>(0, lengthMs > 0 ? qMin(positionMs, lengthMs) : positionMs);
+    m_position->setText(FormatLength(double(shown)) + u" / "_s + FormatLength(double(lengthMs)));
     m_seek->setEnabled(lengthMs > 0);
     if (m_seek->isSliderDown())
         return;

@@ -246,8 +246,8 @@ void MediaService::seek(const QString &path, qint64 ms)
     const auto it = m_players.find(path);
     if (it == m_players.end() || it->state == State::Failed)
         return;
-    // Playing again first: a player that reached the end starts over from the
-    // beginning when told to play, which would undo the move.
+    // Told to play first and moved after: telling a player that reached the end
+    // to play may rewind it, which would undo the move.
     if (it->player->playbackState() != QMediaPlayer::PlayingState) {
         it->state = State::Playing;
         it->player->play();
