@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
     SystemFolderDialog folderDialog;
     SystemSetListDialog setListDialog;
     MediaService media;
-    MainWindow window(Form1Services{ &boxes, &folderDialog, &media, {} }, &setListDialog);
+    MainWindow window(Form1Services{ &boxes, &folderDialog, &media, {}, &media }, &setListDialog);
     QObject::connect(window.form(), &Form1::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
     window.show();
 

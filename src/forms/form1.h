@@ -16,6 +16,7 @@ class Form2;
 class FolderDialog;
 class MediaCommands;
 class MessageBoxes;
+class PlaybackControl;
 class SetListTextBox;
 class SongGrid;
 class SongTable;
@@ -30,6 +31,9 @@ struct Form1Services
     // The folder of the settings files, ending with a separator; empty means the
     // program's own (see locateAppFolder).
     QString appFolder;
+    // Where the preview is and where it sounds; none leaves the window without
+    // a position, a run-through or a choice of device.
+    PlaybackControl *playback = nullptr;
 };
 
 // The main window. Its controls keep their designer names as object names; each
@@ -84,6 +88,25 @@ public:
     // The total time as Text6 shows it.
     [[nodiscard]] QString totalText() const;
 
+    // The preview beside its two buttons (form1_preview.cpp). Every song plays
+    // the way the play button plays one: its path in Text5, the play command,
+    // the window locked until the stop button.
+    // Plays the set list's current song; refused like the play button when the
+    // row holds none.
+    void playSetListSong();
+    // Plays a song by its full path and locks the window; the play command's result.
+    int playSong(const QString &path);
+    // Closes the song playing and leaves the window locked (between the songs
+    // of a run-through).
+    void closeSong();
+    // The stop button.
+    void stopPreview();
+    [[nodiscard]] bool isPlaying() const { return m_playing; }
+    // The path of the song playing or played last (Text5).
+    [[nodiscard]] QString songPath() const;
+    // Puts the set list's cursor on a row, where the grid shows it.
+    void showSetListRow(int row);
+
 Q_SIGNALS:
     // The user confirmed the exit question: the program ends now.
     void quitRequested();
@@ -93,6 +116,10 @@ Q_SIGNALS:
     void setNameChanged();
     // A button was enabled or disabled (playback locks some of them).
     void availabilityChanged();
+    // A song was started, by a button or by playSong.
+    void songStarted();
+    // The stop button was pressed.
+    void previewStopped();
 
 private:
     // form1.cpp
@@ -150,6 +177,7 @@ private:
     SongTable *m_table2 = nullptr;
     QPointer<Form2> m_form2;
     std::function<bool()> m_leaveCheck;
+    bool m_playing = false;
 
     // The controls, by their designer names, which are also their object names.
     SongGrid *Grid1 = nullptr;

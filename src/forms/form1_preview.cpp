@@ -1,4 +1,4 @@
-// Preview playback of the library's current song.
+// Preview playback of the library's or the set list's current song.
 #include "forms/form1.h"
 
 #include "model/songtable.h"
@@ -24,20 +24,70 @@ void Form1::Command20_Click()
     }
     // Built from the folder field as it reads now and the display name, so a
     // marked row or a changed field plays nothing rather than something else.
-    const QString path = Text1->text() + QDir::separator() + name;
-    Text5->setText(path);
-    m_services.media->sendString(playCommand(path), nullptr, 0);
-    setPlaying(true);
+    playSong(Text1->text() + QDir::separator() + name);
 }
 
 void Form1::Command30_Click()
 {
     m_services.media->sendString(closeCommand(Text5->text()), nullptr, 0);
     setPlaying(false);
+    Q_EMIT previewStopped();
+}
+
+void Form1::playSetListSong()
+{
+    SongTable &list = *m_table2;
+    const int row = qMax(1, list.Row());
+    // Set-list songs may come from a set-list file and another folder than the
+    // library's, so the row's own full path is played.
+    const QString path = list.textAt(row, 2);
+    if (list.textAt(row, 1).isEmpty() || path.isEmpty()) {
+        m_services.boxes->inform(this, u"楽曲が選択されていません"_s, QString());
+        return;
+    }
+    playSong(path);
+}
+
+int Form1::playSong(const QString &path)
+{
+    // One song at a time: the stop button closes only the path in Text5, so a
+    // song left playing under another path (the library's, then the set
+    // list's) could never be stopped. The same path again plays on as it is.
+    if (Text5->text() != path)
+        closeSong();
+    Text5->setText(path);
+    const int result = m_services.media->sendString(playCommand(path), nullptr, 0);
+    setPlaying(true);
+    Q_EMIT songStarted();
+    return result;
+}
+
+void Form1::closeSong()
+{
+    m_services.media->sendString(closeCommand(Text5->text()), nullptr, 0);
+}
+
+void Form1::stopPreview()
+{
+    Command30->click();
+}
+
+QString Form1::songPath() const
+{
+    return Text5->text();
+}
+
+void Form1::showSetListRow(int row)
+{
+    if (row < 1 || row >= m_table2->Rows())
+        return;
+    m_table2->setRow(row);
+    m_table2->setCol(1);
 }
 
 void Form1::setPlaying(bool playing)
 {
+    m_playing = playing;
     m_table1->setEnabled(!playing);
     for (QPushButton *button : { Command11, Command3, Command9, Command10 })
         button->setEnabled(!playing);

@@ -65,6 +65,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     createSlotBar();
     createFileMenu();
     createEditMenu();
+    createPlayMenu();
     createHelpMenu();
 
     connect(m_form, &Form1::setListChanged, this, [this] { setModified(true); });

@@ -60,6 +60,12 @@ bool MediaGen::tone(const QString &path, double seconds, int hz)
     return ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, lavfiSine(hz, seconds), u"-ac"_s, u"2"_s, path });
 }
 
+bool MediaGen::twoTones(const QString &path, double seconds, int firstHz, int secondHz, double switchAt)
+{
+    const QString source = u"aevalsrc=0.5*sin(2*PI*if(lt(t\\,%1)\\,%2\\,%3)*t):s=44100:d=%4"_s.arg(switchAt).arg(firstHz).arg(secondHz).arg(seconds);
+    return ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, source, u"-ac"_s, u"2"_s, path });
+}
+
 QList<MediaGen::Kind> MediaGen::corpusKinds()
 {
     return {

@@ -26,6 +26,8 @@ public:
 
     // A pure sine tone, encoded according to the file's extension (mp3, wav, flac, ogg, ...).
     static bool tone(const QString &path, double seconds, int hz = 880);
+    // A tone that changes pitch at a known time, so that what is heard tells where playback is.
+    static bool twoTones(const QString &path, double seconds, int firstHz, int secondHz, double switchAt);
 
     // The kinds of the accuracy corpus: MP3 CBR with and without Info header, VBR with and
     // without Xing header, VBR with a large cover-art ID3v2 tag (with and without Xing), WAV,

@@ -3,8 +3,10 @@
 #include "platform/media/mediaprobe.h"
 #include "platform/media/regularfile.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QFile>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QThread>
 #include <QUrl>
@@ -39,6 +41,15 @@ struct OpenedMedia {
     RegularFile file;
 };
 thread_local OpenedMedia t_opened;
+
+QAudioDevice deviceOf(const QByteArray &id)
+{
+    const QList<QAudioDevice> devices = QMediaDevices::audioOutputs();
+    for (const QAudioDevice &device : devices)
+        if (!id.isEmpty() && device.id() == id)
+            return device;
+    return QMediaDevices::defaultAudioOutput();
+}
 } // namespace
 
 MediaService::MediaService(QObject *parent) : QObject(parent) {}
@@ -127,7 +138,9 @@ int MediaService::play(const QString &path)
     auto it = m_players.find(path);
     if (it == m_players.end()) {
         Player p;
-        p.output = new QAudioOutput;
+        // Looked up at every play: a chosen device that was unplugged plays through
+        // the default, and plays through itself again once it is back.
+        p.output = new QAudioOutput(deviceOf(m_device));
         p.player = new QMediaPlayer;
         p.player->setAudioOutput(p.output);
         connect(p.player, &QMediaPlayer::playbackStateChanged, this, [this, path](QMediaPlayer::PlaybackState s) {
@@ -140,8 +153,15 @@ int MediaService::play(const QString &path)
         // An unplayable file plays nothing and says nothing; the player stays until closed,
         // like any opened media.
         connect(p.player, &QMediaPlayer::errorOccurred, this, [this, path] {
+            setState(path, State::Failed);
             QMutexLocker lock(&m_mutex);
             m_playing.remove(path);
+        });
+        connect(p.player, &QMediaPlayer::mediaStatusChanged, this, [this, path](QMediaPlayer::MediaStatus s) {
+            if (s == QMediaPlayer::EndOfMedia)
+                setState(path, State::Ended);
+            else if (s == QMediaPlayer::InvalidMedia)
+                setState(path, State::Failed);
         });
         // The player reads through a file we opened: Qt's FFmpeg backend cannot open a local
         // URL whose path holds non-ASCII characters (it hands FFmpeg the percent-encoded form),
@@ -149,13 +169,19 @@ int MediaService::play(const QString &path)
         p.file = new QFile(path);
         if (p.file->open(QIODevice::ReadOnly))
             p.player->setSourceDevice(p.file, QUrl::fromLocalFile(path));
+        // The backend may refuse the file while taking it, before this player is
+        // in the table for its error signal to find.
+        if (!p.file->isOpen() || p.player->error() != QMediaPlayer::NoError)
+            p.state = State::Failed;
         it = m_players.insert(path, p);
         QMutexLocker lock(&m_mutex);
         m_open.insert(path);
     }
     // A second play while the song plays leaves it playing; after the end it starts again.
-    if (it->player->playbackState() != QMediaPlayer::PlayingState)
+    if (it->player->playbackState() != QMediaPlayer::PlayingState && it->state != State::Failed) {
+        it->state = State::Playing;
         it->player->play();
+    }
     return Ok;
 }
 
@@ -188,4 +214,60 @@ QStringList MediaService::openPaths() const
 {
     QMutexLocker lock(&m_mutex);
     return QStringList(m_open.cbegin(), m_open.cend());
+}
+
+void MediaService::setState(const QString &path, State state)
+{
+    if (const auto it = m_players.find(path); it != m_players.end())
+        it->state = state;
+}
+
+PlaybackControl::State MediaService::state(const QString &path) const
+{
+    const auto it = m_players.constFind(path);
+    return it == m_players.cend() ? State::Closed : it->state;
+}
+
+qint64 MediaService::positionMs(const QString &path) const
+{
+    const auto it = m_players.constFind(path);
+    return it == m_players.cend() ? 0 : it->player->position();
+}
+
+qint64 MediaService::lengthMs(const QString &path) const
+{
+    // Only regular files are probed, as only they are played.
+    const auto ms = isRegularFile(path) ? MediaProbe::lengthMs(path) : std::nullopt;
+    return ms ? qint64(std::nearbyint(*ms)) : 0;
+}
+
+void MediaService::seek(const QString &path, qint64 ms)
+{
+    const auto it = m_players.find(path);
+    if (it == m_players.end() || it->state == State::Failed)
+        return;
+    // Told to play first and moved after: telling a player that reached the end
+    // to play may rewind it, which would undo the move.
+    if (it->player->playbackState() != QMediaPlayer::PlayingState) {
+        it->state = State::Playing;
+        it->player->play();
+    }
+    it->player->setPosition(qMax<qint64>(0, ms));
+}
+
+QList<PlaybackControl::OutputDevice> MediaService::outputDevices() const
+{
+    QList<OutputDevice> devices;
+    for (const QAudioDevice &device : QMediaDevices::audioOutputs())
+        devices.append({ device.id(), device.description() });
+    return devices;
+}
+
+void MediaService::setOutputDevice(const QByteArray &id)
+{
+    m_device = id;
+    // What plays now moves along with the choice.
+    const QAudioDevice device = deviceOf(id);
+    for (const Player &p : std::as_const(m_players))
+        p.output->setDevice(device);
 }

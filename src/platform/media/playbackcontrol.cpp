@@ -1,0 +1,3 @@
+#include "platform/media/playbackcontrol.h"
+
+PlaybackControl::~PlaybackControl() = default;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// What a player shows beside play and stop: where the song started under a path
+// is, moving it, and where the sound goes. The media command texts start and stop
+// playback; this only looks at and moves what they started, named by the same path.
+class PlaybackControl
+{
+public:
+    enum class State { Closed, Playing, Ended, Failed };
+
+    struct OutputDevice
+    {
+        QByteArray id;
+        QString description;
+    };
+
+    virtual ~PlaybackControl();
+
+    [[nodiscard]] virtual State state(const QString &path) const = 0;
+    // Milliseconds from the start of the song; 0 when nothing is open under the path.
+    [[nodiscard]] virtual qint64 positionMs(const QString &path) const = 0;
+    // The song's length by the same probe that fills the length column, so the
+    // two always agree; 0 when it has none. Asking never disturbs its playback.
+    [[nodiscard]] virtual qint64 lengthMs(const QString &path) const = 0;
+    // Moves playback of the path; a song that has ended plays again from there.
+    virtual void seek(const QString &path, qint64 ms) = 0;
+
+    // The devices the sound server offers now.
+    [[nodiscard]] virtual QList<OutputDevice> outputDevices() const = 0;
+    // The device playback goes to; empty for the sound server's default. A chosen
+    // device that is not there plays through the default.
+    virtual void setOutputDevice(const QByteArray &id) = 0;
+    [[nodiscard]] virtual QByteArray outputDevice() const = 0;
+};

@@ -1,0 +1,236 @@
+// Listening in the window, heard on the real sound server: where the song is and
+// moving in it, set-list songs, the run-through against the slot, and the device
+// the sound goes to. Tones that change pitch tell where playback is.
+#include "support/fixtures.h"
+#include "support/formfixture.h"
+#include "support/mediagen.h"
+#include "support/sinkrecorder.h"
+
+#include "forms/mainwindow.h"
+#include "platform/desktop/setlistdialog.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QStyleOptionSlider>
+
+constexpr int Low = 440, High = 880, Mid = 660;
+
+struct Player : ScriptedBoxes, SetListDialog
+{
+    Player() { restart(); }
+    void restart()
+    {
+        window.reset();
+        media = std::make_unique<MediaService>();
+        window = std::make_unique<MainWindow>(Form1Services{ this, &folders, media.get(), dir.path(), media.get() }, this);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+    QString fileToOpen(QWidget *, const QString &) override { return {}; }
+    QString fileToSave(QWidget *, const QString &) override { return {}; }
+
+    template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const
+    {
+        T *w = window->findChild<T *>(name);
+        if (!w)
+            qFatal("no child named %s", qPrintable(name));
+        return w;
+    }
+    [[nodiscard]] Form1 *form() const { return window->form(); }
+    void key(Qt::Key key) const { QTest::keyClick(child(u"MSHFlexGrid2"_s), key); }
+    [[nodiscard]] QString position() const { return child<QLabel>(u"previewPosition"_s)->text(); }
+    void setList(const QStringList &paths) const { QVERIFY(form()->replaceSetList(paths, u"テスト"_s)); }
+    // The five controls the preview locks, and the label that says so.
+    [[nodiscard]] bool locked() const
+    {
+        int disabled = 0;
+        for (const char *name : { "MSHFlexGrid1", "Command11", "Command3", "Command9", "Command10" })
+            disabled += child(QString::fromLatin1(name))->isEnabled() ? 0 : 1;
+        if (disabled != 0 && disabled != 5)
+            qWarning("only %d of the five controls locked", disabled);
+        return disabled == 5 && child(u"Label9"_s)->isVisible() && !child<QAction>(u"quitAction"_s)->isEnabled();
+    }
+
+    QTemporaryDir dir;
+    ScriptedFolderDialog folders;
+    std::unique_ptr<MediaService> media;
+    std::unique_ptr<MainWindow> window;
+};
+
+// Three songs made once: a 40.6 s tone that rises from 440 to 880 Hz at 20 s,
+// and two 1 s tones of their own pitch.
+static QString song(const QString &name)
+{
+    static QTemporaryDir songs;
+    static const bool made = MediaGen::twoTones(songs.filePath(u"上がる.wav"_s), 40.6, Low, High, 20.0)
+        && MediaGen::tone(songs.filePath(u"a.wav"_s), 1.0, Low) && MediaGen::tone(songs.filePath(u"b.wav"_s), 1.0, High);
+    return made ? songs.filePath(name) : QString();
+}
+
+class TestPreview : public QObject
+{
+    Q_OBJECT
+
+    QString sink = qEnvironmentVariable("KORVANDA_TEST_SINK");
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!MediaGen::missingTools().isEmpty() || sink.isEmpty())
+            QSKIP("needs the media tools and a PulseAudio null sink (run through test.sh)");
+        QVERIFY(!song(u"a.wav"_s).isEmpty());
+    }
+
+    void positionSeekAndEnding()
+    {
+        Player p;
+        p.form()->findChild<QLineEdit *>(u"Text1"_s)->setText(QFileInfo(song(u"a.wav"_s)).absolutePath());
+        p.form()->findChild<QPushButton *>(u"Command11"_s)->click();
+        SongTable &library = p.form()->MSHFlexGrid1();
+        library.setRow(3); // a, b, 上がる
+        QCOMPARE(library.textAt(3, 1), u"上がる.wav"_s);
+        p.form()->findChild<QPushButton *>(u"Command20"_s)->click();
+        // The length is the length column's, to the second.
+        QTRY_VERIFY2(p.position().startsWith(u"00:00:0"_s) && p.position().endsWith(u" / "_s + library.textAt(3, 3)),
+                     qPrintable(p.position()));
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+
+        for (int i = 0; i < 5; ++i)
+            p.key(Qt::Key_Right);
+        QVERIFY2(p.position() >= u"00:00:25"_s, qPrintable(p.position()));
+        QVERIFY(SinkRecorder::hears(sink, High, { Low }));
+        for (int i = 0; i < 6; ++i)
+            p.key(Qt::Key_Left);
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+        QVERIFY2(p.position() < u"00:00:05"_s, qPrintable(p.position()));
+
+        p.key(Qt::Key_End); // the last 15 seconds: from 25.6 s
+        QTRY_VERIFY2(p.position().startsWith(u"00:00:2"_s), qPrintable(p.position()));
+        QVERIFY(SinkRecorder::hears(sink, High, { Low }));
+
+        // The mouse drags the handle back towards the start.
+        auto *bar = p.child<QSlider>(u"previewSeekBar"_s);
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.minimum = bar->minimum(), option.maximum = bar->maximum(), option.sliderPosition = bar->value();
+        option.orientation = Qt::Horizontal;
+        const QPoint handle = bar->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, bar).center();
+        QTest::mousePress(bar, Qt::LeftButton, {}, handle);
+        QTest::mouseMove(bar, QPoint(bar->width() / 8, handle.y()));
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(bar->width() / 8, handle.y()));
+        QVERIFY2(p.position() < u"00:00:10"_s, qPrintable(p.position()));
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+
+        p.key(Qt::Key_Space); // stops, like the stop button
+        QVERIFY(!p.locked());
+        QVERIFY(p.media->openPaths().isEmpty());
+        QCOMPARE(p.position(), u"--:--:-- / --:--:--"_s);
+    }
+
+    void setListSongPlays()
+    {
+        Player p;
+        p.setList({ song(u"上がる.wav"_s), song(u"b.wav"_s) });
+        p.form()->MSHFlexGrid2().setRow(1);
+        p.key(Qt::Key_F5);
+        QVERIFY(p.locked());
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+        // Another song takes over: one plays at a time, so the stop stops everything.
+        p.form()->MSHFlexGrid2().setRow(2);
+        p.child<QAction>(u"playSetListAction"_s)->trigger();
+        QCOMPARE(p.media->openPaths(), QStringList{ song(u"b.wav"_s) });
+        QVERIFY(SinkRecorder::hears(sink, High, { Low }));
+        p.child<QAction>(u"stopAction"_s)->trigger();
+        QVERIFY(!p.locked());
+    }
+
+    void runThroughInOrderWithPauses()
+    {
+        Player p;
+        p.setList({ song(u"a.wav"_s), song(u"b.wav"_s) });
+        p.child<QLineEdit>(u"slotLength"_s)->setText(u"00:00:10"_s);
+        p.child<QSpinBox>(u"pauseLength"_s)->setValue(1);
+        p.form()->MSHFlexGrid2().setRow(1);
+        SinkRecorder recording(sink);
+        p.key(Qt::Key_F6);
+        QVERIFY(p.locked());
+        QVERIFY(!p.child<QAction>(u"runThroughAction"_s)->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(p.form()->MSHFlexGrid2().Row(), 2, 5000); // the row playing
+        QVERIFY(p.locked()); // through the pause and the next song
+        QTRY_VERIFY_WITH_TIMEOUT(!p.locked(), 5000);
+
+        // The set in order, a second of silence between the songs.
+        const QList<int> heard = recording.tones({ Low, High });
+        QList<int> sounds = SinkRecorder::runs(heard);
+        while (!sounds.isEmpty() && sounds.first() == 0)
+            sounds.removeFirst();
+        while (!sounds.isEmpty() && sounds.last() == 0)
+            sounds.removeLast();
+        QCOMPARE(sounds, (QList<int>{ Low, 0, High }));
+        QVERIFY2(heard.indexOf(High) - heard.lastIndexOf(Low) >= 3, "a pause of a second between the songs");
+        // The clock ends where the status bar plans the set: the songs and one pause.
+        QCOMPARE(p.child<QLabel>(u"runThroughClock"_s)->text(),
+                 u"通し 00:00:03  "_s + p.child<QLabel>(u"slotLeft"_s)->text());
+        QCOMPARE(p.child<QLabel>(u"slotLeft"_s)->text(), u"残り 00:00:07"_s);
+    }
+
+    void unplayableSongsAreSkipped()
+    {
+        Player p;
+        const QString junk = p.dir.filePath(u"壊れた.mp3"_s), gone = p.dir.filePath(u"消えた.wav"_s);
+        QVERIFY(fixtures::writeFile(junk, QByteArray(20000, '\x55')));
+        QVERIFY(QFile::copy(song(u"a.wav"_s), gone));
+        p.setList({ song(u"a.wav"_s), junk, song(u"b.wav"_s), gone });
+        QVERIFY(QFile::remove(gone));
+        p.form()->MSHFlexGrid2().setRow(2); // from the second row: the first is never played
+        SinkRecorder recording(sink);
+        p.child<QAction>(u"runThroughAction"_s)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!p.locked(), 5000);
+        QList<int> heard = recording.tones({ Low, High });
+        heard.removeAll(0);
+        QCOMPARE(SinkRecorder::runs(heard), QList<int>{ High });
+        const QString message = p.window->statusBar()->currentMessage();
+        QVERIFY2(message.contains(u"壊れた.mp3"_s) && message.contains(u"消えた.wav"_s), qPrintable(message));
+        QCOMPARE(p.child<QLabel>(u"runThroughClock"_s)->text(), u"通し 00:00:01"_s); // no pause without a song after it
+        QVERIFY(p.media->openPaths().isEmpty());
+    }
+
+    void outputDeviceChosenRememberedAndLost()
+    {
+        QString module;
+        QVERIFY(fixtures::run(u"pactl"_s, { u"load-module"_s, u"module-null-sink"_s, u"sink_name=korvanda_second"_s }, &module));
+        const auto unload = qScopeGuard([&] { fixtures::run(u"pactl"_s, { u"unload-module"_s, module }); });
+        Player p;
+        QMenu *menu = p.child<QMenu>(u"outputMenu"_s);
+        const auto choose = [&] {
+            Q_EMIT menu->aboutToShow();
+            for (QAction *a : menu->actions())
+                if (a->data().toByteArray() == "korvanda_second")
+                    return a->trigger(), true;
+            return false;
+        };
+        QTRY_VERIFY(choose());
+        p.restart(); // remembered
+        QCOMPARE(p.media->outputDevice(), QByteArray("korvanda_second"));
+
+        p.setList({ song(u"上がる.wav"_s) });
+        SinkRecorder main(sink);
+        p.child<QAction>(u"playSetListAction"_s)->trigger();
+        QVERIFY(SinkRecorder::hears(u"korvanda_second"_s, Low, { High }));
+        QCOMPARE(main.tone({ Low, High }), 0);
+
+        QVERIFY(fixtures::run(u"pactl"_s, { u"unload-module"_s, module }));
+        QTRY_VERIFY_WITH_TIMEOUT(!p.locked(), 5000);
+        QVERIFY2(p.lastPrompt().contains(u"使えなくなったため、再生を止めました"_s), qPrintable(p.lastPrompt()));
+        QVERIFY(p.media->openPaths().isEmpty());
+    }
+};
+
+KORVANDA_FORM_TEST_MAIN(TestPreview)
+#include "tst_preview.moc"

@@ -1,0 +1,84 @@
+#include "support/sinkrecorder.h"
+
+#include <QTest>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The power of one frequency in a block of samples (the Goertzel filter).
+double power(const qint16 *samples, qsizetype n, int hz)
+{
+    const double k = 2 * std::cos(2 * M_PI * hz / SinkRecorder::Rate);
+    double s1 = 0, s2 = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const double s0 = samples[i] + k * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(qMax<qsizetype>(1, n));
+}
+
+} // namespace
+
+SinkRecorder::SinkRecorder(const QString &sink)
+{
+    m_parec.start(u"parec"_s, { u"-d"_s, sink + u".monitor"_s, u"--raw"_s, u"--format=s16le"_s,
+                                u"--rate=%1"_s.arg(Rate), u"--channels=1"_s, u"--latency-msec=20"_s });
+    m_parec.waitForStarted();
+}
+
+SinkRecorder::~SinkRecorder()
+{
+    m_parec.kill();
+    m_parec.waitForFinished();
+}
+
+QList<int> SinkRecorder::tones(const QList<int> &hz, int windowMs)
+{
+    m_parec.waitForReadyRead(100);
+    const QByteArray bytes = m_parec.readAllStandardOutput();
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const qsizetype count = bytes.size() / 2;
+    const qsizetype window = qMin<qsizetype>(count, qint64(Rate) * windowMs / 1000);
+    QList<int> heard;
+    for (qsizetype at = 0; window > 0 && at + window <= count; at += window) {
+        double sum = 0;
+        for (qsizetype i = at; i < at + window; ++i)
+            sum += double(samples[i]) * samples[i];
+        int loudest = 0;
+        double best = 0;
+        // Quieter than about -50 dBFS is silence.
+        const bool silent = std::sqrt(sum / double(window)) < 100;
+        for (int f : hz) {
+            if (const double p = power(samples + at, window, f); !silent && p > best) {
+                best = p;
+                loudest = f;
+            }
+        }
+        heard.append(loudest);
+    }
+    return heard;
+}
+
+bool SinkRecorder::hears(const QString &sink, int hz, const QList<int> &others, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 300) {
+        SinkRecorder take(sink);
+        QTest::qWait(300);
+        if (take.tone(QList<int>{ hz } + others) == hz)
+            return true;
+    }
+    return false;
+}
+
+QList<int> SinkRecorder::runs(const QList<int> &tones)
+{
+    QList<int> result;
+    for (int t : tones)
+        if (result.isEmpty() || result.last() != t)
+            result.append(t);
+    return result;
+}

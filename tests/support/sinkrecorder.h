@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+
+// Records what a PulseAudio sink plays, through its monitor, from construction
+// until tones() is asked. Recording runs beside the event loop, so the program
+// under test goes on working while it is heard.
+class SinkRecorder
+{
+public:
+    explicit SinkRecorder(const QString &sink);
+    ~SinkRecorder();
+    SinkRecorder(const SinkRecorder &) = delete;
+    SinkRecorder &operator=(const SinkRecorder &) = delete;
+
+    // What was heard, one entry per `windowMs` of the recording: the loudest of
+    // `hz`, or 0 where the sink was silent.
+    [[nodiscard]] QList<int> tones(const QList<int> &hz, int windowMs = 250);
+    // The same, one window for the whole recording.
+    [[nodiscard]] int tone(const QList<int> &hz) { return tones(hz, 1 << 30).value(0); }
+
+    // Listens in short takes until `hz` is what the sink plays, or the time is up.
+    static bool hears(const QString &sink, int hz, const QList<int> &others, int timeoutMs = 4000);
+    // Runs of the same tone once, e.g. {440, 0, 880} for a tone, a silence, another.
+    [[nodiscard]] static QList<int> runs(const QList<int> &tones);
+
+    static constexpr int Rate = 16000;
+
+private:
+    QProcess m_parec;
+};
