@@ -30,13 +30,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString Title = u"音楽CDを作る"_s;
-const QString Notice = u"お知らせ"_s;
+const QString CdTitle = u"音楽CDを作る"_s;
+const QString CdNotice = u"お知らせ"_s;
 const QString GapStoreName = u"cdgapdata.dat"_s;
 const QString TestStoreName = u"cdtestdata.dat"_s;
-constexpr int ProgressSteps = 1000;
+constexpr int CdProgressSteps = 1000;
 
-QString clock(qint64 seconds)
+QString discClock(qint64 seconds)
 {
     return u"%1:%2"_s.arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
@@ -60,10 +60,10 @@ auto awaited(QWidget *window, Work work) -> decltype(work())
 std::unique_ptr<QProgressDialog> progressDialog(QWidget *owner, const QString &label, std::atomic_bool *cancel)
 {
     auto dialog = std::make_unique<QProgressDialog>(owner);
-    dialog->setWindowTitle(Title);
+    dialog->setWindowTitle(CdTitle);
     dialog->setLabelText(label);
     dialog->setCancelButtonText(u"中止"_s);
-    dialog->setRange(0, ProgressSteps);
+    dialog->setRange(0, CdProgressSteps);
     dialog->setMinimumDuration(300);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAutoClose(false);
@@ -81,7 +81,7 @@ void showProgress(QProgressDialog *dialog, double fraction, const QString &label
         [dialog, fraction, label] {
             if (!label.isEmpty())
                 dialog->setLabelText(label);
-            dialog->setValue(int(qBound(0.0, fraction, 1.0) * ProgressSteps));
+            dialog->setValue(int(qBound(0.0, fraction, 1.0) * CdProgressSteps));
         },
         Qt::QueuedConnection);
 }
@@ -160,7 +160,7 @@ void MainWindow::makeAudioCd()
     for (const SetListEntry &entry : m_form->setListEntries())
         songs.append({ entry.path, entry.title });
     if (songs.isEmpty()) {
-        m_services.boxes->inform(this, u"セットリストに曲がセットされていません"_s, Notice);
+        m_services.boxes->inform(this, u"セットリストに曲がセットされていません"_s, CdNotice);
         return;
     }
     const std::optional<DiscWriter::Drive> drive = awaited(this, [this] { return discWriter().findDrive(); });
@@ -168,11 +168,11 @@ void MainWindow::makeAudioCd()
                                u"ほかの書き込みソフトで、そのまま CD-R に焼けます。"_s;
     bool burn = false;
     if (!drive) {
-        if (!m_services.boxes->ask(this, u"CD を書き込めるドライブが見つかりません。\n"_s + imageOffer, Notice))
+        if (!m_services.boxes->ask(this, u"CD を書き込めるドライブが見つかりません。\n"_s + imageOffer, CdNotice))
             return;
     } else if (!drive->blankDisc) {
         if (!m_services.boxes->ask(this, u"ドライブ「%1」に空の CD-R が入っていません。\n"_s.arg(drive->name) + imageOffer,
-                                   Notice))
+                                   CdNotice))
             return;
     } else {
         switch (m_services.boxes->askYesNoCancel(
@@ -194,7 +194,7 @@ void MainWindow::makeAudioCd()
     if (burn) {
         scratch = std::make_unique<QTemporaryDir>();
         if (!scratch->isValid()) {
-            m_services.boxes->inform(this, u"作業用のフォルダを作れません"_s, Notice);
+            m_services.boxes->inform(this, u"作業用のフォルダを作れません"_s, CdNotice);
             return;
         }
         cuePath = scratch->filePath(u"korvanda.cue"_s);
@@ -211,7 +211,7 @@ void MainWindow::makeAudioCd()
         return CdImageCheck::check(songs, m_form->setName(), gap, cuePath, capacity);
     });
     if (!report.problems.isEmpty()) {
-        m_services.boxes->inform(this, CdImageCheck::message(report), Notice);
+        m_services.boxes->inform(this, CdImageCheck::message(report), CdNotice);
         return;
     }
 
@@ -244,19 +244,19 @@ void MainWindow::makeAudioCd()
 
     if (written.outcome == CdImageWriter::Result::Outcome::Cancelled) {
         progress.reset();
-        m_services.boxes->inform(this, u"音楽CDの作成を中止しました。ファイルは残していません。"_s, Notice);
+        m_services.boxes->inform(this, u"音楽CDの作成を中止しました。ファイルは残していません。"_s, CdNotice);
         return;
     }
     if (written.outcome == CdImageWriter::Result::Outcome::Failed) {
         progress.reset();
         const QString what = written.failedSong >= 0 ? u"「%1」を書けませんでした。"_s.arg(songs[written.failedSong].title)
                                                      : u"音楽CDのイメージを書けませんでした。"_s;
-        m_services.boxes->inform(this, what + u"\n理由: "_s + written.reason + u"\nファイルは残していません。"_s, Notice);
+        m_services.boxes->inform(this, what + u"\n理由: "_s + written.reason + u"\nファイルは残していません。"_s, CdNotice);
         return;
     }
     const QString figures = u"%1 曲、%2（CD の残り %3）"_s.arg(written.layout.tracks.size())
-                                .arg(clock(CdLayout::wholeSeconds(written.layout.discSectors())))
-                                .arg(clock(CdLayout::wholeSeconds(qMax<qint64>(0, written.layout.sectorsLeft(capacity)))));
+                                .arg(discClock(CdLayout::wholeSeconds(written.layout.discSectors())))
+                                .arg(discClock(CdLayout::wholeSeconds(qMax<qint64>(0, written.layout.sectorsLeft(capacity)))));
     if (!burn) {
         progress.reset();
         m_services.boxes->inform(this,
@@ -276,7 +276,7 @@ void MainWindow::makeAudioCd()
     });
     progress.reset();
     if (!burned.ok) {
-        m_services.boxes->inform(this, u"CD に書き込めませんでした。\n理由: %1"_s.arg(burned.reason), Notice);
+        m_services.boxes->inform(this, u"CD に書き込めませんでした。\n理由: %1"_s.arg(burned.reason), CdNotice);
         return;
     }
     m_services.boxes->inform(this, u"音楽CDを書き込みました。\n%1\nディスクを取り出しました。"_s.arg(figures) + notes, u"完了"_s);

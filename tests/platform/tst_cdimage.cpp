@@ -29,17 +29,24 @@ namespace {
 const QString Music = u"aevalsrc=(0.35*sin(440*2*PI*t)+0.15*sin(5200*2*PI*t))*(0.6+0.4*sin(t))*min(1\\,4.6-t)|"
                       u"(0.3*sin(660*2*PI*t)+0.1*sin(9100*2*PI*t))*min(1\\,4.6-t):s=%1:d=4.6"_s;
 
+// The 48 kHz piece's samples, and what AAC's 1024-sample frames add at its end.
+constexpr qint64 ItunesSamples = 48000 * 46 / 10;
+constexpr qint64 ItunesPadding = (ItunesSamples + 1024 + 1023) / 1024 * 1024 - ItunesSamples - 1024;
+
 bool ffmpeg(const QStringList &args, QByteArray *out = nullptr)
 {
     return MediaGen::run(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args, out);
 }
 
-// What ffmpeg itself decodes a song to: 44.1 kHz, 16-bit, stereo. A mono song
-// is heard on both channels at its own level (ffmpeg's -ac 2 would lower it 3 dB).
-QByteArray reference(const QString &path, bool mono)
+// What ffmpeg itself decodes a song to: 44.1 kHz, 16-bit, stereo, through
+// `filter` when the song needs one. A mono song is heard on both channels at
+// its own level (ffmpeg's -ac 2 would lower it 3 dB).
+QByteArray reference(const QString &path, bool mono, const QString &filter = {})
 {
     QByteArray pcm;
-    const QStringList layout = mono ? QStringList{ u"-af"_s, u"pan=stereo|c0=c0|c1=c0"_s } : QStringList{ u"-ac"_s, u"2"_s };
+    const QStringList layout = mono ? QStringList{ u"-af"_s, u"pan=stereo|c0=c0|c1=c0"_s }
+        : filter.isEmpty()          ? QStringList{ u"-ac"_s, u"2"_s }
+                                    : QStringList{ u"-af"_s, filter, u"-ac"_s, u"2"_s };
     if (!ffmpeg(QStringList{ u"-i"_s, path, u"-map"_s, u"0:a:0"_s } + layout + QStringList{ u"-ar"_s, u"44100"_s, u"-f"_s, u"s16le"_s, u"-"_s }, &pcm))
         return {};
     return pcm;
@@ -106,6 +113,7 @@ class TestCdImage : public QObject
         QString name;
         QString path;
         bool mono = false;
+        QString filter;   // what ffmpeg's decode needs to be the song
     };
     QList<Source> m_sources;
 
@@ -134,6 +142,12 @@ private Q_SLOTS:
             { u"opus.opus"_s, { u"-i"_s, wav48, u"-c:a"_s, u"libopus"_s, u"-b:a"_s, u"256k"_s }, false },
             { u"mono.wav"_s, { u"-i"_s, wav, u"-ac"_s, u"1"_s, u"-ar"_s, u"22050"_s }, true },
             { u"surround.flac"_s, { u"-i"_s, wav48, u"-af"_s, u"pan=5.1|c0=c0|c1=c1|c2=0.5*c0|c3=0*c0|c4=0.3*c0|c5=0.3*c1"_s }, false },
+            // As iTunes writes it: no edit list, the priming and the length in an iTunSMPB tag,
+            // which ffmpeg does not read; its decode is trimmed by hand to compare.
+            { u"itunes.m4a"_s, { u"-i"_s, wav48, u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s, u"-use_editlist"_s, u"0"_s,
+                                 u"-movflags"_s, u"use_metadata_tags"_s, u"-metadata"_s,
+                                 u"iTunSMPB="_s + u" 00000000 00000400 %1 %2 00000000"_s.arg(ItunesPadding, 8, 16, QLatin1Char('0'))
+                                                      .arg(ItunesSamples, 16, 16, QLatin1Char('0')).toUpper() }, false },
         };
         QStringList names;
         for (const auto &kind : kinds) {
@@ -141,7 +155,8 @@ private Q_SLOTS:
             QVERIFY2(kind.make.isEmpty() ? MediaGen::run(u"lame"_s, { u"--quiet"_s, u"-b"_s, u"256"_s, wav, file })
                                          : ffmpeg(kind.make + QStringList{ file }),
                      qPrintable(kind.name));
-            m_sources.append({ kind.name, file, kind.mono });
+            m_sources.append({ kind.name, file, kind.mono,
+                               kind.name.startsWith(u"itunes"_s) ? u"atrim=start_sample=1024:end_sample=%1"_s.arg(1024 + ItunesSamples) : QString() });
             names << kind.name;
         }
         // The whole corpus as one image without gaps, written from the command line.
@@ -162,7 +177,7 @@ private Q_SLOTS:
     {
         QFETCH(int, index);
         const Source &source = m_sources[index];
-        const QByteArray expected = reference(source.path, source.mono);
+        const QByteArray expected = reference(source.path, source.mono, source.filter);
         const QByteArray track = fixtures::contents(path(u"tracks/t%1.wav"_s).arg(index + 1, 2, 10, QLatin1Char('0'))).mid(44);
         QVERIFY(expected.size() > 44100 * 4 * 4 && track.size() % CdLayout::BytesPerSector == 0);
         // The song exactly, then silence to the end of its last sector.

@@ -22,6 +22,34 @@ struct AudioDecoder::Context
     int stream = -1;
     std::unique_ptr<Resampler> resampler;
     std::vector<float> block;
+    // iTunes writes its encoder delay into an iTunSMPB tag that FFmpeg does not
+    // read; it is applied by hand when the container trims nothing itself.
+    qint64 tagDelay = 0;
+    qint64 tagLength = 0;
+    bool trimDecided = false;
+    bool trimByTag = false;
+    qint64 seen = 0;
+
+    // Cuts the frame to the part of it that belongs to the song; false when
+    // none of it does.
+    bool trim(AVFrame *f)
+    {
+        const qint64 first = seen;
+        seen += f->nb_samples;
+        if (!trimByTag)
+            return true;
+        const qint64 from = qMax(first, tagDelay), to = qMin(seen, tagDelay + tagLength);
+        if (to <= from)
+            return false;
+        const int skip = int(from - first);
+        const AVSampleFormat format = AVSampleFormat(f->format);
+        const bool planar = av_sample_fmt_is_planar(format);
+        const int bytes = av_get_bytes_per_sample(format) * (planar ? 1 : f->ch_layout.nb_channels);
+        for (int plane = 0; plane < (planar ? f->ch_layout.nb_channels : 1); ++plane)
+            f->extended_data[plane] += ptrdiff_t(skip) * bytes;
+        f->nb_samples = int(to - from);
+        return true;
+    }
 
     ~Context()
     {
@@ -95,6 +123,18 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
         artist = av_dict_get(stream->metadata, "artist", nullptr, 0);
     if (artist)
         decoder->m_artist = QString::fromUtf8(artist->value).trimmed();
+    // " 00000000 00000840 000001CA 00000000003F31F6 ...": delay, padding, length, in hex.
+    const AVDictionaryEntry *smpb = av_dict_get(c.format->metadata, "iTunSMPB", nullptr, 0);
+    if (!smpb)
+        smpb = av_dict_get(stream->metadata, "iTunSMPB", nullptr, 0);
+    if (smpb) {
+        const QStringList fields = QString::fromLatin1(smpb->value).split(u' ', Qt::SkipEmptyParts);
+        bool delayOk = false, lengthOk = false;
+        c.tagDelay = fields.value(1).toLongLong(&delayOk, 16);
+        c.tagLength = fields.value(3).toLongLong(&lengthOk, 16);
+        if (!delayOk || !lengthOk || c.tagDelay < 0 || c.tagLength <= 0)
+            c.tagDelay = c.tagLength = 0;
+    }
     return decoder;
 }
 
@@ -133,7 +173,7 @@ bool AudioDecoder::run(const Consumer &consumer, QString *reason)
                 return 0;
             if (got < 0)
                 return got;
-            const bool converted = c.resampler->convert(c.frame, c.block);
+            const bool converted = !c.trim(c.frame) || c.resampler->convert(c.frame, c.block);
             av_frame_unref(c.frame);
             if (!converted)
                 return AVERROR(EINVAL);
@@ -156,6 +196,10 @@ bool AudioDecoder::run(const Consumer &consumer, QString *reason)
         if (c.packet->stream_index != c.stream) {
             av_packet_unref(c.packet);
             continue;
+        }
+        if (!c.trimDecided) {
+            c.trimDecided = true;
+            c.trimByTag = c.tagLength > 0 && !av_packet_get_side_data(c.packet, AV_PKT_DATA_SKIP_SAMPLES, nullptr);
         }
         const int sent = avcodec_send_packet(c.codec, c.packet);
         av_packet_unref(c.packet);
