@@ -4,9 +4,7 @@
 
 #include <QThread>
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 
 using namespace Qt::StringLiterals;
 
@@ -18,8 +16,6 @@ constexpr qsizetype BlockBytes = 256 << 10;
 
 struct OrderedDecodes::Slot
 {
-    std::mutex mutex;
-    std::condition_variable changed;
     std::deque<QByteArray> blocks;
     qint64 bytes = 0;
     bool done = false;
@@ -41,10 +37,10 @@ OrderedDecodes::OrderedDecodes(QStringList paths, AudioDecoder::Output output, Q
 
 OrderedDecodes::~OrderedDecodes()
 {
-    m_stop = true;
-    for (const auto &slot : m_slots) {
-        const std::lock_guard lock(slot->mutex);
-        slot->changed.notify_all();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_changed.notify_all();
     }
     for (std::thread &thread : m_threads)
         thread.join();
@@ -70,14 +66,21 @@ void OrderedDecodes::decode(int song)
         std::vector<float> scaled;
         QByteArray pending;
         const auto hand = [&] {
-            std::unique_lock lock(slot.mutex);
-            slot.changed.wait(lock, [&] { return slot.bytes < AheadBytes || m_stop; });
+            std::unique_lock lock(m_mutex);
+            // The song being read only waits for the reader; a later one waits
+            // while the budget is spent. So the reader never waits on a song
+            // that waits for memory.
+            m_changed.wait(lock, [&] {
+                return m_stop || (song == m_reading ? slot.bytes < AheadBytes : m_waiting < BudgetBytes);
+            });
             if (m_stop)
                 return false;
             slot.bytes += pending.size();
+            if (song != m_reading)
+                m_waiting += pending.size();
             slot.blocks.push_back(std::move(pending));
             pending = QByteArray();
-            slot.changed.notify_all();
+            m_changed.notify_all();
             return true;
         };
         ok = decoder->run(
@@ -97,23 +100,29 @@ void OrderedDecodes::decode(int song)
             &reason);
         ok = ok && (pending.isEmpty() || hand());
     }
-    const std::lock_guard lock(slot.mutex);
+    const std::lock_guard lock(m_mutex);
     slot.done = true;
     if (!ok)
         slot.failure = reason.isEmpty() ? u"中止しました"_s : reason;
-    slot.changed.notify_all();
+    m_changed.notify_all();
 }
 
 OrderedDecodes::Take OrderedDecodes::take(int song, QByteArray &block, QString *reason)
 {
     Slot &slot = *m_slots.at(size_t(song));
-    std::unique_lock lock(slot.mutex);
-    slot.changed.wait(lock, [&] { return !slot.blocks.empty() || slot.done; });
+    std::unique_lock lock(m_mutex);
+    if (song != m_reading) {
+        // What this song decoded ahead no longer counts against the budget.
+        m_reading = song;
+        m_waiting -= slot.bytes;
+        m_changed.notify_all();
+    }
+    m_changed.wait(lock, [&] { return !slot.blocks.empty() || slot.done; });
     if (!slot.blocks.empty()) {
         block = std::move(slot.blocks.front());
         slot.blocks.pop_front();
         slot.bytes -= block.size();
-        slot.changed.notify_all();
+        m_changed.notify_all();
         return Take::Block;
     }
     if (!slot.failure.isEmpty()) {

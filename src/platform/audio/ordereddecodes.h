@@ -7,13 +7,17 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <vector>
 
 // Decodes songs on all cores, ahead of one reader that takes them strictly in
-// order, as 16-bit stereo (or the decoder's channels) PCM bytes. Only a few
-// MiB of each song wait for the reader, so a whole set never sits in memory.
+// order, as 16-bit stereo (or the decoder's channels) PCM bytes. The songs
+// after the one being read may decode ahead into a shared budget of memory
+// (enough for the next songs to decode whole while one is written), so a
+// whole set never sits in memory and the cores are not left idle.
 class OrderedDecodes
 {
 public:
@@ -30,8 +34,9 @@ public:
     // Failed carries the reason, worded for the user.
     Take take(int song, QByteArray &block, QString *reason);
 
-    // Bytes a song may have decoded ahead of the reader.
+    // Bytes the song being read may have waiting, and bytes all later songs may.
     static constexpr qint64 AheadBytes = 4 << 20;
+    static constexpr qint64 BudgetBytes = 32 << 20;
 
 private:
     struct Slot;
@@ -45,4 +50,10 @@ private:
     std::vector<std::thread> m_threads;
     std::atomic_int m_next{0};
     std::atomic_bool m_stop{false};
+    // One lock for all songs: a song's worker waits on the budget that the
+    // reader frees from another song.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    qint64 m_waiting = 0;   // bytes of songs after the one being read
+    int m_reading = 0;
 };

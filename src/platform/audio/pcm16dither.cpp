@@ -26,10 +26,12 @@ void Pcm16Dither::convert(const float *in, qint16 *out, qint64 samples)
             s = s < 32767.0f ? s : 32767.0f;
             s = s > -32768.0f ? s : -32768.0f;
             const float step = (s + Round) - Round;
-            float v = step == s ? s : (s + noise[i] + Round) - Round;
+            const float dither = noise[i];
+            // The dither is multiplied in rather than chosen, which keeps the loop free of branches.
+            float v = (s + dither * float(step != s) + Round) - Round;
             v = v < 32767.0f ? v : 32767.0f;
             v = v > -32768.0f ? v : -32768.0f;
-            y[i] = qint16(v);
+            y[i] = qint16(qint32(v));
         }
         done += n;
     }
