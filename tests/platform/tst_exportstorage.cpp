@@ -201,6 +201,62 @@ private Q_SLOTS:
         QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
     }
 
+    // On a volume as slow as a stick: the bar never shows a byte that has not
+    // reached the device, nor lags far behind it, and a device torn down before
+    // the end is never reported as done.
+    void slowVolume_data()
+    {
+        QTest::addColumn<int>("pullAt"); // the song whose start pulls the stick out; 4: once all is shown
+        QTest::newRow("left in") << -1;
+        QTest::newRow("pulled during the third song") << 2;
+        QTest::newRow("pulled once every byte is shown") << 4;
+    }
+    void slowVolume()
+    {
+        QFETCH(int, pullAt);
+        SlowVolume volume(m_dir->filePath(u"slow"_s));
+        if (!QDir().mkpath(m_dir->filePath(u"slow"_s)) || !volume.mount())
+            QSKIP(qPrintable(volume.why()));
+        const qint64 songBytes = 3 << 20, total = 4 * songBytes;
+        QStringList sources;
+        for (int i = 0; i < 4; ++i)
+            sources += writeSong(m_songs, u"S%1.mp3"_s.arg(i), songBytes, i);
+        const ExportPlan plan = planExport(rowsFor(sources), volume.folder(), u"Set"_s, u'/');
+        QVERIFY(QDir().mkpath(plan.folder));
+        const qint64 before = volume.arrived();
+        qint64 ahead = -total, behind = 0, shown = 0;
+        ExportJob job(plan);
+        std::optional<ExportResult> result;
+        // Direct, so that the device is looked at the moment the bar is told to move.
+        connect(&job, &ExportJob::bytesProgress, &job, [&](qint64 done, qint64) {
+            const qint64 there = volume.arrived() - before;
+            ahead = qMax(ahead, done - there);
+            behind = qMax(behind, there - done);
+            shown = done;
+            if (pullAt == 4 && done == total)
+                volume.pull();
+        }, Qt::DirectConnection);
+        connect(&job, &ExportJob::itemStarted, &job, [&](int i) {
+            if (i == pullAt)
+                volume.pull();
+        }, Qt::DirectConnection);
+        connect(&job, &ExportJob::finished, this, [&](const ExportResult &r) { result = r; });
+        job.start();
+        QVERIFY(QTest::qWaitFor([&] { return result.has_value(); }, 120000));
+        if (pullAt < 0) {
+            QVERIFY2(result->outcome == ExportResult::Outcome::Completed && result->exported == 4, qPrintable(result->reason));
+            QCOMPARE(shown, total);
+            QVERIFY2(ahead <= 0, qPrintable(u"shown %1 bytes before they arrived"_s.arg(ahead)));
+            QVERIFY2(behind <= 2 * DurableCopy::InFlightBytes, qPrintable(u"shown %1 bytes behind the device"_s.arg(behind)));
+            for (const ExportItem &item : plan.items)
+                QCOMPARE(contents(item.destinationPath), contents(item.sourcePath));
+            return;
+        }
+        QCOMPARE(result->outcome, ExportResult::Outcome::Failed);
+        QVERIFY(!result->reason.isEmpty());
+        QVERIFY(result->exported <= pullAt);
+    }
+
     void stopsWhereItFails_data()
     {
         QTest::addColumn<QString>("fault");

@@ -2,7 +2,8 @@
 
 // Real files on real file systems for the tests: songs with known bytes,
 // snapshots of folders, and small mounts (a tmpfs that really fills up, an exFAT
-// volume that refuses names) that live for one test and are always unmounted.
+// volume that refuses names, a volume as slow as a USB stick) that live for one
+// test and are always unmounted.
 
 #include "model/exportplan.h"
 
@@ -12,9 +13,11 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QThread>
 
 #include <utility>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace fixtures {
@@ -124,6 +127,98 @@ private:
     QString m_point;
     QString m_loop;
     QString m_why;
+    bool m_mounted = false;
+};
+
+// A volume that behaves as a USB stick does under Linux: ext4 (a file system the
+// kernel mounts itself) on a loop device whose backing file lies on a throttling
+// FUSE file system, so the page cache fills as it does for a stick while the
+// writes reach the storage at bytesPerSecond. arrived() reads how many bytes
+// have reached it; pull() tears the device down as a stick pulled out would.
+// Root only; everything is unmounted and detached when it goes out of scope.
+class SlowVolume
+{
+public:
+    explicit SlowVolume(const QString &work) : m_work(work) {}
+    SlowVolume(const SlowVolume &) = delete;
+    SlowVolume &operator=(const SlowVolume &) = delete;
+    ~SlowVolume()
+    {
+        if (m_mounted && !run(u"umount"_s, { folder() }))
+            run(u"umount"_s, { u"-l"_s, folder() });
+        if (!m_loop.isEmpty())
+            run(u"losetup"_s, { u"-d"_s, m_loop });
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.terminate();
+            if (!m_daemon.waitForFinished(10000))
+                m_daemon.kill();
+            m_daemon.waitForFinished(5000);
+        }
+        // A daemon killed by pull() leaves its mount point behind, unreadable;
+        // one that ended by itself took it along, and this finds nothing.
+        run(u"umount"_s, { u"-l"_s, fuse() });
+    }
+    [[nodiscard]] const QString &why() const { return m_why; }
+    [[nodiscard]] QString folder() const { return m_work + u"/volume"_s; }
+
+    bool mount(qint64 sizeMiB = 256, qint64 bytesPerSecond = 10 << 20, int msPerFlush = 3)
+    {
+#ifdef KORVANDA_SLOWFS
+        const QString daemon = QString::fromLocal8Bit(KORVANDA_SLOWFS);
+#else
+        const QString daemon;
+#endif
+        if (::geteuid() != 0 || daemon.isEmpty())
+            return fail(u"a slow volume needs root and the FUSE library (libfuse3-dev)"_s);
+        const QString storage = m_work + u"/storage.img"_s;
+        QFile file(storage);
+        if (!QDir().mkpath(fuse()) || !QDir().mkpath(folder()) || !file.open(QIODevice::WriteOnly) || !file.resize(sizeMiB << 20))
+            return fail(u"cannot create "_s + storage);
+        file.close();
+        // No journal, like the FAT of a stick; the tables written now, not by a
+        // background thread while the test measures.
+        if (!run(u"mkfs.ext4"_s, { u"-q"_s, u"-F"_s, u"-O"_s, u"^has_journal"_s, u"-E"_s, u"lazy_itable_init=0"_s, storage }, &m_why))
+            return fail(u"mkfs.ext4: "_s + m_why);
+        m_daemon.setStandardErrorFile(m_work + u"/slowfs.log"_s);
+        m_daemon.start(daemon, { storage, fuse(), QString::number(bytesPerSecond), QString::number(msPerFlush), u"-f"_s, u"-o"_s,
+                                 u"fsname=korvanda-slowfs"_s });
+        bool up = m_daemon.waitForStarted();
+        for (int i = 0; up && i < 200 && !QFileInfo::exists(fuse() + u"/disk"_s); ++i)
+            QThread::msleep(50);
+        if (!up || !QFileInfo::exists(fuse() + u"/disk"_s))
+            return fail(u"the FUSE file system did not come up: "_s + QString::fromLocal8Bit(contents(m_work + u"/slowfs.log"_s)));
+        if (!run(u"losetup"_s, { u"-f"_s, u"--show"_s, fuse() + u"/disk"_s }, &m_loop))
+            return fail(u"no loop device: "_s + std::exchange(m_loop, {}));
+        m_mounted = run(u"mount"_s, { u"-t"_s, u"ext4"_s, m_loop, folder() }, &m_why);
+        return m_mounted || fail(u"mount: "_s + m_why);
+    }
+
+    // Bytes that have reached the storage since the FUSE file system came up.
+    [[nodiscard]] qint64 arrived() const
+    {
+        QFile file(fuse() + u"/arrived"_s);
+        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ? file.readAll().trimmed().toLongLong() : -1;
+    }
+
+    // The device is gone at once, mid-write if need be. Safe from any thread.
+    void pull() const
+    {
+        if (const qint64 pid = m_daemon.processId(); pid > 0)
+            ::kill(pid_t(pid), SIGKILL);
+    }
+
+private:
+    [[nodiscard]] QString fuse() const { return m_work + u"/fuse"_s; }
+    bool fail(const QString &why)
+    {
+        m_why = why;
+        return false;
+    }
+
+    QString m_work;
+    QString m_loop;
+    QString m_why;
+    QProcess m_daemon;
     bool m_mounted = false;
 };
 
