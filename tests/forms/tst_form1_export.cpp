@@ -69,15 +69,11 @@ private Q_SLOTS:
         f.click(u"Command9"_s);
         // Where the cursor rests for each song copied: on its number cell, the cell whose
         // colour the label above the set list promises to change.
-        QList<std::pair<int, int>> rests;
+        QList<std::pair<int, int>> rests, numberCells;
         for (const QList<QVariant> &move : cursor) {
             const std::pair at(move.at(0).toInt(), move.at(1).toInt());
-            if (rests.isEmpty() || rests.last().first != at.first)
-                rests.append(at);
-            else
-                rests.last() = at;
+            rests.isEmpty() || rests.last().first != at.first ? rests.append(at) : void(rests.last() = at);
         }
-        QList<std::pair<int, int>> numberCells;
         for (int r = 1; r <= row; ++r)
             numberCells.append({ r, 0 });
         QCOMPARE(rests, numberCells);

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <optional>
 #include <utility>
 
 #include <csignal>
@@ -106,12 +107,16 @@ public:
         QFile file(image);
         if (::geteuid() != 0 || !file.open(QIODevice::WriteOnly) || !file.resize(16 << 20) || !run(u"mkfs.exfat"_s, { image }, &m_why))
             return fail(u"an exFAT volume needs root and mkfs.exfat "_s + m_why);
-        if (!run(u"losetup"_s, { u"-f"_s, u"--show"_s, image }, &m_loop))
-            return fail(u"no loop device: "_s + std::exchange(m_loop, {}));
-        return mount(u"mount.exfat-fuse"_s, { m_loop, m_point });
+        return loop(image) && mount(u"mount.exfat-fuse"_s, { m_loop, m_point });
     }
+    // The kernel's own ext4 on a loop device over an image made with mkfs.ext4.
+    bool ext4(const QString &image) { return loop(image) && mount(u"mount"_s, { u"-t"_s, u"ext4"_s, m_loop, m_point }); }
 
 private:
+    bool loop(const QString &image)
+    {
+        return run(u"losetup"_s, { u"-f"_s, u"--show"_s, image }, &m_loop) || fail(u"no loop device: "_s + std::exchange(m_loop, {}));
+    }
     bool mount(const QString &program, const QStringList &arguments)
     {
         if (::geteuid() != 0)
@@ -140,19 +145,13 @@ class SlowVolume
 {
 public:
     explicit SlowVolume(const QString &work) : m_work(work) {}
-    SlowVolume(const SlowVolume &) = delete;
-    SlowVolume &operator=(const SlowVolume &) = delete;
     ~SlowVolume()
     {
-        if (m_mounted && !run(u"umount"_s, { folder() }))
-            run(u"umount"_s, { u"-l"_s, folder() });
-        if (!m_loop.isEmpty())
-            run(u"losetup"_s, { u"-d"_s, m_loop });
+        m_volume.reset();
         if (m_daemon.state() != QProcess::NotRunning) {
             m_daemon.terminate();
             if (!m_daemon.waitForFinished(10000))
                 m_daemon.kill();
-            m_daemon.waitForFinished(5000);
         }
         // A daemon killed by pull() leaves its mount point behind, unreadable;
         // one that ended by itself took it along, and this finds nothing.
@@ -168,29 +167,22 @@ public:
 #else
         const QString daemon;
 #endif
-        if (::geteuid() != 0 || daemon.isEmpty())
-            return fail(u"a slow volume needs root and the FUSE library (libfuse3-dev)"_s);
         const QString storage = m_work + u"/storage.img"_s;
         QFile file(storage);
-        if (!QDir().mkpath(fuse()) || !QDir().mkpath(folder()) || !file.open(QIODevice::WriteOnly) || !file.resize(sizeMiB << 20))
-            return fail(u"cannot create "_s + storage);
-        file.close();
+        if (::geteuid() != 0 || daemon.isEmpty() || !QDir().mkpath(fuse()) || !QDir().mkpath(folder())
+            || !file.open(QIODevice::WriteOnly) || !file.resize(sizeMiB << 20))
+            return fail(u"a slow volume needs root and the FUSE library (libfuse3-dev)"_s);
         // No journal, like the FAT of a stick; the tables written now, not by a
         // background thread while the test measures.
         if (!run(u"mkfs.ext4"_s, { u"-q"_s, u"-F"_s, u"-O"_s, u"^has_journal"_s, u"-E"_s, u"lazy_itable_init=0"_s, storage }, &m_why))
             return fail(u"mkfs.ext4: "_s + m_why);
         m_daemon.setStandardErrorFile(m_work + u"/slowfs.log"_s);
-        m_daemon.start(daemon, { storage, fuse(), QString::number(bytesPerSecond), QString::number(msPerFlush), u"-f"_s, u"-o"_s,
-                                 u"fsname=korvanda-slowfs"_s });
-        bool up = m_daemon.waitForStarted();
-        for (int i = 0; up && i < 200 && !QFileInfo::exists(fuse() + u"/disk"_s); ++i)
+        m_daemon.start(daemon, { storage, fuse(), QString::number(bytesPerSecond), QString::number(msPerFlush), u"-f"_s });
+        for (int i = 0; m_daemon.waitForStarted() && i < 200 && !QFileInfo::exists(fuse() + u"/disk"_s); ++i)
             QThread::msleep(50);
-        if (!up || !QFileInfo::exists(fuse() + u"/disk"_s))
-            return fail(u"the FUSE file system did not come up: "_s + QString::fromLocal8Bit(contents(m_work + u"/slowfs.log"_s)));
-        if (!run(u"losetup"_s, { u"-f"_s, u"--show"_s, fuse() + u"/disk"_s }, &m_loop))
-            return fail(u"no loop device: "_s + std::exchange(m_loop, {}));
-        m_mounted = run(u"mount"_s, { u"-t"_s, u"ext4"_s, m_loop, folder() }, &m_why);
-        return m_mounted || fail(u"mount: "_s + m_why);
+        m_volume.emplace(folder());
+        return m_volume->ext4(fuse() + u"/disk"_s)
+            || fail(m_volume->why() + QString::fromLocal8Bit(contents(m_work + u"/slowfs.log"_s)));
     }
 
     // Bytes that have reached the storage since the FUSE file system came up.
@@ -216,10 +208,9 @@ private:
     }
 
     QString m_work;
-    QString m_loop;
     QString m_why;
     QProcess m_daemon;
-    bool m_mounted = false;
+    std::optional<ScopedMount> m_volume;
 };
 
 } // namespace fixtures
