@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the length probe, to the MPEG, ADTS and AC-3 frame counters
-// directly, and to the reader of the kept lengths.
+// directly, to the reader of the kept lengths and to the set-list reader.
 // The probe picks its reader by content and by the file's extension, so the first byte of the
 // input chooses the extension and the rest becomes the file.
 #include "platform/media/ac3framecounter.h"
@@ -8,11 +8,13 @@
 #include "platform/media/mediafilewindow.h"
 #include "platform/media/mediaprobe.h"
 #include "platform/media/mpegframecounter.h"
+#include "model/setlistfile.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -130,5 +132,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     (void)LengthCache::parse(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), folder);
+
+    // Set lists: whatever reads must write and read back to the same entries.
+    if (const auto list = SetListFile::parse(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)))) {
+        const auto again = SetListFile::parse(list->toBytes());
+        const auto same = [](const SetListEntry &a, const SetListEntry &b) {
+            return a.path == b.path && a.title == b.title && a.seconds == b.seconds;
+        };
+        if (!again || again->name != list->name || again->slot != list->slot || again->pause != list->pause
+            || !std::equal(list->entries.cbegin(), list->entries.cend(), again->entries.cbegin(), again->entries.cend(), same))
+            std::abort();
+    }
     return 0;
 }

@@ -1,5 +1,5 @@
 // Writes the fuzzer's seed corpus: one short file of every kind the probe must read, each with
-// the leading byte that makes the fuzz target give it its own extension back.
+// the leading byte that makes the fuzz target give it its own extension back, and set lists.
 //
 // usage: fuzz_seeds <folder>
 #include "support/mediagen.h"
@@ -52,6 +52,16 @@ int main(int argc, char *argv[])
             ++written;
         }
         QFile::remove(*file);
+    }
+    // Set lists as this program and Windows players write them, with every kind of line end.
+    const QByteArray lists[] = {
+        "#EXTM3U\n#PLAYLIST:Live\n#KORVANDA-SLOT:00:45:00\n#KORVANDA-PAUSE:10\n#EXTINF:215,Opening\nOpening.mp3\n",
+        "#EXTM3U\r\n#EXTINF:61,\x96\xe9\r\r\nD:\\Songs\\b.mp3\r#EXTINF:-1,c\rc.mp3\r\n",
+    };
+    for (const QByteArray &list : lists) {
+        QFile seed(QDir(out).filePath(u"setlist-%1.seed"_s.arg(written)));
+        if (seed.open(QIODevice::WriteOnly | QIODevice::Truncate) && seed.write(list) == list.size())
+            ++written;
     }
     std::printf("%d seeds in %s\n", written, qPrintable(out));
     return written > 0 ? 0 : 1;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fuzzes the length probe with libFuzzer for a bounded time. Not part of ./test.sh or CI.
+# Fuzzes the length probe, the kept lengths and the set-list reader with libFuzzer for a bounded time. Not part of ./test.sh or CI.
 # Installs clang and its fuzzer runtime when missing, builds in build-fuzz/, generates a seed
 # corpus from the media generators, and runs one fuzzing process. A crash, a leak, undefined behaviour or
 # an input that takes longer than 5 s (a hang) stops the run and fails the script; the input

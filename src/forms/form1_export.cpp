@@ -26,7 +26,8 @@ QList<SetListRow> setListRows(const SongTable &list)
     return rows;
 }
 
-// Progress counts bytes, which may exceed an int; the dialog gets thousandths.
+// Progress counts bytes that reached the device (not those the kernel took
+// into memory), which may exceed an int; the dialog gets thousandths.
 constexpr int ProgressSteps = 1000;
 
 } // namespace

@@ -87,11 +87,13 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
     if (!looksLikeText(text))
         return fail(ReadError::NotText);
 
+    // LF, CR LF, a lone CR (old Mac files) and CR CR LF (a Windows file
+    // converted twice) all end a line; the blank lines the last two seem to
+    // hold are passed over like any other, and no path or title keeps a CR.
+    text.replace(u'\r', u'\n');
     SetListFile file;
     std::optional<SetListEntry> info;
     for (QStringView line : QStringView(text).split(u'\n')) {
-        if (line.endsWith(u'\r'))
-            line.chop(1);
         if (line.trimmed().isEmpty())
             continue;
         if (line.startsWith(u'#')) {

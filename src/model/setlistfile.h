@@ -33,8 +33,9 @@ public:
 
     // Reads a playlist written by this program or by another player, including
     // M3U files from Windows: bytes that are not valid UTF-8 are read as CP932,
-    // a byte order mark and CR LF line ends are accepted, unknown "#" lines are
-    // passed over. Paths come back as written, with "\" turned into "/".
+    // a byte order mark is accepted, LF, CR LF, CR and CR CR LF all end a line,
+    // unknown "#" lines are passed over. Paths come back as written, with "\"
+    // turned into "/". Whatever is read writes back to the same entries.
     [[nodiscard]] static std::optional<SetListFile> parse(const QByteArray &bytes, ReadError *error = nullptr);
 
     // The playlist's bytes: LF line ends, "/" separators, no byte order mark.

@@ -3,8 +3,8 @@
 # would: remember the folders, scan, hear a preview, build a set list, export it,
 # save it as a playlist and start again with the playlist and the folders. usage: walkthrough.py <korvanda binary> <artifact folder>
 #
-# Runs inside dbus-run-session (see CMakeLists.txt) on the caller's X display and
-# PulseAudio null sink. The program runs from a copy in a temporary folder, as it
+# Runs inside scripts/session.sh: on its X display, its D-Bus session bus (which starts
+# the accessibility bus) and its PulseAudio null sink. The program runs from a copy in a temporary folder, as it
 # keeps its settings files beside its executable. Each step is a function of
 # STEPS; a failing step names itself and leaves a screenshot in the artifacts.
 
@@ -34,8 +34,10 @@ class Session:
         os.makedirs(os.path.dirname(self.exe)), os.makedirs(self.out)
         shutil.copy2(binary, self.exe)
         self.proc = None
-        self.launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Asking the session bus for the accessibility bus starts it; it belongs to the
+        # session, which stops it at its end.
+        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                        "org.a11y.Bus.GetAddress"], capture_output=True)
         self.wait(lambda: b"true" in subprocess.run(
             ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
              "org.freedesktop.DBus.NameHasOwner", "string:org.a11y.Bus"], capture_output=True).stdout,
@@ -44,8 +46,8 @@ class Session:
         self.at = pyatspi
 
     def close(self):
-        for p in (p for p in (self.proc, self.launcher) if p and p.poll() is None):
-            p.kill(), p.wait()
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill(), self.proc.wait()
         shutil.rmtree(self.work, ignore_errors=True)
 
     def wait(self, probe, what, timeout=10):

@@ -5,6 +5,8 @@
 
 #include "forms/setlisttextbox.h"
 
+#include <QSignalSpy>
+
 using fixtures::contents;
 using fixtures::writeSong;
 
@@ -63,14 +65,24 @@ private Q_SLOTS:
         const QString folder = f.out.path() + u"/Live/June Tour/"_s;
         QVERIFY(!blocked || QDir().mkpath(folder + u"02 Ballad No.2.wav"_s));
         f.boxes.answers = { true, true };
+        QSignalSpy cursor(&f.setList(), &SongTable::cursorChanged);
         f.click(u"Command9"_s);
+        // Where the cursor rests for each song copied: on its number cell, the cell whose
+        // colour the label above the set list promises to change.
+        QList<std::pair<int, int>> rests, numberCells;
+        for (const QList<QVariant> &move : cursor) {
+            const std::pair at(move.at(0).toInt(), move.at(1).toInt());
+            rests.isEmpty() || rests.last().first != at.first ? rests.append(at) : void(rests.last() = at);
+        }
+        for (int r = 1; r <= row; ++r)
+            numberCells.append({ r, 0 });
+        QCOMPARE(rests, numberCells);
         QCOMPARE(std::pair(f.boxes.shown.value(0).prompt, f.boxes.shown.value(0).caption), std::pair(QString(u"June Tour"_s + Confirm), u"確認"_s));
         QVERIFY2(f.boxes.lastPrompt().contains(last) && f.boxes.lastPrompt().contains(u"理由"_s) == blocked, qPrintable(f.boxes.lastPrompt()));
         QCOMPARE(contents(folder + u"01 Opening.mp3"_s), contents(f.opening));
         QCOMPARE(contents(folder + u"02 Ballad No.2.wav"_s), blocked ? QByteArray("<missing>") : contents(f.ballad));
         QCOMPARE(QFileInfo::exists(folder + u"03 Opening.mp3"_s), !blocked);
         QCOMPARE(f.setText(), text);
-        QCOMPARE(f.setList().Row(), row);
     }
 
     void stopsBeforeCopying_data()

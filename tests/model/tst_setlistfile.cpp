@@ -62,6 +62,9 @@ private Q_SLOTS:
             << QStringList{ u"土曜"_s, u"00:45:00"_s, u"10"_s, u"夜明け.mp3|夜明け|215"_s, u"b.mp3||"_s, u"c.mp3|, comma|"_s };
         QTest::newRow("CR LF, a byte order mark, no header, no #EXTINF")
             << "\xEF\xBB\xBF#EXTINF:3,a\r\na.mp3\r\n\r\nfile:///m/my%20b.mp3\r\n"_ba << QStringList{ {}, {}, {}, u"a.mp3|a|3"_s, u"file:///m/my%20b.mp3||"_s };
+        QTest::newRow("every line end: LF, CR LF, a lone CR, CR CR LF")
+            << "#EXTM3U\r#EXTINF:1,a\r\ra.mp3\r\r\n#EXTINF:2,b\r\r\nb.mp3\rc.mp3\nd.mp3\r\n#PLAYLIST:x\r"_ba
+            << QStringList{ u"x"_s, {}, {}, u"a.mp3|a|1"_s, u"b.mp3|b|2"_s, u"c.mp3||"_s, u"d.mp3||"_s };
         // "D:\音楽\夜明け.mp3" in CP932, as a Windows player writes it.
         QTest::newRow("Windows CP932 with backslashes and a drive")
             << "#EXTM3U\r\n#EXTINF:215,\x96\xe9\x96\xbe\x82\xaf\r\nD:\\\x89\xb9\x8a\x79\\\x96\xe9\x96\xbe\x82\xaf.mp3\r\n"_ba << QStringList{ {}, {}, {}, u"D:/音楽/夜明け.mp3|夜明け|215"_s };
@@ -73,6 +76,9 @@ private Q_SLOTS:
         const auto file = SetListFile::parse(bytes);
         QVERIFY(file);
         QCOMPARE(toTexts(*file), set);
+        const auto again = SetListFile::parse(file->toBytes());
+        QVERIFY(again);
+        QCOMPARE(toTexts(*again), set);
         // Another computer's paths still name the song to look for in the library.
         QVERIFY(!SetListFile::fileNameOf(file->entries.constLast().path).contains(QRegularExpression(u"[/%]"_s)));
     }

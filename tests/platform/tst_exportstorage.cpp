@@ -154,33 +154,42 @@ private Q_SLOTS:
 
     void durableCopy()
     {
-        const qint64 size = DurableCopy::ChunkBytes + 12345; // more than a chunk, not a multiple
+        const qint64 size = DurableCopy::InFlightBytes + 12345; // beyond the bound, not a whole piece
         const QString source = writeSong(m_songs, u"Long.wav"_s, size, 7);
         const QByteArray bytes = contents(source);
         qint64 reported = 0;
-        QVERIFY(DurableCopy::copy(source, m_out + u"/a"_s, [&](qint64 n) { reported += n; }).ok());
+        QList<int> landed;
+        DurableCopy copier([&](qint64 n) { reported += n; }, [&](int file) { landed.append(file); });
+        QVERIFY(copier.copy(source, m_out + u"/a"_s).ok());
+        QVERIFY(copier.copy(writeSong(m_songs, u"Empty"_s, 0, 1), m_out + u"/e"_s).ok());
+        QVERIFY(copier.finish(m_out).ok());
         QCOMPARE(reported, size);
+        QCOMPARE(landed, QList<int>({ 0, 1 }));
         QCOMPARE(contents(m_out + u"/a"_s), bytes);
-        QVERIFY(DurableCopy::copy(writeSong(m_songs, u"Empty"_s, 0, 1), m_out + u"/a"_s).ok()); // replaces a longer file
+        QVERIFY(DurableCopy().copy(m_songs + u"/Empty"_s, m_out + u"/a"_s).ok()); // replaces a longer file
         QCOMPARE(QFileInfo(m_out + u"/a"_s).size(), 0);
         // A link under the export name is replaced, never written through; a link
         // to the source itself, or the source, is refused.
         QVERIFY(QFile::link(m_dir->filePath(u"elsewhere"_s), m_out + u"/b"_s));
-        QVERIFY(DurableCopy::copy(source, m_out + u"/b"_s).ok());
+        QVERIFY(DurableCopy().copy(source, m_out + u"/b"_s).ok());
         QVERIFY(!QFileInfo::exists(m_dir->filePath(u"elsewhere"_s)) && !QFileInfo(m_out + u"/b"_s).isSymLink());
         QVERIFY(QFile::link(source, m_out + u"/c"_s));
-        QCOMPARE(DurableCopy::copy(source, m_out + u"/c"_s).outcome, DurableCopy::Outcome::Failed);
-        QCOMPARE(DurableCopy::copy(source, source).outcome, DurableCopy::Outcome::Failed);
+        QCOMPARE(DurableCopy().copy(source, m_out + u"/c"_s).outcome, DurableCopy::Outcome::Failed);
+        QCOMPARE(DurableCopy().copy(source, source).outcome, DurableCopy::Outcome::Failed);
         QCOMPARE(contents(source), bytes);
+        // A source that cannot be read leaves an older file of the export name alone.
+        QCOMPARE(DurableCopy().copy(m_songs + u"/Gone"_s, m_out + u"/b"_s).outcome, DurableCopy::Outcome::Failed);
+        QCOMPARE(contents(m_out + u"/b"_s), bytes);
         std::atomic_bool abort{ false };
-        QCOMPARE(DurableCopy::copy(source, m_out + u"/d"_s, [&](qint64) { abort = true; }, &abort).outcome, DurableCopy::Outcome::Aborted);
+        DurableCopy aborted([&](qint64) { abort = true; });
+        QCOMPARE(aborted.copy(source, m_out + u"/d"_s, &abort).outcome, DurableCopy::Outcome::Aborted);
         QVERIFY(!QFileInfo::exists(m_out + u"/d"_s));
     }
 
     void wholeSetInOrder()
     {
         const QString a = writeSong(m_songs, u"Opening.mp3"_s, 300000, 1);
-        const QString b = writeSong(m_songs, u"Ballad No.2.wav"_s, DurableCopy::ChunkBytes + 1, 2);
+        const QString b = writeSong(m_songs, u"Ballad No.2.wav"_s, DurableCopy::InFlightBytes + 1, 2);
         const auto before = snapshot(m_songs);
         const ExportPlan plan = planExport(rowsFor({ a, b, a }), m_out, u"June Tour"_s, u'/');
         QVERIFY(QDir().mkpath(plan.folder));
@@ -188,8 +197,56 @@ private Q_SLOTS:
         const ExportResult result = runJob(plan, &progress);
         QVERIFY2(result.outcome == ExportResult::Outcome::Completed && result.exported == 3, qPrintable(result.reason));
         QCOMPARE(snapshot(m_songs), before);
-        QCOMPARE(progress.last(), 2 * 300000 + DurableCopy::ChunkBytes + 1);
+        QCOMPARE(progress.last(), 2 * 300000 + DurableCopy::InFlightBytes + 1);
         QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+    }
+
+    // On a volume as slow as a stick: the bar never shows a byte that has not
+    // reached the device, nor lags far behind it, and a device torn down before
+    // the end is never reported as done.
+    void slowVolume_data()
+    {
+        QTest::addColumn<int>("pullAt"); // the song whose start pulls the stick out; 4: once all is shown
+        QTest::newRow("left in") << -1;
+        QTest::newRow("pulled during the third song") << 2;
+        QTest::newRow("pulled once every byte is shown") << 4;
+    }
+    void slowVolume()
+    {
+        QFETCH(int, pullAt);
+        SlowVolume volume(m_dir->path());
+        if (!volume.mount())
+            QSKIP(qPrintable(volume.why()));
+        const qint64 songBytes = 3 << 20, total = 4 * songBytes;
+        QStringList sources;
+        for (int i = 0; i < 4; ++i)
+            sources += writeSong(m_songs, u"S%1.mp3"_s.arg(i), songBytes, i);
+        const ExportPlan plan = planExport(rowsFor(sources), volume.folder(), u"Set"_s, u'/');
+        QVERIFY(QDir().mkpath(plan.folder));
+        const qint64 before = volume.arrived();
+        qint64 ahead = -total, behind = 0, shown = 0;
+        ExportJob job(plan);
+        std::optional<ExportResult> result;
+        // Direct, so that the device is looked at the moment the bar is told to move.
+        connect(&job, &ExportJob::bytesProgress, &job, [&](qint64 done, qint64) {
+            const qint64 there = volume.arrived() - before;
+            ahead = qMax(ahead, done - there), behind = qMax(behind, there - done), shown = done;
+            if (pullAt == 4 && done == total)
+                volume.pull();
+        }, Qt::DirectConnection);
+        connect(&job, &ExportJob::itemStarted, &job, [&](int i) { i == pullAt ? volume.pull() : void(); }, Qt::DirectConnection);
+        connect(&job, &ExportJob::finished, this, [&](const ExportResult &r) { result = r; });
+        job.start();
+        QVERIFY(QTest::qWaitFor([&] { return result.has_value(); }, 120000));
+        if (pullAt >= 0) {
+            QVERIFY(result->outcome == ExportResult::Outcome::Failed && result->exported <= pullAt && !result->reason.isEmpty());
+            return;
+        }
+        QVERIFY2(result->outcome == ExportResult::Outcome::Completed && shown == total, qPrintable(result->reason));
+        QVERIFY2(ahead <= 0, qPrintable(u"shown %1 bytes before they arrived"_s.arg(ahead)));
+        QVERIFY2(behind <= 2 * DurableCopy::InFlightBytes, qPrintable(u"shown %1 bytes behind the device"_s.arg(behind)));
+        for (const ExportItem &item : plan.items)
+            QCOMPARE(contents(item.destinationPath), contents(item.sourcePath));
     }
 
     void stopsWhereItFails_data()
@@ -210,7 +267,7 @@ private Q_SLOTS:
             QSKIP(qPrintable(mount.why()));
         QStringList sources;
         for (int i = 0; i < 4; ++i)
-            sources += writeSong(m_songs, u"S%1.mp3"_s.arg(i), fault == "cancel"_L1 ? DurableCopy::ChunkBytes + 100 : 400 * 1024, i);
+            sources += writeSong(m_songs, u"S%1.mp3"_s.arg(i), fault == "cancel"_L1 ? DurableCopy::InFlightBytes + 100 : 400 * 1024, i);
         const ExportPlan plan = planExport(rowsFor(sources), m_out, u"Set"_s, u'/');
         QVERIFY(QDir().mkpath(plan.folder));
         if (fault == "deleted"_L1)

@@ -2,7 +2,8 @@
 
 // Real files on real file systems for the tests: songs with known bytes,
 // snapshots of folders, and small mounts (a tmpfs that really fills up, an exFAT
-// volume that refuses names) that live for one test and are always unmounted.
+// volume that refuses names, a volume as slow as a USB stick) that live for one
+// test and are always unmounted.
 
 #include "model/exportplan.h"
 
@@ -12,9 +13,12 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QThread>
 
+#include <optional>
 #include <utility>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace fixtures {
@@ -103,12 +107,16 @@ public:
         QFile file(image);
         if (::geteuid() != 0 || !file.open(QIODevice::WriteOnly) || !file.resize(16 << 20) || !run(u"mkfs.exfat"_s, { image }, &m_why))
             return fail(u"an exFAT volume needs root and mkfs.exfat "_s + m_why);
-        if (!run(u"losetup"_s, { u"-f"_s, u"--show"_s, image }, &m_loop))
-            return fail(u"no loop device: "_s + std::exchange(m_loop, {}));
-        return mount(u"mount.exfat-fuse"_s, { m_loop, m_point });
+        return loop(image) && mount(u"mount.exfat-fuse"_s, { m_loop, m_point });
     }
+    // The kernel's own ext4 on a loop device over an image made with mkfs.ext4.
+    bool ext4(const QString &image) { return loop(image) && mount(u"mount"_s, { u"-t"_s, u"ext4"_s, m_loop, m_point }); }
 
 private:
+    bool loop(const QString &image)
+    {
+        return run(u"losetup"_s, { u"-f"_s, u"--show"_s, image }, &m_loop) || fail(u"no loop device: "_s + std::exchange(m_loop, {}));
+    }
     bool mount(const QString &program, const QStringList &arguments)
     {
         if (::geteuid() != 0)
@@ -125,6 +133,83 @@ private:
     QString m_loop;
     QString m_why;
     bool m_mounted = false;
+};
+
+// A volume that behaves as a USB stick does under Linux: ext4 (a file system the
+// kernel mounts itself) on a loop device whose backing file lies on a throttling
+// FUSE file system, so the page cache fills as it does for a stick while the
+// writes reach the storage at bytesPerSecond. arrived() reads how many bytes
+// have reached it; pull() tears the device down as a stick pulled out would.
+// Root only; everything is unmounted and detached when it goes out of scope.
+class SlowVolume
+{
+public:
+    explicit SlowVolume(const QString &work) : m_work(work) {}
+    ~SlowVolume()
+    {
+        m_volume.reset();
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.terminate();
+            if (!m_daemon.waitForFinished(10000))
+                m_daemon.kill();
+        }
+        // A daemon killed by pull() leaves its mount point behind, unreadable;
+        // one that ended by itself took it along, and this finds nothing.
+        run(u"umount"_s, { u"-l"_s, fuse() });
+    }
+    [[nodiscard]] const QString &why() const { return m_why; }
+    [[nodiscard]] QString folder() const { return m_work + u"/volume"_s; }
+
+    bool mount(qint64 sizeMiB = 256, qint64 bytesPerSecond = 10 << 20, int msPerFlush = 3)
+    {
+#ifndef KORVANDA_SLOWFS // only tests that link the test support know where the file system lies
+#define KORVANDA_SLOWFS ""
+#endif
+        const QString storage = m_work + u"/storage.img"_s;
+        QFile file(storage);
+        if (::geteuid() != 0 || !*KORVANDA_SLOWFS || !QDir().mkpath(fuse()) || !QDir().mkpath(folder()) || !file.open(QIODevice::WriteOnly)
+            || !file.resize(sizeMiB << 20))
+            return fail(u"a slow volume needs root and korvanda_testsupport"_s);
+        // No journal, like the FAT of a stick; the tables written now, not by a
+        // background thread while the test measures.
+        if (!run(u"mkfs.ext4"_s, { u"-q"_s, u"-F"_s, u"-O"_s, u"^has_journal"_s, u"-E"_s, u"lazy_itable_init=0"_s, storage }, &m_why))
+            return fail(u"mkfs.ext4: "_s + m_why);
+        m_daemon.setStandardErrorFile(m_work + u"/slowfs.log"_s);
+        m_daemon.start(u"/usr/bin/python3"_s, { QString::fromLocal8Bit(KORVANDA_SLOWFS), storage, fuse(), QString::number(bytesPerSecond),
+                                                QString::number(msPerFlush) });
+        for (int i = 0; m_daemon.waitForStarted() && i < 200 && !QFileInfo::exists(fuse() + u"/disk"_s); ++i)
+            QThread::msleep(50);
+        m_volume.emplace(folder());
+        return m_volume->ext4(fuse() + u"/disk"_s)
+            || fail(m_volume->why() + QString::fromLocal8Bit(contents(m_work + u"/slowfs.log"_s)));
+    }
+
+    // Bytes that have reached the storage since the FUSE file system came up.
+    [[nodiscard]] qint64 arrived() const
+    {
+        QFile file(fuse() + u"/arrived"_s);
+        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ? file.readAll().trimmed().toLongLong() : -1;
+    }
+
+    // The device is gone at once, mid-write if need be. Safe from any thread.
+    void pull() const
+    {
+        if (const qint64 pid = m_daemon.processId(); pid > 0)
+            ::kill(pid_t(pid), SIGKILL);
+    }
+
+private:
+    [[nodiscard]] QString fuse() const { return m_work + u"/fuse"_s; }
+    bool fail(const QString &why)
+    {
+        m_why = why;
+        return false;
+    }
+
+    QString m_work;
+    QString m_why;
+    QProcess m_daemon;
+    std::optional<ScopedMount> m_volume;
 };
 
 } // namespace fixtures

@@ -11,7 +11,7 @@ constexpr qint64 MissWindow = 64 * 1024;
 // The former window size, for the unbuffered comparison.
 constexpr qint64 PlainWindow = 256 * 1024;
 // A walk reads large blocks: fewer system calls, and the device sees one sequential stream.
-constexpr qint64 WalkWindow = 1024 * 1024;
+constexpr qint64 WalkWindow = 256 * 1024;
 
 quint32 le32(const uchar *p) { return quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0]; }
 } // namespace
@@ -91,6 +91,23 @@ const uchar *MediaFileWindow::at(qint64 offset, int length)
         return nullptr;
     fill(offset);
     return m_window.holds(offset, length) ? m_windowBuffer.get() : nullptr;
+}
+
+const uchar *MediaFileWindow::held(qint64 offset, qint64 *count)
+{
+    if (offset < 0 || offset >= m_size)
+        return nullptr;
+    if (!m_window.holds(offset, 1) && !m_head.holds(offset, 1) && !m_tail.holds(offset, 1))
+        fill(offset);
+    // The same order as at(), so that both hand out the same bytes.
+    for (const auto &[span, buffer] : {std::pair{&m_window, m_windowBuffer.get()}, std::pair{&m_head, m_headBuffer.get()},
+                                       std::pair{&m_tail, m_tailBuffer.get()}}) {
+        if (span->holds(offset, 1)) {
+            *count = span->base + span->filled - offset;
+            return buffer + (offset - span->base);
+        }
+    }
+    return nullptr;
 }
 
 qint64 MediaFileWindow::read(qint64 offset, uchar *target, qint64 length)

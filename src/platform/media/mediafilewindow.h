@@ -25,6 +25,10 @@ public:
     // A pointer to `length` bytes at `offset`, or null when they are not all in the file.
     // Valid until the next call.
     [[nodiscard]] const uchar *at(qint64 offset, int length);
+    // A pointer to the byte at `offset` and, in `count`, how many bytes from there on are held
+    // in one piece (reading them when none are): a walk then steps over many small records
+    // without a call for each. Null at or past the end of the file. Valid until the next call.
+    [[nodiscard]] const uchar *held(qint64 offset, qint64 *count);
     // Copies up to `length` bytes at `offset` into `target`; returns how many (fewer only at
     // the end of the file, or on a read error).
     [[nodiscard]] qint64 read(qint64 offset, uchar *target, qint64 length);

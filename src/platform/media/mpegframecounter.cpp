@@ -2,9 +2,9 @@
 
 #include "platform/media/mediafilewindow.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
-#include <bitset>
 
 namespace {
 constexpr int Bitrates[5][16] = {
@@ -20,6 +20,13 @@ constexpr int SampleRates[3] = {44100, 48000, 32000};
 constexpr qint64 ResyncLimit = 64 * 1024;
 constexpr qint64 ConstantCheckFrames = 200;
 constexpr qint64 MiddleWindowFrames = 50;
+// The header bits that stay the same in every frame of one stream: the sync, the version,
+// the layer and the sample rate. Those between them (protection, bitrate) and the padding
+// bit after them may change.
+constexpr quint32 StreamBits = 0xFFFE0C00u;
+// The bits, from the padding bit up to the bitrate, that size a frame of a known stream.
+constexpr int SizeShift = 9;
+constexpr quint32 SizeBits = 0x7Fu;
 
 quint32 be32(const uchar *p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
 
@@ -174,14 +181,43 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
     c.firstFrame = pos;
     c.firstFrameBytes = lock->frameBytes;
     c.sampleRate = lock->sampleRate;
-    // One bit per bitrate of the tables (at most 448 kbps, all multiples of 8).
-    std::bitset<57> bitrates;
+    // Within one stream only the bitrate, the padding (and the bits between) change from frame
+    // to frame, so the size of every frame of the stream the walk locked on is one look-up by
+    // those bits; the rest of the word must match the first frame's. Frames that do not (a
+    // tag, damage, the cut end) take the careful path below.
+    const quint32 lockWord = be32(m_window.at(pos, 4));
+    const quint32 lockKey = lockWord & StreamBits;
+    int sizes[SizeBits + 1] = {};
+    for (quint32 i = 0; i <= SizeBits; ++i) {
+        const auto h = parseHeader((lockWord & ~(SizeBits << SizeShift)) | i << SizeShift);
+        sizes[i] = h && sameStream(*h, *lock) ? h->frameBytes : 0;
+    }
+    // One bit per bitrate index: within a stream an index names one bitrate.
+    quint32 bitrates = 0;
     quint32 lastWord = 0;
     std::optional<Header> last;
     while (c.frames < maxFrames) {
         if (pos + 4 > m_end) {
             c.reachedEnd = true;
             break;
+        }
+        qint64 held = 0;
+        if (const uchar *run = m_window.held(pos, &held)) {
+            const qint64 usable = qMin(held, m_end - pos);
+            qint64 offset = 0;
+            while (offset + 4 <= usable && c.frames < maxFrames) {
+                const quint32 word = be32(run + offset);
+                const int bytes = (word & StreamBits) == lockKey ? sizes[(word >> SizeShift) & SizeBits] : 0;
+                if (bytes == 0 || pos + offset + bytes > m_end)
+                    break;
+                c.frames += 1;
+                c.samples += lock->samples;
+                bitrates |= 1u << ((word >> 12) & 15);
+                offset += bytes;
+            }
+            pos += offset;
+            if (offset > 0)
+                continue;
         }
         const uchar *p = m_window.at(pos, 4);
         // A tag in the middle of the stream (joined files) starts with "I".
@@ -192,7 +228,6 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
             }
             p = m_window.at(pos, 4); // the look at the tag may have moved the window
         }
-        // Runs of frames share one header word (bitrate, padding): each word is parsed once.
         if (p && (be32(p) != lastWord || !last)) {
             lastWord = be32(p);
             last = parseHeader(lastWord);
@@ -205,7 +240,7 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
             && (pos + h->frameBytes <= m_end || findSync(pos + 1, m_end - pos) < 0)) {
             c.frames += 1;
             c.samples += h->samples;
-            bitrates.set(std::size_t(h->bitrateKbps / 8));
+            bitrates |= 1u << ((lastWord >> 12) & 15);
             pos += h->frameBytes;
             continue;
         }
@@ -217,7 +252,7 @@ MpegFrameCounter::Count MpegFrameCounter::walk(qint64 from, qint64 maxFrames)
         }
         pos = next;
     }
-    c.distinctBitrates = int(bitrates.count());
+    c.distinctBitrates = std::popcount(bitrates);
     return c;
 }
 

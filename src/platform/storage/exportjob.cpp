@@ -49,6 +49,28 @@ ExportResult ExportJob::run()
     ExportResult result;
     qint64 done = 0;
     Q_EMIT bytesProgress(done, total);
+    // The bar counts bytes that reached the device, and a song's line follows
+    // once all of it is there, so neither runs ahead of what a pulled stick keeps.
+    DurableCopy copier(
+        [&](qint64 bytes) {
+            done += bytes;
+            Q_EMIT bytesProgress(done, qMax(total, done));
+        },
+        [&](int file) {
+            ++result.exported;
+            Q_EMIT itemFinished(file);
+        });
+    const auto failed = [&](const DurableCopy::Result &r) {
+        // The earliest song that did not make it is the one to name: the
+        // export went no further than it.
+        if (result.outcome == ExportResult::Outcome::Failed && result.failedIndex >= 0
+            && (r.file < 0 || r.file > result.failedIndex))
+            return;
+        result.outcome = ExportResult::Outcome::Failed;
+        result.failedIndex = r.file;
+        result.reason = r.outcome == DurableCopy::Outcome::Aborted ? QStringLiteral("aborted") : r.reason;
+    };
+
     for (qsizetype i = 0; i < m_plan.items.size(); ++i) {
         if (m_cancel) {
             result.outcome = ExportResult::Outcome::Cancelled;
@@ -57,32 +79,16 @@ ExportResult ExportJob::run()
         const ExportItem &item = m_plan.items.at(i);
         Q_EMIT itemStarted(int(i));
         // The user's cancel is not passed down: the current song is finished.
-        const DurableCopy::Result copy = DurableCopy::copy(
-            item.sourcePath, item.destinationPath,
-            [&](qint64 bytes) {
-                done += bytes;
-                Q_EMIT bytesProgress(done, qMax(total, done));
-            },
-            &m_abort);
-        if (!copy.ok()) {
-            result.outcome = ExportResult::Outcome::Failed;
-            result.failedIndex = int(i);
-            result.reason = copy.outcome == DurableCopy::Outcome::Aborted
-                ? QStringLiteral("aborted")
-                : copy.reason;
+        if (const DurableCopy::Result copy = copier.copy(item.sourcePath, item.destinationPath, &m_abort);
+            !copy.ok()) {
+            failed(copy);
             break;
         }
-        ++result.exported;
-        Q_EMIT itemFinished(int(i));
     }
 
-    // The entries of the copied files are flushed whatever the ending, so
-    // that what was reported as exported survives the stick being pulled out.
-    const QString syncError = DurableCopy::syncFolder(m_plan.folder);
-    if (!syncError.isEmpty() && result.outcome != ExportResult::Outcome::Failed) {
-        result.outcome = ExportResult::Outcome::Failed;
-        result.failedIndex = -1;
-        result.reason = syncError;
-    }
+    // What was copied is flushed whatever the ending, so that what is reported
+    // as exported survives the stick being pulled out.
+    if (const DurableCopy::Result end = copier.finish(m_plan.folder); !end.ok())
+        failed(end);
     return result;
 }

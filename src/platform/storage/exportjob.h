@@ -15,16 +15,18 @@ struct ExportResult
         Completed,   // every item copied and the folder flushed
         Cancelled,   // stopped after item exported - 1 at the user's request
         Failed,      // item failedIndex could not be copied (or, with
-                     // failedIndex -1, the folder could not be flushed)
+                     // failedIndex -1, the device or the folder could not be flushed)
     };
     Outcome outcome = Outcome::Completed;
-    int exported = 0;       // items copied completely, from the first on
+    int exported = 0;       // items whose bytes all reached the device, from the first on
     int failedIndex = -1;   // index into the plan's items
     QString reason;         // the system's reason when Failed
 };
 
 // Runs a plan's copies one after another, in set-list order, off the UI thread.
-// The signals are queued to the thread that owns the job.
+// The signals are queued to the thread that owns the job. bytesProgress counts
+// bytes that reached the device; itemFinished follows once all of a song is
+// there, which may be while the next one is being copied.
 class ExportJob : public QObject
 {
     Q_OBJECT
