@@ -72,21 +72,24 @@ std::optional<Loudness> LoudnessMeter::measure(const QString &path, QString *rea
     std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(path, AudioDecoder::Output{ 0, false }, reason);
     if (!decoder)
         return std::nullopt;
-    const int channels = decoder->outChannels();
-    std::unique_ptr<ebur128_state, StateDeleter> st(
-        ebur128_init(unsigned(channels), unsigned(decoder->outRate()), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK));
-    if (!st) {
-        if (reason)
-            *reason = u"音量を測る準備ができません"_s;
-        return std::nullopt;
-    }
-    mapChannels(st.get(), channels, decoder->sourceChannelMask());
-
+    // The rate and channels are known once the first block is decoded.
+    std::unique_ptr<ebur128_state, StateDeleter> st;
+    int channels = 0;
     bool failed = false;
     const bool whole = decoder->run(
         [&](const float *samples, qint64 frames) {
             if (stop && stop->load(std::memory_order_relaxed))
                 return false;
+            if (!st) {
+                channels = decoder->outChannels();
+                st.reset(ebur128_init(unsigned(channels), unsigned(decoder->outRate()),
+                                      EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK));
+                if (!st) {
+                    failed = true;
+                    return false;
+                }
+                mapChannels(st.get(), channels, decoder->sourceChannelMask());
+            }
             if (ebur128_add_frames_float(st.get(), samples, size_t(frames)) != EBUR128_SUCCESS) {
                 failed = true;
                 return false;
@@ -98,6 +101,8 @@ std::optional<Loudness> LoudnessMeter::measure(const QString &path, QString *rea
         *reason = u"音量を測れません（メモリ不足）"_s;
     if (!whole || failed)
         return std::nullopt;
+    if (!st)
+        return Loudness{}; // no sample at all: silence
 
     Loudness result;
     double lufs = -HUGE_VAL;

@@ -76,7 +76,7 @@ public:
     struct Entry {
         Key key;
         double lengthMs = 0; // negative: not known (only the loudness was measured)
-        std::optional<Loudness> loudness;
+        std::optional<Loudness> loudness = std::nullopt;
         bool operator==(const Entry &) const = default;
     };
     using Entries = QHash<QString, Entry>;
