@@ -4,6 +4,7 @@
 #include "support/fixtures.h"
 #include "support/mediagen.h"
 
+#include "cli/commandline.h"
 #include "platform/audio/loudnessmeter.h"
 #include "platform/audio/loudnessservice.h"
 #include "platform/media/lengthcache.h"
@@ -11,8 +12,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 #include <cmath>
 
@@ -76,6 +79,7 @@ class TestLoudness : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true);
         QVERIFY2(MediaGen::missingTools().isEmpty(), qPrintable(MediaGen::missingTools().join(u' ')));
         QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music.arg(44100), u"-c:a"_s, u"pcm_f32le"_s, path(u"music.wav"_s) }));
         QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music.arg(48000), u"-c:a"_s, u"pcm_f32le"_s, path(u"music48.wav"_s) }));
@@ -228,6 +232,33 @@ private Q_SLOTS:
         QCOMPARE(service.result(a).state, LoudnessService::State::Measuring);
         QTRY_COMPARE_WITH_TIMEOUT(measured.size(), 4, 30000);
         QVERIFY(std::abs(service.result(a).loudness->lufs - (before - 10.0)) < 0.1);
+    }
+
+    // An audio CD with matched levels, as ffmpeg's meter hears its tracks: every
+    // song at the set's median, the one already there untouched.
+    void matchedCdImage()
+    {
+        const QStringList names{ u"loud.flac"_s, u"middle.mp3"_s, u"quiet.wav"_s };
+        const QList<double> volumes{ 0, -5, -11 };
+        QByteArray playlist = "#EXTM3U\n#PLAYLIST:そろえる\n";
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            QVERIFY(ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=%1dB"_s.arg(volumes[i]), path(names[i]) }));
+            playlist += names[i].toUtf8() + '\n';
+        }
+        QVERIFY(fixtures::writeFile(path(u"matched.m3u8"_s), playlist));
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        const int status = CommandLine::run({ u"--cd-image"_s, path(u"matched.cue"_s), u"--gap"_s, u"0"_s, u"--match-levels"_s, path(u"matched.m3u8"_s) },
+                                            outStream, errStream);
+        QVERIFY2(status == 0, qPrintable(err));
+        QVERIFY(QDir().mkpath(path(u"matched"_s)));
+        QVERIFY(MediaGen::run(u"bchunk"_s, { u"-w"_s, path(u"matched.bin"_s), path(u"matched.cue"_s), path(u"matched/t"_s) }));
+        const double target = ffmpegMeter(path(names[1]), false).lufs;
+        for (int i = 0; i < names.size(); ++i) {
+            const FfmpegMeter track = ffmpegMeter(path(u"matched/t%1.wav"_s.arg(i + 1, 2, 10, QLatin1Char('0'))), false);
+            QVERIFY2(std::abs(track.lufs - target) <= 0.5, qPrintable(u"%1: %2 LUFS, target %3"_s.arg(names[i]).arg(track.lufs).arg(target)));
+            QVERIFY(track.truePeakDb <= -1.0 || i == 1);
+        }
     }
 };
 
