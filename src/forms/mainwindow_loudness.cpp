@@ -132,9 +132,17 @@ std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, c
 
     const LevelMatch::Plan plan = LevelMatch::plan(levels);
     QStringList limited;
-    for (qsizetype i = 0; i < plan.songs.size(); ++i)
-        if (plan.songs[i].peakLimited && limited.size() < MaxNamedSongs)
+    int more = 0;
+    for (qsizetype i = 0; i < plan.songs.size(); ++i) {
+        if (!plan.songs[i].peakLimited)
+            continue;
+        if (limited.size() < MaxNamedSongs)
             limited.append(u"・%1（%2 dB まで）"_s.arg(titles.value(i), signedDb(plan.songs[i].gainDb)));
+        else
+            ++more;
+    }
+    if (more > 0)
+        limited.append(u"ほか %1 曲"_s.arg(more));
     if (!limited.isEmpty()
         && !m_services.boxes->ask(this,
                                   u"次の曲は、音が割れないように目標の音量（%1 LUFS）まで上げられません。\n"
