@@ -16,8 +16,10 @@ import sys
 import tempfile
 import time
 
-SONGS = [("さくら", 252), ("夜明けのうた", 228), ("Blue Moon", 215), ("Opening", 170),
-         ("ひまわり", 245), ("風の街", 200), ("Last Song", 302), ("アンコール", 190)]
+# Title, length in seconds, and level in dB: songs from everywhere play at different levels,
+# so the set list shows its loudness column with a jump or two marked.
+SONGS = [("さくら", 252, 0), ("夜明けのうた", 228, -1), ("Blue Moon", 215, -6), ("Opening", 170, -1.5),
+         ("ひまわり", 245, -2), ("風の街", 200, 3), ("Last Song", 302, 1), ("アンコール", 190, 0)]
 CLIENT_HEIGHT = 606  # 9090 twips; the window is taller by its menu and status bars
 
 
@@ -113,9 +115,10 @@ def main(binary, out):
     try:
         songs = os.path.join(work, "曲")
         os.makedirs(songs)
-        for title, seconds in SONGS:
+        for title, seconds, level in SONGS:
             subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"sine=f=440:d={seconds}",
-                            "-ac", "1", "-b:a", "32k", os.path.join(songs, title + ".mp3")], check=True)
+                            "-af", f"volume={level}dB", "-ac", "1", "-b:a", "32k", os.path.join(songs, title + ".mp3")],
+                           check=True)
         program = os.path.join(work, "bin", "korvanda")
         os.makedirs(os.path.dirname(program))
         shutil.copy(binary, program)
@@ -124,7 +127,7 @@ def main(binary, out):
         playlist = os.path.join(work, "金曜ライブ.m3u8")
         with open(playlist, "w", encoding="utf-8") as f:
             f.write("#EXTM3U\n#PLAYLIST:金曜ライブ\n#KORVANDA-SLOT:00:25:00\n#KORVANDA-PAUSE:30\n")
-            for title, seconds in SONGS[:7]:
+            for title, seconds, _ in SONGS[:7]:
                 f.write(f"#EXTINF:{seconds},{title}\n曲/{title}.mp3\n")
 
         for scale in (1, 2):

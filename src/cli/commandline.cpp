@@ -3,9 +3,14 @@
 #include "cli/setlistsongs.h"
 #include "platform/audio/cdimagecheck.h"
 #include "platform/audio/cdimagewriter.h"
+#include "platform/audio/loudnessservice.h"
+#include "platform/media/lengthcache.h"
+#include "model/levelmatch.h"
 
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -13,11 +18,13 @@ namespace {
 
 const QString CdImage = u"--cd-image"_s;
 const QString Gap = u"--gap"_s;
+const QString MatchLevels = u"--match-levels"_s;
 
 struct Arguments {
     QString cuePath;
     QString setList;
     int gapSeconds = 2;
+    bool matchLevels = false;
 };
 
 // Nothing when the arguments do not make one command.
@@ -33,6 +40,8 @@ std::optional<Arguments> parse(const QStringList &arguments)
             a.gapSeconds = arguments[++i].toInt(&ok);
             if (!ok || a.gapSeconds < 0 || a.gapSeconds > 60)
                 return std::nullopt;
+        } else if (word == MatchLevels) {
+            a.matchLevels = true;
         } else if (!word.startsWith(u"--"_s) && a.setList.isEmpty()) {
             a.setList = word;
         } else {
@@ -55,7 +64,7 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
 {
     const std::optional<Arguments> a = parse(arguments);
     if (!a) {
-        err << u"使い方: korvanda --cd-image 出力.cue [--gap 秒] セットリスト.m3u8"_s << Qt::endl;
+        err << u"使い方: korvanda --cd-image 出力.cue [--gap 秒] [--match-levels] セットリスト.m3u8"_s << Qt::endl;
         return 2;
     }
     const SetListSongs set = SetListSongs::read(a->setList);
@@ -75,6 +84,17 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
     CdImageWriter::Spec spec;
     for (const CdImageCheck::Song &song : set.songs)
         spec.paths.append(song.path);
+    if (a->matchLevels) {
+        const LevelMatch::Plan plan = LevelMatch::plan(LoudnessService::measureAll(spec.paths, LengthCache::defaultRoot()));
+        if (plan.targetLufs)
+            out << u"音量をそろえます: 目標 %1 LUFS"_s.arg(LevelMatch::lufsText(*plan.targetLufs)) << Qt::endl;
+        for (qsizetype i = 0; i < plan.songs.size(); ++i) {
+            spec.gains.append(float(std::pow(10.0, plan.songs[i].gainDb / 20.0)));
+            if (plan.songs[i].peakLimited)
+                out << u"「%1」は音が割れないように %2 dB までしか上げられません"_s.arg(set.songs[i].title, LevelMatch::lufsText(plan.songs[i].gainDb))
+                    << Qt::endl;
+        }
+    }
     spec.text = report.text;
     spec.gapSeconds = a->gapSeconds;
     spec.cuePath = cuePath;

@@ -5,8 +5,9 @@
 class QTextStream;
 
 // The program without its window, for bands that script their shows:
-//   korvanda --cd-image OUT.cue [--gap SECONDS] SET.m3u8
-// writes the audio CD image of a saved set list. Refusals are the window's own
+//   korvanda --cd-image OUT.cue [--gap SECONDS] [--match-levels] SET.m3u8
+// writes the audio CD image of a saved set list, its songs brought to one
+// level when asked. Refusals are the window's own
 // messages; nothing is written when there is one.
 class CommandLine
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "forms/form1.h"
+#include "model/loudness.h"
 #include "model/runthrough.h"
 #include "platform/desktop/stagesheetdialogs.h"
 
@@ -8,10 +9,13 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 class CdImageDialog;
+class LoudnessCellDelegate;
+class LoudnessService;
 class DiscWriter;
 class QAction;
 class QLabel;
@@ -88,6 +92,18 @@ private:
     [[nodiscard]] int cdGapSeconds() const;
     DiscWriter &discWriter();
 
+    // mainwindow_loudness.cpp: each song's loudness, the set's spread, and
+    // the gains that bring an audio CD's songs to one level.
+    void createLoudness(QMenu *options);
+    void measureSetList();
+    void showLoudness();
+    using MeasureSongs = std::function<QList<std::optional<Loudness>>(const QStringList &paths)>;
+    // The linear gain per song (empty when the option is off); nothing when the
+    // user stops at the songs that may not reach the target. Songs the window
+    // has not measured yet are measured through `measure`.
+    [[nodiscard]] std::optional<QList<float>> matchedGains(const QStringList &paths, const QStringList &titles,
+                                                           const MeasureSongs &measure);
+
     // mainwindow_preview.cpp: where the preview is, the set list played
     // through, and where the sound goes.
     void createPlayMenu();
@@ -137,6 +153,10 @@ private:
     QAction *m_cdNoGapAction = nullptr;
     QAction *m_cdTestAction = nullptr;
     QLabel *m_cdFit = nullptr;
+    LoudnessService *m_loudness = nullptr;
+    LoudnessCellDelegate *m_loudnessDelegate = nullptr;
+    QLabel *m_loudnessLabel = nullptr;
+    QAction *m_matchAction = nullptr;
 
     QMenu *m_fileMenu = nullptr;
     QMenu *m_editMenu = nullptr;

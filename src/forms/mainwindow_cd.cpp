@@ -7,8 +7,10 @@
 #include "platform/audio/cdimagecheck.h"
 #include "platform/audio/cdimagewriter.h"
 #include "platform/audio/libburndiscwriter.h"
+#include "platform/audio/loudnessservice.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/media/lengthcache.h"
 #include "platform/storage/settingsfile.h"
 
 #include <QAction>
@@ -108,6 +110,8 @@ void MainWindow::addCdEntries(QMenu *menu)
     m_cdTestAction = addEntry(options, u"書き込む前にテスト書き込みをする"_s);
     m_cdTestAction->setObjectName(u"audioCdTestAction"_s);
     m_cdTestAction->setCheckable(true);
+    options->addSeparator();
+    createLoudness(options);
 
     const QString folder = m_form->AppFolder();
     const bool noGap = SettingsFile::read(folder + GapStoreName) == u"0"_s;
@@ -216,8 +220,17 @@ void MainWindow::makeAudioCd()
     }
 
     CdImageWriter::Spec spec;
-    for (const CdImageCheck::Song &song : songs)
+    QStringList titles;
+    for (const CdImageCheck::Song &song : songs) {
         spec.paths.append(song.path);
+        titles.append(song.title);
+    }
+    const std::optional<QList<float>> gains = matchedGains(spec.paths, titles, [this](const QStringList &paths) {
+        return awaited(this, [&paths] { return LoudnessService::measureAll(paths, LengthCache::defaultRoot()); });
+    });
+    if (!gains)
+        return;
+    spec.gains = *gains;
     spec.text = report.text;
     spec.gapSeconds = gap;
     spec.cuePath = cuePath;

@@ -5,7 +5,9 @@
 #include "support/fixtures.h"
 #include "support/formfixture.h"
 
+#include "forms/loudnesscelldelegate.h"
 #include "forms/mainwindow.h"
+#include "forms/songgrid.h"
 #include "model/cdlayout.h"
 #include "model/libraryentry.h"
 #include "platform/audio/discwriter.h"
@@ -267,6 +269,33 @@ private Q_SLOTS:
         // The choices hold for the next run.
         w.restart();
         QVERIFY(w.child<QAction>(u"audioCdNoGapAction"_s)->isChecked() && w.child<QAction>(u"audioCdTestAction"_s)->isChecked());
+    }
+
+    // Each song's loudness beside its name once measured, the jumps marked, the
+    // spread in the status bar, and the option to match kept for the next run.
+    void setListLoudness()
+    {
+        Window w;
+        const QString loud = w.dir.filePath(u"loud.wav"_s), quiet = w.dir.filePath(u"quiet.wav"_s);
+        for (const auto &[file, volume] : { std::pair{ loud, u"-3dB"_s }, std::pair{ quiet, u"-12dB"_s } })
+            QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=f=1000:d=3"_s,
+                                                 u"-af"_s, u"volume="_s + volume, file }));
+        QVERIFY(w.window->form()->replaceSetList({ loud, quiet, loud }, u"音量"_s));
+        auto *label = w.child<QLabel>(u"loudnessLabel"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(label->text().startsWith(u"音量 "_s) && !label->text().contains(u"測っています"_s), 20000);
+        // A sine at 1/8 of full scale, heard on both speakers: -18.1 LUFS before the volume.
+        QCOMPARE(label->text(), u"音量 -30.1〜-21.1 LUFS（差 9.0 LU）"_s);
+        const auto *delegate = qobject_cast<LoudnessCellDelegate *>(w.child<SongGrid>(u"MSHFlexGrid2"_s)->itemDelegateForColumn(1));
+        QVERIFY(delegate && delegate->marks().size() == 3);
+        QCOMPARE(delegate->marks()[1].text, u"-30.1"_s);
+        QCOMPARE((QList<int>{ delegate->marks()[0].jump, delegate->marks()[1].jump, delegate->marks()[2].jump }), (QList<int>{ 0, -1, 1 }));
+        // The set list's own four columns are untouched.
+        QCOMPARE(w.window->form()->MSHFlexGrid2().Cols(), 4);
+
+        w.menu(u"matchLevelsAction"_s);
+        QVERIFY(label->text().endsWith(u"そろえる目標 -21.1 LUFS"_s));
+        w.restart();
+        QVERIFY(w.child<QAction>(u"matchLevelsAction"_s)->isChecked());
     }
 
     void dropEndsAsTheButtonsLeaveIt()

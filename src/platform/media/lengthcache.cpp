@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -24,7 +25,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr char Magic[8] = {'K', 'R', 'V', 'L', 'E', 'N', 'S', '\n'};
-constexpr quint32 FormatVersion = 1;
+constexpr quint32 FormatVersion = 2;
+// What an entry holds beyond its key.
+constexpr quint64 HasLength = 1;
+constexpr quint64 HasLoudness = 2;
 // Header: magic, format version, probe version, checksum of the rest, then the payload.
 constexpr int HeaderBytes = 8 + 4 + 4 + 8;
 // A cache larger than this is not one this program wrote.
@@ -169,27 +173,77 @@ std::optional<LengthCache::Key> LengthCache::keyOf(const QString &name) const
                nanoseconds(st.st_ctim)};
 }
 
+std::optional<LengthCache::Key> LengthCache::keyOfFile(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return Key{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), nanoseconds(st.st_mtim),
+               nanoseconds(st.st_ctim)};
+}
+
 std::optional<double> LengthCache::find(const QString &name, const Key &key) const
 {
     const auto it = m_loaded.constFind(name);
-    if (it == m_loaded.cend() || !(it->key == key))
+    if (it == m_loaded.cend() || !(it->key == key) || it->lengthMs < 0)
         return std::nullopt;
     return it->lengthMs;
 }
 
-void LengthCache::insert(const QString &name, const Key &key, double lengthMs)
+std::optional<Loudness> LengthCache::findLoudness(const QString &name, const Key &key) const
 {
-    // Only whole milliseconds are kept (all the command text carries); a change too recent to
-    // be told apart from the next one by its timestamps is not trusted.
-    if (!(lengthMs >= 0) || lengthMs > double(std::numeric_limits<qint32>::max()) || lengthMs != std::floor(lengthMs))
-        return;
+    const auto it = m_loaded.constFind(name);
+    if (it == m_loaded.cend() || !(it->key == key))
+        return std::nullopt;
+    return it->loudness;
+}
+
+bool LengthCache::trusted(const Key &key) const
+{
+    // A change too recent to be told apart from the next one by its timestamps is not trusted.
     const qint64 settled = m_startedNs - m_settleNs;
     if (key.modifiedNs >= settled || key.changedNs >= settled)
-        return;
+        return false;
     // Some file systems give no inode numbers; there a replaced file could pass for the old one.
-    if (key.inode == 0)
+    return key.inode != 0;
+}
+
+LengthCache::Entry LengthCache::entryFor(const QString &name, const Key &key) const
+{
+    for (const Entries *from : { &m_kept, &m_loaded }) {
+        const auto it = from->constFind(name);
+        if (it != from->cend() && it->key == key)
+            return *it;
+    }
+    return Entry{ key, -1, std::nullopt };
+}
+
+void LengthCache::insertLoudness(const QString &name, const Key &key, const Loudness &loudness)
+{
+    if (std::isnan(loudness.lufs) || std::isnan(loudness.truePeakDb) || !trusted(key))
         return;
-    m_kept.insert(name, {key, lengthMs});
+    Entry entry = entryFor(name, key);
+    entry.loudness = loudness;
+    m_kept.insert(name, entry);
+}
+
+void LengthCache::keepLoaded()
+{
+    for (auto it = m_loaded.cbegin(); it != m_loaded.cend(); ++it)
+        if (!m_kept.contains(it.key()))
+            m_kept.insert(it.key(), *it);
+}
+
+void LengthCache::insert(const QString &name, const Key &key, double lengthMs)
+{
+    // Only whole milliseconds are kept (all the command text carries).
+    if (!(lengthMs >= 0) || lengthMs > double(std::numeric_limits<qint32>::max()) || lengthMs != std::floor(lengthMs))
+        return;
+    if (!trusted(key))
+        return;
+    Entry entry = entryFor(name, key);
+    entry.lengthMs = lengthMs;
+    m_kept.insert(name, entry);
 }
 
 bool LengthCache::save()
@@ -244,7 +298,13 @@ QByteArray LengthCache::serialize(const QString &folder, const Entries &entries)
         putVar(payload, quint64(k.size));
         putVar(payload, zigzag(k.modifiedNs));
         putVar(payload, zigzag(qint64(quint64(k.changedNs) - quint64(k.modifiedNs))));
-        putVar(payload, quint64(it->lengthMs));
+        const bool hasLength = it->lengthMs >= 0;
+        putVar(payload, hasLength ? quint64(it->lengthMs) : 0);
+        putVar(payload, (hasLength ? HasLength : 0) | (it->loudness ? HasLoudness : 0));
+        if (it->loudness) {
+            putU64(payload, std::bit_cast<quint64>(it->loudness->lufs));
+            putU64(payload, std::bit_cast<quint64>(it->loudness->truePeakDb));
+        }
     }
     QByteArray out(Magic, sizeof Magic);
     putU32(out, FormatVersion);
@@ -290,9 +350,17 @@ std::optional<LengthCache::Entries> LengthCache::parsePayload(const char *payloa
         e.key.modifiedNs = unzigzag(r.var());
         e.key.changedNs = qint64(quint64(e.key.modifiedNs) + quint64(unzigzag(r.var())));
         const quint64 ms = r.var();
-        if (!r.ok() || ms > quint64(std::numeric_limits<qint32>::max()))
+        const quint64 holds = r.var();
+        if (!r.ok() || ms > quint64(std::numeric_limits<qint32>::max()) || (holds & ~(HasLength | HasLoudness)) != 0
+            || (!(holds & HasLength) && ms != 0))
             return std::nullopt;
-        e.lengthMs = double(ms);
+        e.lengthMs = (holds & HasLength) ? double(ms) : -1;
+        if (holds & HasLoudness) {
+            const Loudness l{ std::bit_cast<double>(r.fixed(8)), std::bit_cast<double>(r.fixed(8)) };
+            if (!r.ok() || std::isnan(l.lufs) || std::isnan(l.truePeakDb))
+                return std::nullopt;
+            e.loudness = l;
+        }
         entries.insert(name, e);
     }
     if (!r.atEnd())

@@ -4,10 +4,13 @@
 #include <QHash>
 #include <QString>
 
+#include "model/loudness.h"
+
 #include <optional>
 
-// The play lengths of one folder's entries as the last scan found them, kept in a small file
-// under the user's cache folder so that a rescan reads no song that did not change.
+// The play lengths of one folder's entries as the last scan found them, and the loudness of the
+// songs that were measured, kept in a small file under the user's cache folder so that a rescan
+// reads no song that did not change and a song is measured once.
 //
 // An entry is found again only under the same name and the same key: device, inode, size,
 // and modification and change times to the nanosecond (the change time moves on every write,
@@ -47,11 +50,22 @@ public:
     // The key of the folder's entry `name`, links followed as the probe follows them; nothing
     // when the entry cannot be looked at. Safe to call from several threads at once.
     [[nodiscard]] std::optional<Key> keyOf(const QString &name) const;
+    // The key of a file given by its whole path, as keyOf gives it.
+    [[nodiscard]] static std::optional<Key> keyOfFile(const QString &path);
     // The kept length of `name` when its key is unchanged. Safe from several threads at once.
     [[nodiscard]] std::optional<double> find(const QString &name, const Key &key) const;
 
-    // Keeps a length for the next save (not thread-safe: call from one thread).
+    // The kept loudness of `name` when its key is unchanged. Safe from several threads at once.
+    [[nodiscard]] std::optional<Loudness> findLoudness(const QString &name, const Key &key) const;
+
+    // Keeps a length for the next save (not thread-safe: call from one thread). A loudness kept
+    // for the same key stays with it.
     void insert(const QString &name, const Key &key, double lengthMs);
+    // Keeps a loudness for the next save, beside the length kept for the same key.
+    void insertLoudness(const QString &name, const Key &key, const Loudness &loudness);
+    // Keeps every loaded entry for the next save too: for a writer that adds to the file
+    // without scanning the whole folder (the loudness of a few songs).
+    void keepLoaded();
     // Writes what was inserted since loading, replacing the file atomically, and trims the
     // caches of other folders; writes nothing when that is what the file holds already.
     // False when it could not be written.
@@ -61,7 +75,8 @@ public:
     // not a whole, intact cache of `folder` by this version of the probe.
     struct Entry {
         Key key;
-        double lengthMs = 0;
+        double lengthMs = 0; // negative: not known (only the loudness was measured)
+        std::optional<Loudness> loudness = std::nullopt;
         bool operator==(const Entry &) const = default;
     };
     using Entries = QHash<QString, Entry>;
@@ -76,6 +91,9 @@ public:
 
 private:
     void trim() const;
+    [[nodiscard]] bool trusted(const Key &key) const;
+    // What is known of `name` under `key` so far: kept since loading, loaded, or nothing.
+    [[nodiscard]] Entry entryFor(const QString &name, const Key &key) const;
 
     QString m_root;
     QString m_folder;

@@ -1,0 +1,157 @@
+// The set's loudness: each song measured in the background as it enters the
+// set list, shown beside its name with a marker where the level jumps, the
+// set's spread in the status bar, and the option that brings the songs of an
+// audio CD to one level.
+#include "forms/mainwindow.h"
+
+#include "forms/loudnesscelldelegate.h"
+#include "forms/songgrid.h"
+#include "model/levelmatch.h"
+#include "model/songtable.h"
+#include "platform/audio/loudnessservice.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/media/lengthcache.h"
+#include "platform/storage/settingsfile.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString MatchStoreName = u"leveldata.dat"_s;
+constexpr int MaxNamedLimitedSongs = 8;
+
+QString signedDb(double db) { return (db >= 0 ? u"+"_s : QString()) + LevelMatch::lufsText(db); }
+
+} // namespace
+
+void MainWindow::createLoudness(QMenu *options)
+{
+    m_loudness = new LoudnessService(LengthCache::defaultRoot(), this);
+    m_loudnessDelegate = new LoudnessCellDelegate(this);
+    if (auto *grid = m_form->findChild<SongGrid *>(u"MSHFlexGrid2"_s))
+        grid->setItemDelegateForColumn(1, m_loudnessDelegate);
+
+    m_matchAction = addEntry(options, u"音量をそろえる"_s);
+    m_matchAction->setObjectName(u"matchLevelsAction"_s);
+    m_matchAction->setCheckable(true);
+    const QString store = m_form->AppFolder() + MatchStoreName;
+    m_matchAction->setChecked(SettingsFile::read(store) == u"1"_s);
+    // A choice that cannot be kept still holds for this run.
+    connect(m_matchAction, &QAction::toggled, this, [this, store](bool on) {
+        (void)SettingsFile::write(store, on ? u"1"_s : u"0"_s);
+        showLoudness();
+    });
+
+    m_loudnessLabel = new QLabel(this);
+    m_loudnessLabel->setObjectName(u"loudnessLabel"_s);
+    statusBar()->addPermanentWidget(m_loudnessLabel);
+    connect(m_form, &Form1::setListChanged, this, &MainWindow::measureSetList);
+    connect(m_loudness, &LoudnessService::measured, this, &MainWindow::showLoudness);
+    measureSetList();
+}
+
+void MainWindow::measureSetList()
+{
+    QStringList paths;
+    for (const SetListEntry &entry : m_form->setListEntries())
+        paths.append(entry.path);
+    m_loudness->request(paths);
+    showLoudness();
+}
+
+void MainWindow::showLoudness()
+{
+    const SongTable &list = m_form->MSHFlexGrid2();
+    QStringList paths;
+    QList<std::optional<Loudness>> levels;
+    int measuring = 0;
+    for (int r = 1; r < list.Rows(); ++r) {
+        paths.append(list.textAt(r, 2));
+        const LoudnessService::Result result = m_loudness->result(paths.last());
+        measuring += result.state == LoudnessService::State::Measuring;
+        levels.append(result.loudness);
+    }
+    const QList<int> jumps = LevelMatch::jumps(levels);
+    QList<LoudnessCellDelegate::Mark> marks;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        LoudnessCellDelegate::Mark mark{ paths[i], {}, jumps[i] };
+        const LoudnessService::State state = m_loudness->result(paths[i]).state;
+        if (paths[i].isEmpty())
+            mark.text.clear();
+        else if (state == LoudnessService::State::Measuring)
+            mark.text = u"測定中"_s;
+        else if (levels[i])
+            mark.text = levels[i]->isSilent() ? u"無音"_s : LevelMatch::lufsText(levels[i]->lufs);
+        marks.append(mark);
+    }
+    m_loudnessDelegate->setMarks(marks);
+    if (auto *grid = m_form->findChild<SongGrid *>(u"MSHFlexGrid2"_s))
+        grid->viewport()->update();
+
+    QString text;
+    if (const auto spread = LevelMatch::spread(levels)) {
+        text = u"音量 %1〜%2 LUFS（差 %3 LU）"_s.arg(LevelMatch::lufsText(spread->quietest), LevelMatch::lufsText(spread->loudest),
+                                                LevelMatch::lufsText(spread->loudest - spread->quietest));
+        if (m_matchAction->isChecked())
+            text += u"　そろえる目標 %1 LUFS"_s.arg(LevelMatch::lufsText(*LevelMatch::target(levels)));
+    }
+    if (measuring > 0)
+        text += (text.isEmpty() ? QString() : u"　"_s) + u"音量を測っています（あと %1 曲）"_s.arg(measuring);
+    m_loudnessLabel->setText(text);
+}
+
+std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, const QStringList &titles, const MeasureSongs &measure)
+{
+    if (!m_matchAction->isChecked())
+        return QList<float>{};
+    // What the window measured already is used as it stands; the rest is measured now.
+    QList<std::optional<Loudness>> levels(paths.size());
+    QStringList missing;
+    QList<qsizetype> where;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const LoudnessService::Result result = m_loudness->result(paths[i]);
+        if (result.state == LoudnessService::State::Measured) {
+            levels[i] = result.loudness;
+        } else {
+            missing.append(paths[i]);
+            where.append(i);
+        }
+    }
+    if (!missing.isEmpty()) {
+        const QList<std::optional<Loudness>> measured = measure(missing);
+        for (qsizetype k = 0; k < where.size(); ++k)
+            levels[where[k]] = measured[k];
+    }
+
+    const LevelMatch::Plan plan = LevelMatch::plan(levels);
+    QStringList limited;
+    int more = 0;
+    for (qsizetype i = 0; i < plan.songs.size(); ++i) {
+        if (!plan.songs[i].peakLimited)
+            continue;
+        if (limited.size() < MaxNamedLimitedSongs)
+            limited.append(u"・%1（%2 dB まで）"_s.arg(titles.value(i), signedDb(plan.songs[i].gainDb)));
+        else
+            ++more;
+    }
+    if (more > 0)
+        limited.append(u"ほか %1 曲"_s.arg(more));
+    if (!limited.isEmpty()
+        && !m_services.boxes->ask(this,
+                                  u"次の曲は、音が割れないように目標の音量（%1 LUFS）まで上げられません。\n"
+                                  u"上げられるところまで上げます。\n%2\n\nこのまま作りますか？"_s
+                                      .arg(LevelMatch::lufsText(*plan.targetLufs), limited.join(u'\n')),
+                                  u"確認"_s))
+        return std::nullopt;
+    QList<float> gains;
+    for (const LevelMatch::Song &song : plan.songs)
+        gains.append(float(std::pow(10.0, song.gainDb / 20.0)));
+    return gains;
+}
