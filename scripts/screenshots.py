@@ -89,10 +89,11 @@ def shoot(program, playlist, work, out, scale):
         if scale != 1:
             return
 
-        # ファイル → PDF に書き出す… (second from the bottom), then the dialog's suggestion.
+        # ファイル → PDF に書き出す… (fourth from the bottom, above the audio CD's two
+        # entries and 終了), then the dialog's suggestion.
         x.keys("Alt_L", "f")
-        x.keys("Up")
-        x.keys("Up")
+        for _ in range(4):
+            x.keys("Up")
         x.keys("Return")
         time.sleep(2)
         x.keys("Return")
