@@ -8,6 +8,7 @@
 // usage: bench_loudness [runs=3] [folder]   (the songs are made once and kept there)
 #include "model/levelmatch.h"
 #include "platform/audio/loudnessservice.h"
+#include "support/mediagen.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,56 +33,6 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-bool ffmpeg(const QStringList &args)
-{
-    return QProcess::execute(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args) == 0;
-}
-
-// 15 songs, 3:30 to 4:30, from a 20-second piece looped to length, each at its own level.
-QStringList makeSongs(const QString &folder)
-{
-    QDir().mkpath(folder);
-    const QString piece = folder + u"/piece.wav"_s;
-    if (!QFileInfo::exists(piece)
-        && !ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s,
-                     u"aevalsrc=0.25*sin(220*2*PI*t)*(1+sin(2*PI*t/3))+0.1*sin(1760*2*PI*t)+0.2*(random(0)-0.5)*lt(mod(t\\,0.5)\\,0.05)|"
-                     u"0.25*sin(330*2*PI*t)*(1+cos(2*PI*t/3))+0.1*sin(2640*2*PI*t)+0.2*(random(1)-0.5)*lt(mod(t\\,0.5)\\,0.05):s=44100:d=20"_s,
-                     piece }))
-        return {};
-    const struct {
-        const char *extension;
-        QStringList codec;
-    } kinds[] = {
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
-        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
-        { "flac", { u"-c:a"_s, u"flac"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
-        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
-        { "wav", { u"-c:a"_s, u"pcm_s24le"_s, u"-ar"_s, u"48000"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
-        { "ogg", { u"-c:a"_s, u"libvorbis"_s, u"-q:a"_s, u"6"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
-        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
-        { "flac", { u"-c:a"_s, u"flac"_s } },
-        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
-    };
-    QStringList songs;
-    for (int i = 0; i < 15; ++i) {
-        const int seconds = 210 + (i * 37) % 61;
-        const QString song = folder + u"/%1 Song.%2"_s.arg(i + 1, 2, 10, QLatin1Char('0')).arg(QLatin1StringView(kinds[i].extension));
-        if (!QFileInfo::exists(song)
-            && !ffmpeg(QStringList{ u"-stream_loop"_s, u"-1"_s, u"-i"_s, piece, u"-t"_s, QString::number(seconds), u"-af"_s,
-                                    u"volume=%1dB"_s.arg(-((i * 7) % 11)) }
-                       + kinds[i].codec + QStringList{ song }))
-            return {};
-        songs << song;
-    }
-    return songs;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -91,7 +42,7 @@ int main(int argc, char *argv[])
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
     const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-loudness"_s;
     std::printf("making the songs (once) in %s\n", qPrintable(base));
-    const QStringList songs = makeSongs(base + u"/songs"_s);
+    const QStringList songs = MediaGen::showSet(base + u"/songs"_s, true);
     if (songs.isEmpty())
         return 1;
 

@@ -81,25 +81,25 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
     for (const QString &note : report.notes)
         out << note << Qt::endl;
 
-    CdImageWriter::Spec spec;
+    CdImageWriter::Request request;
     for (const CdImageCheck::Song &song : set.songs)
-        spec.paths.append(song.path);
+        request.paths.append(song.path);
     if (a->matchLevels) {
-        const LevelMatch::Plan plan = LevelMatch::plan(LoudnessService::measureAll(spec.paths, LengthCache::defaultRoot()));
+        const LevelMatch::Plan plan = LevelMatch::plan(LoudnessService::measureAll(request.paths, LengthCache::defaultRoot()));
         if (plan.targetLufs)
             out << u"音量をそろえます: 目標 %1 LUFS"_s.arg(LevelMatch::lufsText(*plan.targetLufs)) << Qt::endl;
         for (qsizetype i = 0; i < plan.songs.size(); ++i) {
-            spec.gains.append(float(std::pow(10.0, plan.songs[i].gainDb / 20.0)));
+            request.gains.append(float(std::pow(10.0, plan.songs[i].gainDb / 20.0)));
             if (plan.songs[i].peakLimited)
                 out << u"「%1」は音が割れないように %2 dB までしか上げられません"_s.arg(set.songs[i].title, LevelMatch::lufsText(plan.songs[i].gainDb))
                     << Qt::endl;
         }
     }
-    spec.text = report.text;
-    spec.gapSeconds = a->gapSeconds;
-    spec.cuePath = cuePath;
-    spec.expectedBytes = report.layout.imageBytes();
-    const CdImageWriter::Result result = CdImageWriter::write(spec, {}, {});
+    request.text = report.text;
+    request.gapSeconds = a->gapSeconds;
+    request.cuePath = cuePath;
+    request.expectedBytes = report.layout.imageBytes();
+    const CdImageWriter::Result result = CdImageWriter::write(request, {}, {});
     if (result.outcome != CdImageWriter::Result::Outcome::Written) {
         const QString song = result.failedSong >= 0 ? set.songs[result.failedSong].title : QString();
         err << (song.isEmpty() ? u"音楽CDのイメージを書けませんでした: %1"_s.arg(result.reason)
@@ -107,11 +107,9 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
             << Qt::endl;
         return 1;
     }
-    const qint64 seconds = CdLayout::wholeSeconds(result.layout.discSectors());
-    out << u"音楽CDのイメージを書きました: %1（%2 曲、%3:%4）"_s.arg(cuePath)
+    out << u"音楽CDのイメージを書きました: %1（%2 曲、%3）"_s.arg(cuePath)
                .arg(result.layout.tracks.size())
-               .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-               .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+               .arg(CdLayout::minutesText(CdLayout::wholeSeconds(result.layout.discSectors())))
         << Qt::endl;
     return 0;
 }

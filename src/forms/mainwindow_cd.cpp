@@ -38,11 +38,6 @@ const QString GapStoreName = u"cdgapdata.dat"_s;
 const QString TestStoreName = u"cdtestdata.dat"_s;
 constexpr int CdProgressSteps = 1000;
 
-QString discClock(qint64 seconds)
-{
-    return u"%1:%2"_s.arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 // Runs work off the UI thread while the window keeps repainting but takes no
 // input, and gives back its result.
 template<typename Work>
@@ -219,23 +214,23 @@ void MainWindow::makeAudioCd()
         return;
     }
 
-    CdImageWriter::Spec spec;
+    CdImageWriter::Request request;
     QStringList titles;
     for (const CdImageCheck::Song &song : songs) {
-        spec.paths.append(song.path);
+        request.paths.append(song.path);
         titles.append(song.title);
     }
-    const std::optional<QList<float>> gains = matchedGains(spec.paths, titles, [this](const QStringList &paths) {
+    const std::optional<QList<float>> gains = matchedGains(request.paths, titles, [this](const QStringList &paths) {
         return awaited(this, [&paths] { return LoudnessService::measureAll(paths, LengthCache::defaultRoot()); });
     });
     if (!gains)
         return;
-    spec.gains = *gains;
-    spec.text = report.text;
-    spec.gapSeconds = gap;
-    spec.cuePath = cuePath;
-    spec.capacitySectors = capacity;
-    spec.expectedBytes = report.layout.imageBytes();
+    request.gains = *gains;
+    request.text = report.text;
+    request.gapSeconds = gap;
+    request.cuePath = cuePath;
+    request.capacitySectors = capacity;
+    request.expectedBytes = report.layout.imageBytes();
 
     std::atomic_bool cancel{ false };
     std::unique_ptr<QProgressDialog> progress = progressDialog(this, u"音楽CDのイメージを作っています"_s, &cancel);
@@ -244,7 +239,7 @@ void MainWindow::makeAudioCd()
     const CdImageWriter::Result written = awaited(this, [&] {
         int shown = -1;
         return CdImageWriter::write(
-            spec,
+            request,
             [&](int song, qint64 bytes, qint64 total) {
                 const QString label = song == shown ? QString()
                                                     : u"%1 / %2 曲目を書いています\n%3"_s.arg(song + 1).arg(count).arg(songs[song].title);
@@ -268,8 +263,8 @@ void MainWindow::makeAudioCd()
         return;
     }
     const QString figures = u"%1 曲、%2（CD の残り %3）"_s.arg(written.layout.tracks.size())
-                                .arg(discClock(CdLayout::wholeSeconds(written.layout.discSectors())))
-                                .arg(discClock(CdLayout::wholeSeconds(qMax<qint64>(0, written.layout.sectorsLeft(capacity)))));
+                                .arg(CdLayout::minutesText(CdLayout::wholeSeconds(written.layout.discSectors())))
+                                .arg(CdLayout::minutesText(CdLayout::wholeSeconds(qMax<qint64>(0, written.layout.sectorsLeft(capacity)))));
     if (!burn) {
         progress.reset();
         m_services.boxes->inform(this,
@@ -284,7 +279,7 @@ void MainWindow::makeAudioCd()
     dialog->setLabelText(testFirst ? u"テスト書き込みのあと、CD に書き込みます"_s : u"CD に書き込んでいます"_s);
     const DiscWriter::Outcome burned = awaited(this, [&] {
         return discWriter().burn(
-            CdImageWriter::binPathFor(cuePath), written.layout, spec.text, testFirst,
+            CdImageWriter::binPathFor(cuePath), written.layout, request.text, testFirst,
             [&](double fraction) { showProgress(dialog, 0.3 + 0.7 * fraction); }, [&] { return cancel.load(); });
     });
     progress.reset();

@@ -40,6 +40,11 @@ QString CdLayout::msf(qint64 sectors)
         .arg(frames, 2, 10, QLatin1Char('0'));
 }
 
+QString CdLayout::minutesText(qint64 seconds)
+{
+    return u"%1:%2"_s.arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 namespace {
 
 QString quoted(QString words)

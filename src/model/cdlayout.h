@@ -50,6 +50,8 @@ struct CdLayout
     [[nodiscard]] static QString msf(qint64 sectors);
     // Whole seconds, rounded down: what a time-left figure may promise.
     [[nodiscard]] static qint64 wholeSeconds(qint64 sectors) { return sectors / SectorsPerSecond; }
+    // Seconds as a disc's time is shown: "mm:ss", minutes unbounded.
+    [[nodiscard]] static QString minutesText(qint64 seconds);
 };
 
 // The words a disc and its tracks carry besides the audio.

@@ -258,19 +258,19 @@ private Q_SLOTS:
     {
         const QString out = path(u"stops"_s);
         QVERIFY(QDir().mkpath(out));
-        CdImageWriter::Spec spec;
-        spec.paths = { m_sources[0].path, m_sources[1].path };
-        spec.cuePath = out + u"/set.cue"_s;
+        CdImageWriter::Request request;
+        request.paths = { m_sources[0].path, m_sources[1].path };
+        request.cuePath = out + u"/set.cue"_s;
         // Cancelled while the first song is written.
         int calls = 0;
-        auto result = CdImageWriter::write(spec, [&](int, qint64, qint64) { ++calls; }, [&] { return calls > 2; });
+        auto result = CdImageWriter::write(request, [&](int, qint64, qint64) { ++calls; }, [&] { return calls > 2; });
         QCOMPARE(int(result.outcome), int(CdImageWriter::Result::Outcome::Cancelled));
         QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
         // The disk fills up half way through the image.
         fixtures::ScopedMount mount(out);
         if (!mount.tmpfs(512))
             QSKIP(qPrintable(mount.why()));
-        result = CdImageWriter::write(spec, {}, {});
+        result = CdImageWriter::write(request, {}, {});
         QVERIFY2(result.outcome == CdImageWriter::Result::Outcome::Failed && result.failedSong == -1, qPrintable(result.reason));
         QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }

@@ -140,3 +140,49 @@ bool MediaGen::sameShownLength(double probedMs, double decodedMs)
     const double nearest = std::round(decodedMs / 1000.0) * 1000.0;
     return probed == decoded || (std::abs(decodedMs - nearest) <= 50.0 && std::abs(probed - decoded) == 1);
 }
+
+QStringList MediaGen::showSet(const QString &folder, bool ownLevels)
+{
+    if (!QDir().mkpath(folder))
+        return {};
+    const QString piece = folder + u"/piece.wav"_s;
+    if (!QFileInfo::exists(piece)
+        && !ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s,
+                     u"aevalsrc=0.25*sin(220*2*PI*t)*(1+sin(2*PI*t/3))+0.1*sin(1760*2*PI*t)+0.2*(random(0)-0.5)*lt(mod(t\\,0.5)\\,0.05)|"
+                     u"0.25*sin(330*2*PI*t)*(1+cos(2*PI*t/3))+0.1*sin(2640*2*PI*t)+0.2*(random(1)-0.5)*lt(mod(t\\,0.5)\\,0.05):s=44100:d=20"_s,
+                     piece }))
+        return {};
+    const struct {
+        const char *extension;
+        QStringList codec;
+    } kinds[] = {
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "flac", { u"-c:a"_s, u"flac"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
+        { "wav", { u"-c:a"_s, u"pcm_s24le"_s, u"-ar"_s, u"48000"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "ogg", { u"-c:a"_s, u"libvorbis"_s, u"-q:a"_s, u"6"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+        { "m4a", { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"256k"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"320k"_s } },
+        { "flac", { u"-c:a"_s, u"flac"_s } },
+        { "mp3", { u"-c:a"_s, u"libmp3lame"_s, u"-q:a"_s, u"2"_s } },
+    };
+    QStringList songs;
+    for (int i = 0; i < 15; ++i) {
+        const int seconds = 210 + (i * 37) % 61 + (i == 14 ? 2 : 0);
+        // Songs at their own levels are named apart, so the two sets can share a folder.
+        const QString song = folder + (ownLevels ? u"/%1 Level.%2"_s : u"/%1 Song.%2"_s).arg(i + 1, 2, 10, QLatin1Char('0')).arg(QLatin1StringView(kinds[i].extension));
+        if (!QFileInfo::exists(song)
+            && !ffmpeg(QStringList{ u"-stream_loop"_s, u"-1"_s, u"-i"_s, piece, u"-t"_s, QString::number(seconds), u"-af"_s,
+                                    u"volume=%1dB"_s.arg(ownLevels ? -((i * 7) % 11) : 0) }
+                       + kinds[i].codec + QStringList{ song }))
+            return {};
+        songs << song;
+    }
+    return songs;
+}

@@ -36,6 +36,12 @@ public:
     // Writes one corpus file of `seconds` length into `folder`; returns its path or nothing.
     static std::optional<QString> corpusFile(const QString &folder, const Kind &kind, double seconds);
 
+    // A set for the benchmarks, made once and kept in `folder`: 15 songs of 3:30 to 4:30,
+    // 60 minutes in all, in the mix of formats performers have (MP3 at 320 kbps and VBR,
+    // M4A, FLAC, a 48 kHz WAV, Ogg), from a 20-second piece of "music" (tones, a beat of
+    // noise, stereo movement) looped to length; with `ownLevels` each at a level of its own.
+    static QStringList showSet(const QString &folder, bool ownLevels);
+
     // The length a full decode by ffmpeg gives, in milliseconds.
     [[nodiscard]] static std::optional<double> decodedLengthMs(const QString &path);
 

@@ -38,11 +38,6 @@ Probed probe(const QString &path)
     return p;
 }
 
-QString clock(qint64 seconds)
-{
-    return u"%1:%2"_s.arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 CdImageCheck::Report CdImageCheck::check(const QList<Song> &songs, const QString &setName, int gapSeconds,
@@ -85,9 +80,9 @@ CdImageCheck::Report CdImageCheck::check(const QList<Song> &songs, const QString
     const qint64 left = report.layout.sectorsLeft(capacitySectors);
     if (left < 0)
         report.problems.append(u"CD に収まりません: 曲間を含めて %1 で、CD（%2）より %3 長くなります"_s.arg(
-            clock(CdLayout::wholeSeconds(report.layout.discSectors() + CdLayout::SectorsPerSecond - 1)),
-            clock(CdLayout::wholeSeconds(capacitySectors)),
-            clock(CdLayout::wholeSeconds(-left + CdLayout::SectorsPerSecond - 1))));
+            CdLayout::minutesText(CdLayout::wholeSeconds(report.layout.discSectors() + CdLayout::SectorsPerSecond - 1)),
+            CdLayout::minutesText(CdLayout::wholeSeconds(capacitySectors)),
+            CdLayout::minutesText(CdLayout::wholeSeconds(-left + CdLayout::SectorsPerSecond - 1))));
 
     if (!cuePath.isEmpty()) {
         const QFileInfo cue(cuePath);
@@ -129,6 +124,6 @@ QString CdImageCheck::fitText(const CdLayout &layout, qint64 capacitySectors)
     if (layout.tracks.size() > CdLayout::MaxTracks)
         return u"CD に入りません（99 曲まで）"_s;
     if (left < 0)
-        return u"CD 1 枚に収まりません（%1 超過）"_s.arg(clock(CdLayout::wholeSeconds(-left + CdLayout::SectorsPerSecond - 1)));
-    return u"CD 1 枚に収まります（残り %1）"_s.arg(clock(CdLayout::wholeSeconds(left)));
+        return u"CD 1 枚に収まりません（%1 超過）"_s.arg(CdLayout::minutesText(CdLayout::wholeSeconds(-left + CdLayout::SectorsPerSecond - 1)));
+    return u"CD 1 枚に収まります（残り %1）"_s.arg(CdLayout::minutesText(CdLayout::wholeSeconds(left)));
 }

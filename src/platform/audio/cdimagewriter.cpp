@@ -37,7 +37,7 @@ QString writeFailure(const QSaveFile &file)
 
 } // namespace
 
-CdImageWriter::Result CdImageWriter::write(const Spec &spec, const Progress &progress, const Cancelled &cancelled)
+CdImageWriter::Result CdImageWriter::write(const Request &request, const Progress &progress, const Cancelled &cancelled)
 {
     Result result;
     const auto failed = [&](int song, const QString &reason) {
@@ -46,22 +46,22 @@ CdImageWriter::Result CdImageWriter::write(const Spec &spec, const Progress &pro
         result.reason = reason;
         return result;
     };
-    if (spec.paths.size() > CdLayout::MaxTracks)
+    if (request.paths.size() > CdLayout::MaxTracks)
         return failed(-1, u"曲が多すぎます"_s);
 
-    QSaveFile bin(binPathFor(spec.cuePath));
+    QSaveFile bin(binPathFor(request.cuePath));
     // Replacing an older image is the user's choice, made before this runs.
     bin.setDirectWriteFallback(false);
     if (!bin.open(QIODevice::WriteOnly))
         return failed(-1, writeFailure(bin));
 
-    OrderedDecodes decodes(spec.paths, AudioDecoder::Output{ int(CdLayout::SampleRate), true }, spec.gains);
-    const qint64 gapBytes = qMax(0, spec.gapSeconds) * CdLayout::SectorsPerSecond * CdLayout::BytesPerSector;
-    const qint64 total = qMax<qint64>(spec.expectedBytes, 1);
+    OrderedDecodes decodes(request.paths, AudioDecoder::Output{ int(CdLayout::SampleRate), true }, request.gains);
+    const qint64 gapBytes = qMax(0, request.gapSeconds) * CdLayout::SectorsPerSecond * CdLayout::BytesPerSector;
+    const qint64 total = qMax<qint64>(request.expectedBytes, 1);
     qint64 written = 0;
     QList<qint64> frames;
     QByteArray block;
-    for (int song = 0; song < spec.paths.size(); ++song) {
+    for (int song = 0; song < request.paths.size(); ++song) {
         if (progress)
             progress(song, written, qMax(total, written));
         if (song > 0 && gapBytes > 0) {
@@ -98,16 +98,16 @@ CdImageWriter::Result CdImageWriter::write(const Spec &spec, const Progress &pro
         written += padding;
     }
 
-    result.layout = CdLayout::plan(frames, spec.gapSeconds);
+    result.layout = CdLayout::plan(frames, request.gapSeconds);
     // The songs were checked against the disc by their stated lengths; what
     // was decoded is what counts.
-    if (result.layout.sectorsLeft(spec.capacitySectors) < 0)
+    if (result.layout.sectorsLeft(request.capacitySectors) < 0)
         return failed(-1, u"CD に収まりません（%1）"_s.arg(CdLayout::msf(result.layout.discSectors())));
     Q_ASSERT(result.layout.imageBytes() == written);
 
-    QSaveFile cue(spec.cuePath);
+    QSaveFile cue(request.cuePath);
     cue.setDirectWriteFallback(false);
-    const QByteArray cueBytes = cueSheet(result.layout, spec.text, QFileInfo(bin.fileName()).fileName()).toUtf8();
+    const QByteArray cueBytes = cueSheet(result.layout, request.text, QFileInfo(bin.fileName()).fileName()).toUtf8();
     if (!cue.open(QIODevice::WriteOnly) || cue.write(cueBytes) != cueBytes.size())
         return failed(-1, writeFailure(cue));
     if (cancelled && cancelled()) {
@@ -122,6 +122,6 @@ CdImageWriter::Result CdImageWriter::write(const Spec &spec, const Progress &pro
         return failed(-1, writeFailure(cue));
     }
     if (progress)
-        progress(int(spec.paths.size()) - 1, written, written);
+        progress(int(request.paths.size()) - 1, written, written);
     return result;
 }

@@ -14,7 +14,7 @@
 class CdImageWriter
 {
 public:
-    struct Spec {
+    struct Request {
         QStringList paths;     // in playing order
         CdText text;
         int gapSeconds = 2;    // between tracks; 0 for none
@@ -34,7 +34,7 @@ public:
     using Progress = std::function<void(int song, qint64 bytes, qint64 total)>;
     using Cancelled = std::function<bool()>;
 
-    [[nodiscard]] static Result write(const Spec &spec, const Progress &progress, const Cancelled &cancelled);
+    [[nodiscard]] static Result write(const Request &request, const Progress &progress, const Cancelled &cancelled);
 
     // "set.cue" -> "set.bin".
     [[nodiscard]] static QString binPathFor(const QString &cuePath);
