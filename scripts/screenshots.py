@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the README's pictures: the window with its menu and status bars over a
-listed library and an opened set list (at normal and at twice the size), and
-the stage sheet the program writes as a PDF, rendered with pdftoppm.
+listed library and an opened set list (at normal and at twice the size), the
+export's options open in the file menu, and the stage sheet the program writes
+as a PDF, rendered with pdftoppm.
 
 usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder>
 (session.sh gives a private X display.) The program runs from a copy in a
@@ -89,10 +90,23 @@ def shoot(program, playlist, work, out, scale):
         if scale != 1:
             return
 
-        # ファイル → PDF に書き出す… (fourth from the bottom, above the audio CD's two
-        # entries and 終了), then the dialog's suggestion.
+        # ファイル → 出力の設定 (second from the bottom) opened beside its menu.
         x.keys("Alt_L", "f")
-        for _ in range(4):
+        for _ in range(2):
+            x.keys("Up")
+        x.keys("Right")
+        time.sleep(1)
+        width, height = found[3:5]
+        subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}", "+repage",
+                        os.path.join(out, "export-options.png")], check=True)
+        x.keys("Escape")
+        x.keys("Escape")
+        time.sleep(0.5)
+
+        # ファイル → PDF に書き出す… (fifth from the bottom, above the audio CD's two
+        # entries, the export's options and 終了), then the dialog's suggestion.
+        x.keys("Alt_L", "f")
+        for _ in range(5):
             x.keys("Up")
         x.keys("Return")
         time.sleep(2)
@@ -125,6 +139,10 @@ def main(binary, out):
         shutil.copy(binary, program)
         with open(os.path.join(work, "bin", "motodata.dat"), "wb") as f:
             f.write(f'"{songs}"\r\n'.encode())
+        # The export's options as a band playing a USB player would set them.
+        for name, value in (("formatdata.dat", "mp3"), ("leveldata.dat", "1")):
+            with open(os.path.join(work, "bin", name), "wb") as f:
+                f.write(f'"{value}"\r\n'.encode())
         playlist = os.path.join(work, "金曜ライブ.m3u8")
         with open(playlist, "w", encoding="utf-8") as f:
             f.write("#EXTM3U\n#PLAYLIST:金曜ライブ\n#KORVANDA-SLOT:00:25:00\n#KORVANDA-PAUSE:30\n")

@@ -6,7 +6,13 @@
 #include "platform/audio/loudnessservice.h"
 #include "platform/media/lengthcache.h"
 #include "model/levelmatch.h"
+#include "platform/audio/exportshaping.h"
+#include "platform/storage/exportcheck.h"
+#include "platform/storage/exportjob.h"
+#include "platform/storage/foldercreation.h"
 
+#include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -17,13 +23,17 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString CdImage = u"--cd-image"_s;
+const QString Export = u"--export"_s;
+const QString Format = u"--format"_s;
 const QString Gap = u"--gap"_s;
 const QString MatchLevels = u"--match-levels"_s;
 
 struct Arguments {
     QString cuePath;
+    QString exportBase;
     QString setList;
     int gapSeconds = 2;
+    std::optional<ExportFormat::Format> format;
     bool matchLevels = false;
 };
 
@@ -35,6 +45,12 @@ std::optional<Arguments> parse(const QStringList &arguments)
         const QString &word = arguments[i];
         if (word == CdImage && i + 1 < arguments.size() && a.cuePath.isEmpty()) {
             a.cuePath = arguments[++i];
+        } else if (word == Export && i + 1 < arguments.size() && a.exportBase.isEmpty()) {
+            a.exportBase = arguments[++i];
+        } else if (word == Format && i + 1 < arguments.size() && !a.format) {
+            a.format = ExportFormat::parse(arguments[++i]);
+            if (!a.format)
+                return std::nullopt;
         } else if (word == Gap && i + 1 < arguments.size()) {
             bool ok = false;
             a.gapSeconds = arguments[++i].toInt(&ok);
@@ -48,23 +64,98 @@ std::optional<Arguments> parse(const QStringList &arguments)
             return std::nullopt;
         }
     }
-    if (a.cuePath.isEmpty() || a.setList.isEmpty())
+    // One command at a time, and only the options that belong to it.
+    if (a.cuePath.isEmpty() == a.exportBase.isEmpty() || a.setList.isEmpty())
+        return std::nullopt;
+    if ((a.format && a.exportBase.isEmpty()) || (arguments.contains(Gap) && a.cuePath.isEmpty()))
         return std::nullopt;
     return a;
+}
+
+// The level plan of the songs, its target and the songs that may not reach it told.
+std::optional<LevelMatch::Plan> matchLevels(const QStringList &paths, const QStringList &titles,
+                                            QList<std::optional<Loudness>> *loudness, QTextStream &out)
+{
+    *loudness = LoudnessService::measureAll(paths, LengthCache::defaultRoot());
+    const LevelMatch::Plan plan = LevelMatch::plan(*loudness);
+    if (plan.targetLufs)
+        out << u"音量をそろえます: 目標 %1 LUFS"_s.arg(LevelMatch::lufsText(*plan.targetLufs)) << Qt::endl;
+    for (qsizetype i = 0; i < plan.songs.size(); ++i)
+        if (plan.songs[i].peakLimited)
+            out << u"「%1」は音が割れないように %2 dB までしか上げられません"_s.arg(titles.value(i), LevelMatch::lufsText(plan.songs[i].gainDb))
+                << Qt::endl;
+    return plan;
+}
+
+int exportSet(const Arguments &a, const SetListSongs &set, QTextStream &out, QTextStream &err)
+{
+    QList<SetListRow> rows;
+    QStringList paths, titles;
+    for (qsizetype i = 0; i < set.songs.size(); ++i) {
+        // Numbered as the set list numbers its rows: at least two digits.
+        rows.append({ int(i) + 1, QString::number(i + 1).rightJustified(2, u'0'), QDir::toNativeSeparators(set.songs[i].path) });
+        paths.append(set.songs[i].path);
+        titles.append(set.songs[i].title);
+    }
+    const QString base = QDir::toNativeSeparators(QFileInfo(a.exportBase).absoluteFilePath());
+    ExportPlan plan = planExport(rows, base, set.name);
+    QList<std::optional<Loudness>> loudness;
+    std::optional<LevelMatch::Plan> levels;
+    if (a.matchLevels)
+        levels = matchLevels(paths, titles, &loudness, out);
+    ExportShaping::shape(plan, a.format.value_or(ExportFormat::Format::Original), levels, loudness);
+
+    if (const QStringList problems = ExportCheck::problems(plan); !problems.isEmpty()) {
+        err << ExportCheck::message(problems) << Qt::endl;
+        return 1;
+    }
+    const FolderCreation::Result created = FolderCreation::createExportFolder(base, plan.folder);
+    if (created.outcome == FolderCreation::Outcome::Failed) {
+        err << u"フォルダを作成できませんでした。"_s << Qt::endl;
+        return 1;
+    }
+    if (created.outcome == FolderCreation::Outcome::AlreadyExists)
+        out << u"フォルダ存在しています。同じ名前のファイルは置き換え、ほかのファイルは残します: %1"_s.arg(plan.folder) << Qt::endl;
+
+    ExportJob job(plan);
+    ExportResult result;
+    QEventLoop loop;
+    QObject::connect(&job, &ExportJob::finished, &loop, [&](const ExportResult &r) {
+        result = r;
+        loop.quit();
+    });
+    job.start();
+    loop.exec();
+    if (result.outcome != ExportResult::Outcome::Completed) {
+        if (result.failedIndex >= 0)
+            err << u"「%1」を出力できませんでした。\n理由: %2\n出力はこの曲で止まりました（出力済み %3 曲）。"_s
+                       .arg(plan.items.at(result.failedIndex).exportName, result.reason)
+                       .arg(result.exported)
+                << Qt::endl;
+        else
+            err << u"出力先への書き込みを完了できませんでした。\n理由: %1"_s.arg(result.reason) << Qt::endl;
+        return 1;
+    }
+    // The set list text, ready to paste into a chat, then the window's own words.
+    out << plan.text().replace(u"\r\n"_s, u"\n"_s);
+    out << u"出力完了: %1（%2 曲）"_s.arg(plan.folder).arg(result.exported) << Qt::endl;
+    return 0;
 }
 
 } // namespace
 
 bool CommandLine::isCommand(const QStringList &arguments)
 {
-    return arguments.contains(CdImage);
+    return arguments.contains(CdImage) || arguments.contains(Export);
 }
 
 int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     const std::optional<Arguments> a = parse(arguments);
     if (!a) {
-        err << u"使い方: korvanda --cd-image 出力.cue [--gap 秒] [--match-levels] セットリスト.m3u8"_s << Qt::endl;
+        err << u"使い方: korvanda --cd-image 出力.cue [--gap 秒] [--match-levels] セットリスト.m3u8\n"
+               u"　　　 korvanda --export 出力先フォルダ [--format copy|mp3|wav] [--match-levels] セットリスト.m3u8"_s
+            << Qt::endl;
         return 2;
     }
     const SetListSongs set = SetListSongs::read(a->setList);
@@ -72,6 +163,8 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
         err << set.failure << Qt::endl;
         return 1;
     }
+    if (!a->exportBase.isEmpty())
+        return exportSet(*a, set, out, err);
     const QString cuePath = QFileInfo(a->cuePath).absoluteFilePath();
     const CdImageCheck::Report report = CdImageCheck::check(set.songs, set.name, a->gapSeconds, cuePath);
     if (!report.problems.isEmpty()) {
@@ -85,15 +178,13 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
     for (const CdImageCheck::Song &song : set.songs)
         request.paths.append(song.path);
     if (a->matchLevels) {
-        const LevelMatch::Plan plan = LevelMatch::plan(LoudnessService::measureAll(request.paths, LengthCache::defaultRoot()));
-        if (plan.targetLufs)
-            out << u"音量をそろえます: 目標 %1 LUFS"_s.arg(LevelMatch::lufsText(*plan.targetLufs)) << Qt::endl;
-        for (qsizetype i = 0; i < plan.songs.size(); ++i) {
-            request.gains.append(float(std::pow(10.0, plan.songs[i].gainDb / 20.0)));
-            if (plan.songs[i].peakLimited)
-                out << u"「%1」は音が割れないように %2 dB までしか上げられません"_s.arg(set.songs[i].title, LevelMatch::lufsText(plan.songs[i].gainDb))
-                    << Qt::endl;
-        }
+        QStringList titles;
+        for (const CdImageCheck::Song &song : set.songs)
+            titles.append(song.title);
+        QList<std::optional<Loudness>> loudness;
+        const std::optional<LevelMatch::Plan> plan = matchLevels(request.paths, titles, &loudness, out);
+        for (const LevelMatch::Song &song : plan->songs)
+            request.gains.append(float(std::pow(10.0, song.gainDb / 20.0)));
     }
     request.text = report.text;
     request.gapSeconds = a->gapSeconds;

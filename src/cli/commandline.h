@@ -6,8 +6,10 @@ class QTextStream;
 
 // The program without its window, for bands that script their shows:
 //   korvanda --cd-image OUT.cue [--gap SECONDS] [--match-levels] SET.m3u8
-// writes the audio CD image of a saved set list, its songs brought to one
-// level when asked. Refusals are the window's own
+// writes the audio CD image of a saved set list, and
+//   korvanda --export OUTBASE [--format copy|mp3|wav] [--match-levels] SET.m3u8
+// exports it into OUTBASE/<set name> as the window's export does; either with
+// the songs brought to one level when asked. Refusals are the window's own
 // messages; nothing is written when there is one.
 class CommandLine
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/exportplan.h"
 #include "model/setlistfile.h"
 
 #include <QPointer>
@@ -85,6 +86,9 @@ public:
     void clearSetList();
     // Asked after Yes to the exit question; false keeps the program running.
     void setLeaveCheck(std::function<bool()> check) { m_leaveCheck = std::move(check); }
+    // Gives the export's songs their format and level before anything is
+    // checked or created; false stops the export.
+    void setExportShaper(std::function<bool(ExportPlan &)> shaper) { m_exportShaper = std::move(shaper); }
     // The total time as Text6 shows it.
     [[nodiscard]] QString totalText() const;
 
@@ -177,6 +181,7 @@ private:
     SongTable *m_table2 = nullptr;
     QPointer<Form2> m_form2;
     std::function<bool()> m_leaveCheck;
+    std::function<bool(ExportPlan &)> m_exportShaper;
     bool m_playing = false;
 
     // The controls, by their designer names, which are also their object names.

@@ -52,7 +52,10 @@ void Form1::Command9_Click()
     Text4->setText({});
 
     const QString baseFolder = Text2->text();
-    const ExportPlan plan = planExport(setListRows(list), baseFolder, setName);
+    ExportPlan plan = planExport(setListRows(list), baseFolder, setName);
+    // The songs' format and level for the player, when the window around asks for them.
+    if (m_exportShaper && !m_exportShaper(plan))
+        return;
 
     // Everything that can be seen in advance is checked before anything is
     // created: a half-done export on a stick is worse than none.

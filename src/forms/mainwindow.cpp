@@ -114,6 +114,7 @@ void MainWindow::createFileMenu()
     addSheetEntries(m_fileMenu);
     m_fileMenu->addSeparator();
     addCdEntries(m_fileMenu);
+    createExportOptions(m_fileMenu);
     m_fileMenu->addSeparator();
     m_quitAction = addEntry(m_fileMenu, u"終了"_s, QKeySequence(u"Ctrl+Q"_s));
     m_quitAction->setObjectName(u"quitAction"_s);

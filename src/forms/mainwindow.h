@@ -1,6 +1,8 @@
 #pragma once
 
 #include "forms/form1.h"
+#include "model/exportformat.h"
+#include "model/levelmatch.h"
 #include "model/loudness.h"
 #include "model/runthrough.h"
 #include "platform/desktop/stagesheetdialogs.h"
@@ -103,6 +105,19 @@ private:
     // has not measured yet are measured through `measure`.
     [[nodiscard]] std::optional<QList<float>> matchedGains(const QStringList &paths, const QStringList &titles,
                                                            const MeasureSongs &measure);
+    // The level plan and each song's loudness, whether or not the option is on.
+    struct MatchedLevels {
+        LevelMatch::Plan plan;
+        QList<std::optional<Loudness>> levels;
+    };
+    [[nodiscard]] std::optional<MatchedLevels> matchedLevels(const QStringList &paths, const QStringList &titles,
+                                                             const MeasureSongs &measure);
+    // mainwindow_export.cpp: the export's format for the venue's player and
+    // its songs at one level.
+    void createExportOptions(QMenu *menu);
+    [[nodiscard]] ExportFormat::Format exportFormat() const;
+    void showExportOptions();
+    bool shapeExport(ExportPlan &plan);
 
     // mainwindow_preview.cpp: where the preview is, the set list played
     // through, and where the sound goes.
@@ -157,6 +172,8 @@ private:
     LoudnessCellDelegate *m_loudnessDelegate = nullptr;
     QLabel *m_loudnessLabel = nullptr;
     QAction *m_matchAction = nullptr;
+    QList<std::pair<QAction *, ExportFormat::Format>> m_formatActions;
+    QLabel *m_exportLabel = nullptr;
 
     QMenu *m_fileMenu = nullptr;
     QMenu *m_editMenu = nullptr;

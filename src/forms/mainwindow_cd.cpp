@@ -2,7 +2,7 @@
 // attached drive or written as an image that any burning program burns.
 #include "forms/mainwindow.h"
 
-#include "forms/inputblocker.h"
+#include "forms/awaited.h"
 #include "model/cdlayout.h"
 #include "platform/audio/cdimagecheck.h"
 #include "platform/audio/cdimagewriter.h"
@@ -37,22 +37,6 @@ const QString CdNotice = u"お知らせ"_s;
 const QString GapStoreName = u"cdgapdata.dat"_s;
 const QString TestStoreName = u"cdtestdata.dat"_s;
 constexpr int CdProgressSteps = 1000;
-
-// Runs work off the UI thread while the window keeps repainting but takes no
-// input, and gives back its result.
-template<typename Work>
-auto awaited(QWidget *window, Work work) -> decltype(work())
-{
-    using Result = decltype(work());
-    InputBlocker blocker(window);
-    QFutureWatcher<Result> watcher;
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcher<Result>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run(std::move(work)));
-    if (!watcher.isFinished())
-        loop.exec();
-    return watcher.result();
-}
 
 std::unique_ptr<QProgressDialog> progressDialog(QWidget *owner, const QString &label, std::atomic_bool *cancel)
 {

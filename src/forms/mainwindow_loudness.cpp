@@ -111,6 +111,18 @@ std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, c
 {
     if (!m_matchAction->isChecked())
         return QList<float>{};
+    const std::optional<MatchedLevels> matched = matchedLevels(paths, titles, measure);
+    if (!matched)
+        return std::nullopt;
+    QList<float> gains;
+    for (const LevelMatch::Song &song : matched->plan.songs)
+        gains.append(float(std::pow(10.0, song.gainDb / 20.0)));
+    return gains;
+}
+
+std::optional<MainWindow::MatchedLevels> MainWindow::matchedLevels(const QStringList &paths, const QStringList &titles,
+                                                                  const MeasureSongs &measure)
+{
     // What the window measured already is used as it stands; the rest is measured now.
     QList<std::optional<Loudness>> levels(paths.size());
     QStringList missing;
@@ -150,8 +162,5 @@ std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, c
                                       .arg(LevelMatch::lufsText(*plan.targetLufs), limited.join(u'\n')),
                                   u"確認"_s))
         return std::nullopt;
-    QList<float> gains;
-    for (const LevelMatch::Song &song : plan.songs)
-        gains.append(float(std::pow(10.0, song.gainDb / 20.0)));
-    return gains;
+    return MatchedLevels{ plan, levels };
 }

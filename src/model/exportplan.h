@@ -12,6 +12,22 @@ struct SetListRow
     QString fullPath;     // column 2: folder, separator, file name
 };
 
+// How a song reaches the stick when it is not a plain copy: the level it must
+// be brought to, or a format the venue's player reads.
+struct SongConversion
+{
+    enum class Kind {
+        Copy,           // the file as it is, byte for byte
+        Mp3FrameGain,   // an MP3 whose frames keep their audio; only their gain fields move
+        Rewrite,        // WAV, FLAC or AIFF written again in its own format, with the gain
+        ToMp3,          // MP3 at 320 kbps, 44.1 kHz, with its title
+        ToWav,          // WAV at 44.1 kHz, 16 bits, stereo
+    };
+    Kind kind = Kind::Copy;
+    double gainDb = 0;   // applied to the decoded samples
+    int mp3Steps = 0;    // Mp3FrameGain: whole steps of the frames' global gain
+};
+
 // One copy of the export, in set-list order.
 struct ExportItem
 {
@@ -22,6 +38,9 @@ struct ExportItem
     QString exportName;        // number, one blank, file name: "01 Opening.mp3"
     QString destinationPath;   // prefix + exportName
     QString line;              // number, blank, title, CR LF: "01 Opening\r\n"
+    SongConversion conversion;
+    // What the written file is expected to take; -1: the source's own size.
+    qint64 expectedBytes = -1;
 };
 
 struct ExportPlan

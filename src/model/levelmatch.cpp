@@ -15,7 +15,7 @@ double liftAllowed(const Loudness &l)
 {
     if (!std::isfinite(l.truePeakDb))
         return 0;
-    return std::max(0.0, LevelMatch::PeakCeilingDb - l.truePeakDb);
+    return std::max(0.0, LevelMatch::PeakCeilingDb - LevelMatch::PeakMarginDb - l.truePeakDb);
 }
 
 } // namespace

@@ -17,6 +17,10 @@ public:
     // The highest true peak a lifted song may reach: headroom for the
     // converters of the venue's player and the lossy formats' overshoot.
     static constexpr double PeakCeilingDb = -1.0;
+    // A lift stops this far below the ceiling: another meter reads the same
+    // peak up to a few tenths higher (its oversampling filter differs), and the
+    // 16-bit step and a lossy encoder add their own overshoot.
+    static constexpr double PeakMarginDb = 0.3;
     // Songs this close to the target are left exactly as they are: the
     // difference is not heard, and an untouched song is a byte-exact copy.
     static constexpr double CloseEnoughLu = 0.5;

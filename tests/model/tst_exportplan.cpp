@@ -1,4 +1,5 @@
 // The export plan: folder, export names and the plain-text list, without the disk.
+#include "model/exportformat.h"
 #include "model/exportplan.h"
 
 #include <QTest>
@@ -72,6 +73,82 @@ private Q_SLOTS:
         }
         QCOMPARE(got, names);
         QCOMPARE(plan.text(), text);
+    }
+
+    // What each song becomes for the player: the kind of conversion, the name
+    // (number and title kept, the new extension), and the room it will take.
+    // A song's line in the set list text never changes.
+    void formats_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<double>("gainDb");
+        QTest::addColumn<double>("truePeakDb");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("steps");
+        using K = SongConversion::Kind;
+        QTest::newRow("copy") << u"copy"_s << u"Song.m4a"_s << 0.0 << -3.0 << int(K::Copy) << u"01 Song.m4a"_s << 0;
+        QTest::newRow("mp3 down: frame gain") << u"copy"_s << u"Song.mp3"_s << -4.4 << -1.0 << int(K::Mp3FrameGain) << u"01 Song.mp3"_s << -3;
+        QTest::newRow("mp3 up, nearest step") << u"copy"_s << u"Song.mp3"_s << 2.4 << -9.0 << int(K::Mp3FrameGain) << u"01 Song.mp3"_s << 2;
+        QTest::newRow("mp3 up, the peak allows one step") << u"copy"_s << u"Song.mp3"_s << 2.4 << -3.0 << int(K::Mp3FrameGain) << u"01 Song.mp3"_s << 1;
+        QTest::newRow("mp3 gain under half a step: copy") << u"copy"_s << u"Song.mp3"_s << 0.7 << -9.0 << int(K::Copy) << u"01 Song.mp3"_s << 0;
+        QTest::newRow("wav rewritten") << u"copy"_s << u"Song.wav"_s << 3.0 << -9.0 << int(K::Rewrite) << u"01 Song.wav"_s << 0;
+        QTest::newRow("flac rewritten") << u"copy"_s << u"Live.2.flac"_s << -3.0 << -1.0 << int(K::Rewrite) << u"01 Live.2.flac"_s << 0;
+        QTest::newRow("aif rewritten") << u"copy"_s << u"Song.aif"_s << -3.0 << -1.0 << int(K::Rewrite) << u"01 Song.aif"_s << 0;
+        QTest::newRow("m4a with gain becomes mp3") << u"copy"_s << u"Live.2.m4a"_s << -3.0 << -1.0 << int(K::ToMp3) << u"01 Live.2.mp3"_s << 0;
+        QTest::newRow("ogg with gain becomes mp3") << u"copy"_s << u"Song.ogg"_s << 2.0 << -9.0 << int(K::ToMp3) << u"01 Song.mp3"_s << 0;
+        QTest::newRow("format mp3") << u"mp3"_s << u"Song.wav"_s << 0.0 << -3.0 << int(K::ToMp3) << u"01 Song.mp3"_s << 0;
+        QTest::newRow("format mp3 keeps an mp3") << u"mp3"_s << u"Song.mp3"_s << 0.0 << -3.0 << int(K::Copy) << u"01 Song.mp3"_s << 0;
+        QTest::newRow("format wav") << u"wav"_s << u"Song.mp3"_s << -2.0 << -3.0 << int(K::ToWav) << u"01 Song.wav"_s << 0;
+        QTest::newRow("format wav, a four-letter extension") << u"wav"_s << u"Song.flac"_s << 0.0 << -3.0 << int(K::ToWav) << u"01 Song.wav"_s << 0;
+        QTest::newRow("format wav, no extension") << u"wav"_s << u"Song"_s << 0.0 << -3.0 << int(K::ToWav) << u"01 Song.wav"_s << 0;
+    }
+    void formats()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, file);
+        QFETCH(double, gainDb);
+        QFETCH(double, truePeakDb);
+        QFETCH(int, kind);
+        QFETCH(QString, name);
+        QFETCH(int, steps);
+        ExportPlan plan = planExport({ { 1, u"01"_s, u"/songs/"_s + file } }, u"/out"_s, u"Set"_s, u'/');
+        const QString line = plan.items[0].line;
+        ExportFormat::Source source{ gainDb, Loudness{ -14.0, truePeakDb }, 5'000'000, 200.0 };
+        ExportFormat::apply(plan, *ExportFormat::parse(format), { source });
+        const ExportItem &item = plan.items[0];
+        QCOMPARE(int(item.conversion.kind), kind);
+        QCOMPARE(item.exportName, name);
+        QCOMPARE(item.destinationPath, u"/out/Set/"_s + name);
+        QCOMPARE(item.line, line);
+        QCOMPARE(item.conversion.mp3Steps, steps);
+        // The room counted: the file's own size for a copy or a frame-gain MP3,
+        // at least the new format's bytes for 200 s otherwise.
+        const qint64 expected = item.expectedBytes;
+        switch (SongConversion::Kind(kind)) {
+        case SongConversion::Kind::Copy:
+        case SongConversion::Kind::Mp3FrameGain:
+            QCOMPARE(expected, -1);
+            break;
+        case SongConversion::Kind::ToMp3:
+            QVERIFY(expected >= 200 * 40000 && expected < 202 * 40000 + 100000);
+            break;
+        case SongConversion::Kind::ToWav:
+            QVERIFY(expected >= 200 * 176400 && expected < 202 * 176400 + 100000);
+            break;
+        case SongConversion::Kind::Rewrite:
+            QVERIFY(expected >= 5'000'000);
+            break;
+        }
+    }
+
+    void formatWords()
+    {
+        for (const QString &word : { u"copy"_s, u"mp3"_s, u"wav"_s })
+            QCOMPARE(ExportFormat::word(*ExportFormat::parse(word)), word);
+        QVERIFY(!ExportFormat::parse(u"MP3 "_s));
+        QVERIFY(!ExportFormat::parse(QString()));
     }
 };
 

@@ -38,30 +38,8 @@ QString steppedSine(const QList<double> &levels, double seconds, bool mono)
     return u"aevalsrc=%1:s=48000:d=%2"_s.arg(mono ? channel : channel + u'|' + channel).arg(seconds * double(levels.size()));
 }
 
-// What ffmpeg's ebur128 filter reads: the integrated loudness from its last
-// frame's metadata (three decimals), the true peak from its summary (one).
-struct FfmpegMeter {
-    double lufs = NAN;
-    double truePeakDb = NAN;
-};
-FfmpegMeter ffmpegMeter(const QString &path, bool dualMono)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    const QString filter = u"ebur128=peak=true:metadata=1%1,ametadata=mode=print:file=-"_s.arg(dualMono ? u":dualmono=true"_s : QString());
-    p.start(u"ffmpeg"_s, { u"-nostdin"_s, u"-hide_banner"_s, u"-nostats"_s, u"-i"_s, path, u"-map"_s, u"0:a:0"_s, u"-af"_s, filter, u"-f"_s, u"null"_s, u"-"_s });
-    if (!p.waitForFinished(120000) || p.exitCode() != 0)
-        return {};
-    const QString text = QString::fromUtf8(p.readAll());
-    FfmpegMeter m;
-    const auto integrated = QRegularExpression(u"lavfi\\.r128\\.I=(-?[0-9.]+|-inf)"_s).globalMatch(text);
-    for (auto it = integrated; it.hasNext();)
-        m.lufs = it.next().captured(1).toDouble();
-    const auto peak = QRegularExpression(u"Peak:\\s+(-?[0-9.]+|-inf) dBFS"_s).match(text);
-    if (peak.hasMatch())
-        m.truePeakDb = peak.captured(1) == u"-inf"_s ? -HUGE_VAL : peak.captured(1).toDouble();
-    return m;
-}
+using FfmpegMeter = MediaGen::Meter;
+FfmpegMeter ffmpegMeter(const QString &path, bool dualMono) { return MediaGen::meter(path, dualMono); }
 
 // The same music as the CD image's tests: two tones per channel, a swell, a fade.
 const QString Music = u"aevalsrc=(0.35*sin(440*2*PI*t)+0.15*sin(5200*2*PI*t))*(0.6+0.4*sin(t))*min(1\\,5.6-t)|"

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -23,6 +24,25 @@ bool ffmpeg(const QStringList &args)
 }
 
 } // namespace
+
+MediaGen::Meter MediaGen::meter(const QString &path, bool dualMono)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    const QString filter = u"ebur128=peak=true:metadata=1%1,ametadata=mode=print:file=-"_s.arg(dualMono ? u":dualmono=true"_s : QString());
+    p.start(u"ffmpeg"_s, { u"-nostdin"_s, u"-hide_banner"_s, u"-nostats"_s, u"-i"_s, path, u"-map"_s, u"0:a:0"_s, u"-af"_s, filter, u"-f"_s, u"null"_s, u"-"_s });
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return {};
+    const QString text = QString::fromUtf8(p.readAll());
+    Meter m;
+    const auto integrated = QRegularExpression(u"lavfi\\.r128\\.I=(-?[0-9.]+|-inf)"_s).globalMatch(text);
+    for (auto it = integrated; it.hasNext();)
+        m.lufs = it.next().captured(1).toDouble();
+    const auto peak = QRegularExpression(u"Peak:\\s+(-?[0-9.]+|-inf) dBFS"_s).match(text);
+    if (peak.hasMatch())
+        m.truePeakDb = peak.captured(1) == u"-inf"_s ? -HUGE_VAL : peak.captured(1).toDouble();
+    return m;
+}
 
 QStringList MediaGen::missingTools()
 {

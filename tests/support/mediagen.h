@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cmath>
 #include <optional>
 
 // Generates short test songs with Debian's ffmpeg, lame and sox, and measures the length a full
@@ -41,6 +42,14 @@ public:
     // M4A, FLAC, a 48 kHz WAV, Ogg), from a 20-second piece of "music" (tones, a beat of
     // noise, stereo movement) looped to length; with `ownLevels` each at a level of its own.
     static QStringList showSet(const QString &folder, bool ownLevels);
+
+    // What ffmpeg's ebur128 filter reads: the integrated loudness from its last
+    // frame's metadata (three decimals), the true peak from its summary (one).
+    struct Meter {
+        double lufs = NAN;
+        double truePeakDb = NAN;
+    };
+    [[nodiscard]] static Meter meter(const QString &path, bool dualMono = false);
 
     // The length a full decode by ffmpeg gives, in milliseconds.
     [[nodiscard]] static std::optional<double> decodedLengthMs(const QString &path);

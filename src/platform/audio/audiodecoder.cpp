@@ -118,6 +118,13 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
         decoder->m_statedMs = double(stream->duration) * av_q2d(stream->time_base) * 1000.0;
     else if (c.format->duration > 0)
         decoder->m_statedMs = double(c.format->duration) / (AV_TIME_BASE / 1000.0);
+    decoder->m_stored.container = QByteArray(c.format->iformat->name).split(',').value(0);
+    decoder->m_stored.codecId = int(stream->codecpar->codec_id);
+    decoder->m_stored.bitsPerSample = stream->codecpar->bits_per_raw_sample > 0 ? stream->codecpar->bits_per_raw_sample
+                                                                              : stream->codecpar->bits_per_coded_sample;
+    decoder->m_stored.floating = c.codec->sample_fmt == AV_SAMPLE_FMT_FLT || c.codec->sample_fmt == AV_SAMPLE_FMT_FLTP
+                                 || c.codec->sample_fmt == AV_SAMPLE_FMT_DBL || c.codec->sample_fmt == AV_SAMPLE_FMT_DBLP;
+    decoder->m_stored.sampleRate = c.codec->sample_rate;
     const AVDictionaryEntry *artist = av_dict_get(c.format->metadata, "artist", nullptr, 0);
     if (!artist)
         artist = av_dict_get(stream->metadata, "artist", nullptr, 0);
@@ -136,6 +143,18 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
             c.tagDelay = c.tagLength = 0;
     }
     return decoder;
+}
+
+QList<std::pair<QByteArray, QByteArray>> AudioDecoder::tags() const
+{
+    QList<std::pair<QByteArray, QByteArray>> all;
+    for (const AVDictionary *dict : { static_cast<const AVDictionary *>(d->format->metadata),
+                                      static_cast<const AVDictionary *>(d->format->streams[d->stream]->metadata) }) {
+        const AVDictionaryEntry *entry = nullptr;
+        while ((entry = av_dict_get(dict, "", entry, AV_DICT_IGNORE_SUFFIX)))
+            all.append({ QByteArray(entry->key), QByteArray(entry->value) });
+    }
+    return all;
 }
 
 int AudioDecoder::outRate() const

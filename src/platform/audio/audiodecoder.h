@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 // Reads a song file of any format FFmpeg knows and hands its audio on as
 // interleaved float samples, the encoder's delay and padding already removed
@@ -44,6 +47,18 @@ public:
     // The song's "artist" tag; empty when it has none.
     [[nodiscard]] QString artist() const { return m_artist; }
 
+    // What the song is stored as, for writing it again in its own kind.
+    struct Stored {
+        QByteArray container;    // FFmpeg's demuxer name: "wav", "aiff", "flac", ...
+        int codecId = 0;         // an AVCodecID
+        int bitsPerSample = 0;   // of the stored samples; 0 when the format has none
+        bool floating = false;   // stored as floating-point samples
+        int sampleRate = 0;
+    };
+    [[nodiscard]] const Stored &stored() const { return m_stored; }
+    // The song's tags (the container's and its audio stream's), as stored.
+    [[nodiscard]] QList<std::pair<QByteArray, QByteArray>> tags() const;
+
 private:
     struct Context;
     AudioDecoder();
@@ -53,4 +68,5 @@ private:
     int m_sourceChannels = 0;
     double m_statedMs = 0;
     QString m_artist;
+    Stored m_stored;
 };

@@ -260,7 +260,10 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
         if (!why.isEmpty())
             found += u"%1: %2"_s.arg(item.exportName, why);
 
-        if (sourceSizes.at(i) >= 0)
+        // A converted song takes what its new format needs, not its source's size.
+        if (item.expectedBytes >= 0)
+            needed += roundUp(item.expectedBytes, unit);
+        else if (sourceSizes.at(i) >= 0)
             needed += roundUp(sourceSizes.at(i), unit);
         struct stat old {};
         if (::stat(QFile::encodeName(item.destinationPath).constData(), &old) == 0

@@ -1,5 +1,6 @@
 #include "platform/storage/exportjob.h"
 
+#include "platform/audio/conversionsahead.h"
 #include "platform/storage/durablecopy.h"
 
 #include <QFileInfo>
@@ -42,9 +43,13 @@ void ExportJob::cancel()
 
 ExportResult ExportJob::run()
 {
+    // Converted songs count with their expected size until they are made.
     qint64 total = 0;
     for (const ExportItem &item : m_plan.items)
-        total += qMax<qint64>(0, QFileInfo(item.sourcePath).size());
+        total += item.expectedBytes >= 0 && ConversionsAhead::needsConversion(item)
+                     ? item.expectedBytes
+                     : qMax<qint64>(0, QFileInfo(item.sourcePath).size());
+    ConversionsAhead conversions(m_plan.items);
 
     ExportResult result;
     qint64 done = 0;
@@ -78,9 +83,22 @@ ExportResult ExportJob::run()
         }
         const ExportItem &item = m_plan.items.at(i);
         Q_EMIT itemStarted(int(i));
+        QString source = item.sourcePath;
+        if (ConversionsAhead::needsConversion(item)) {
+            const ConversionsAhead::Ready ready = conversions.take(int(i), &m_abort);
+            if (!ready.ok) {
+                failed({ ready.reason.isEmpty() ? DurableCopy::Outcome::Aborted : DurableCopy::Outcome::Failed,
+                         ready.reason, int(i) });
+                break;
+            }
+            total += ready.bytes - item.expectedBytes;
+            source = ready.path;
+        }
         // The user's cancel is not passed down: the current song is finished.
-        if (const DurableCopy::Result copy = copier.copy(item.sourcePath, item.destinationPath, &m_abort);
-            !copy.ok()) {
+        const DurableCopy::Result copy = copier.copy(source, item.destinationPath, &m_abort);
+        if (ConversionsAhead::needsConversion(item))
+            conversions.release(int(i));
+        if (!copy.ok()) {
             failed(copy);
             break;
         }

@@ -1,0 +1,102 @@
+// The export for the venue's player: the format its songs take on the stick
+// and whether they are brought to one level, chosen before the export starts
+// and shown in the status bar while the set is built.
+#include "forms/mainwindow.h"
+
+#include "forms/awaited.h"
+#include "model/libraryentry.h"
+#include "platform/audio/exportshaping.h"
+#include "platform/audio/loudnessservice.h"
+#include "platform/media/lengthcache.h"
+#include "platform/storage/settingsfile.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString FormatStoreName = u"formatdata.dat"_s;
+
+} // namespace
+
+void MainWindow::createExportOptions(QMenu *menu)
+{
+    QMenu *options = menu->addMenu(u"出力の設定"_s);
+    options->setObjectName(u"exportMenu"_s);
+    options->addSection(u"出力形式"_s);
+    auto *formats = new QActionGroup(this);
+    const QString store = m_form->AppFolder() + FormatStoreName;
+    const std::optional<ExportFormat::Format> kept = ExportFormat::parse(SettingsFile::read(store));
+    for (ExportFormat::Format format : { ExportFormat::Format::Original, ExportFormat::Format::Mp3, ExportFormat::Format::Wav }) {
+        const QString text = format == ExportFormat::Format::Original ? u"元のまま（コピー）"_s
+                             : format == ExportFormat::Format::Mp3    ? u"MP3（320 kbps）"_s
+                                                                      : u"WAV（44.1 kHz 16 ビット）"_s;
+        QAction *action = addEntry(options, text);
+        action->setObjectName(u"exportFormat_"_s + ExportFormat::word(format));
+        action->setCheckable(true);
+        action->setChecked(format == kept.value_or(ExportFormat::Format::Original));
+        formats->addAction(action);
+        m_formatActions.append({ action, format });
+    }
+    // A choice that cannot be kept still holds for this run.
+    connect(formats, &QActionGroup::triggered, this, [this, store] {
+        (void)SettingsFile::write(store, ExportFormat::word(exportFormat()));
+        showExportOptions();
+    });
+    options->addSeparator();
+    // The same option as the audio CD's: one set, one level, wherever it goes.
+    options->addAction(m_matchAction);
+    connect(m_matchAction, &QAction::toggled, this, &MainWindow::showExportOptions);
+
+    m_exportLabel = new QLabel(this);
+    m_exportLabel->setObjectName(u"exportOptionsLabel"_s);
+    statusBar()->addPermanentWidget(m_exportLabel);
+    m_form->setExportShaper([this](ExportPlan &plan) { return shapeExport(plan); });
+    showExportOptions();
+}
+
+ExportFormat::Format MainWindow::exportFormat() const
+{
+    for (const auto &[action, format] : m_formatActions)
+        if (action->isChecked())
+            return format;
+    return ExportFormat::Format::Original;
+}
+
+void MainWindow::showExportOptions()
+{
+    QString text = u"出力: "_s + ExportFormat::caption(exportFormat());
+    if (m_matchAction->isChecked())
+        text += u"・音量をそろえる"_s;
+    m_exportLabel->setText(text);
+}
+
+bool MainWindow::shapeExport(ExportPlan &plan)
+{
+    const ExportFormat::Format format = exportFormat();
+    if (format == ExportFormat::Format::Original && !m_matchAction->isChecked())
+        return true;
+    std::optional<LevelMatch::Plan> levels;
+    QList<std::optional<Loudness>> loudness;
+    if (m_matchAction->isChecked()) {
+        QStringList paths, titles;
+        for (const ExportItem &item : plan.items) {
+            paths.append(item.sourcePath);
+            titles.append(LibraryEntry::titleOf(item.fileName));
+        }
+        const std::optional<MatchedLevels> matched = matchedLevels(paths, titles, [this](const QStringList &missing) {
+            return awaited(this, [&missing] { return LoudnessService::measureAll(missing, LengthCache::defaultRoot()); });
+        });
+        if (!matched)
+            return false;
+        levels = matched->plan;
+        loudness = matched->levels;
+    }
+    awaited(this, [&] { ExportShaping::shape(plan, format, levels, loudness); });
+    return true;
+}

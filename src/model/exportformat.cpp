@@ -1,0 +1,130 @@
+#include "model/exportformat.h"
+
+#include "model/levelmatch.h"
+#include "model/libraryentry.h"
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Kind = SongConversion::Kind;
+
+QString extensionOf(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
+}
+
+bool isMp3(const QString &extension) { return extension == u"mp3"_s; }
+
+// Formats that are rewritten in their own kind: they hold plain samples (or
+// lossless ones), so the gain costs nothing but the rounding of the last bit.
+bool rewritesItself(const QString &extension)
+{
+    return extension == u"wav"_s || extension == u"flac"_s || extension == u"aif"_s || extension == u"aiff"_s;
+}
+
+// Room for the tags, the headers and the encoder's first and last frames.
+constexpr qint64 HeaderSlack = 64 * 1024;
+
+qint64 expectedBytes(Kind kind, const ExportFormat::Source &source)
+{
+    const double seconds = std::max(0.0, source.seconds) + 1;
+    switch (kind) {
+    case Kind::Copy:
+    case Kind::Mp3FrameGain:
+        return -1;
+    case Kind::ToMp3:
+        return qint64(seconds * ExportFormat::Mp3BytesPerSecond) + HeaderSlack;
+    case Kind::ToWav:
+        return qint64(seconds * ExportFormat::WavBytesPerSecond) + HeaderSlack;
+    case Kind::Rewrite:
+        // A lossless file grows with a lift, by about a bit a sample for each
+        // 6 dB; a plain one keeps its size. Counted generously: running out of
+        // room halfway is worse than a refusal.
+        return qint64(double(source.bytes) * (1.05 + 0.03 * std::max(0.0, source.gainDb))) + HeaderSlack;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::optional<ExportFormat::Format> ExportFormat::parse(const QString &word)
+{
+    for (Format f : { Format::Original, Format::Mp3, Format::Wav })
+        if (ExportFormat::word(f) == word)
+            return f;
+    return std::nullopt;
+}
+
+QString ExportFormat::word(Format format)
+{
+    switch (format) {
+    case Format::Mp3:
+        return u"mp3"_s;
+    case Format::Wav:
+        return u"wav"_s;
+    case Format::Original:
+        break;
+    }
+    return u"copy"_s;
+}
+
+QString ExportFormat::caption(Format format)
+{
+    switch (format) {
+    case Format::Mp3:
+        return u"MP3"_s;
+    case Format::Wav:
+        return u"WAV"_s;
+    case Format::Original:
+        break;
+    }
+    return u"元のまま"_s;
+}
+
+QString ExportFormat::renamed(const ExportItem &item, const QString &extension)
+{
+    const QString title = LibraryEntry::looksLikeSong(item.fileName) ? LibraryEntry::titleOf(item.fileName)
+                          : item.fileName.contains(u'.') ? item.fileName.left(item.fileName.lastIndexOf(u'.'))
+                                                         : item.fileName;
+    return item.number + u' ' + title + u'.' + extension;
+}
+
+void ExportFormat::apply(ExportPlan &plan, Format format, const QList<Source> &sources)
+{
+    for (qsizetype i = 0; i < plan.items.size(); ++i) {
+        ExportItem &item = plan.items[i];
+        const Source source = sources.value(i);
+        const QString extension = extensionOf(item.fileName);
+        const bool gain = source.gainDb != 0;
+        SongConversion c;
+        c.gainDb = source.gainDb;
+
+        if (format == Format::Wav) {
+            c.kind = Kind::ToWav;
+        } else if (isMp3(extension)) {
+            // An MP3 is never encoded again: that would only lose quality. Its
+            // level moves in the frames' own lossless steps.
+            c.mp3Steps = gain && source.loudness ? LevelMatch::mp3Steps(source.gainDb, *source.loudness) : 0;
+            c.kind = c.mp3Steps != 0 ? Kind::Mp3FrameGain : Kind::Copy;
+            c.gainDb = c.mp3Steps * LevelMatch::Mp3StepDb;
+        } else if (format == Format::Mp3) {
+            c.kind = Kind::ToMp3;
+        } else if (!gain) {
+            c.kind = Kind::Copy;
+        } else {
+            c.kind = rewritesItself(extension) ? Kind::Rewrite : Kind::ToMp3;
+        }
+
+        item.conversion = c;
+        item.expectedBytes = expectedBytes(c.kind, source);
+        const QString newExtension = c.kind == Kind::ToMp3 ? u"mp3"_s : c.kind == Kind::ToWav ? u"wav"_s : QString();
+        if (!newExtension.isEmpty() && extension != newExtension) {
+            item.exportName = renamed(item, newExtension);
+            item.destinationPath = plan.prefix + item.exportName;
+        }
+    }
+}

@@ -1,0 +1,174 @@
+#include "platform/audio/songconverter.h"
+
+#include "platform/audio/audiodecoder.h"
+#include "platform/audio/audiofilewriter.h"
+#include "platform/audio/mp3framegain.h"
+#include "platform/storage/systemreason.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cmath>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Kind = SongConversion::Kind;
+
+// The file a rewritten song becomes: the container its name promises, with
+// samples as fine as the song's own.
+AudioFileWriter::Spec ownFormat(const AudioDecoder::Stored &stored, const QString &destination)
+{
+    const QString extension = QFileInfo(destination).suffix().toLower();
+    AudioFileWriter::Spec spec;
+    const bool bigEndian = extension == u"aif"_s || extension == u"aiff"_s;
+    spec.container = extension == u"flac"_s ? "flac" : bigEndian ? "aiff" : "wav";
+    const int bits = stored.bitsPerSample;
+    if (spec.container == "flac") {
+        spec.codecId = AV_CODEC_ID_FLAC;
+        spec.sampleFormat = bits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+        spec.bitsPerRawSample = bits > 16 ? 24 : 16;
+    } else if (stored.floating && bits >= 32) {
+        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
+        spec.sampleFormat = AV_SAMPLE_FMT_FLT;
+    } else if (bits > 24) {
+        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
+        spec.sampleFormat = AV_SAMPLE_FMT_S32;
+        spec.bitsPerRawSample = 32;
+    } else if (bits > 16) {
+        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+        spec.sampleFormat = AV_SAMPLE_FMT_S32;
+        spec.bitsPerRawSample = 24;
+    } else {
+        // 16 bits, and 8-bit or compressed WAVs, which get 16 bits rather than lose more.
+        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
+        spec.sampleFormat = AV_SAMPLE_FMT_S16;
+    }
+    return spec;
+}
+
+AudioFileWriter::Spec playerFormat(Kind kind, const QString &title, const QString &artist)
+{
+    AudioFileWriter::Spec spec;
+    if (kind == Kind::ToMp3) {
+        spec.container = "mp3";
+        spec.codecId = AV_CODEC_ID_MP3;
+        spec.sampleFormat = AV_SAMPLE_FMT_FLTP;
+        spec.bitRate = 320000;
+        spec.id3v23 = true;
+    } else {
+        spec.container = "wav";
+        spec.codecId = AV_CODEC_ID_PCM_S16LE;
+        spec.sampleFormat = AV_SAMPLE_FMT_S16;
+    }
+    spec.tags.append({ "title", title.toUtf8() });
+    if (!artist.isEmpty())
+        spec.tags.append({ "artist", artist.toUtf8() });
+    return spec;
+}
+
+bool decodeInto(const QString &source, Kind kind, double gainDb, const QString &title, const QString &destination,
+                const std::atomic_bool *abort, QString *reason)
+{
+    const bool own = kind == Kind::Rewrite;
+    const std::unique_ptr<AudioDecoder> decoder
+        = AudioDecoder::open(source, own ? AudioDecoder::Output{ 0, false } : AudioDecoder::Output{ 44100, true }, reason);
+    if (!decoder)
+        return false;
+    AudioFileWriter::Spec spec = own ? ownFormat(decoder->stored(), destination) : playerFormat(kind, title, decoder->artist());
+    if (own)
+        spec.tags = decoder->tags();
+    const float gain = float(std::pow(10.0, gainDb / 20.0));
+    std::unique_ptr<AudioFileWriter> writer;
+    std::vector<float> block;
+    QString why;
+    // The writer is made once the first samples tell the rate and channels.
+    const bool decoded = decoder->run(
+        [&](const float *samples, qint64 frames) {
+            if (abort && *abort)
+                return false;
+            if (!writer) {
+                spec.sampleRate = decoder->outRate();
+                spec.channels = decoder->outChannels();
+                spec.channelMask = own ? decoder->sourceChannelMask() : 0;
+                writer = AudioFileWriter::create(destination, spec, &why);
+                if (!writer)
+                    return false;
+            }
+            const qint64 count = frames * decoder->outChannels();
+            block.assign(samples, samples + count);
+            if (gain != 1.0f)
+                for (float &s : block)
+                    s *= gain;
+            return writer->write(block.data(), frames, &why);
+        },
+        &why);
+    if (decoded && !writer && why.isEmpty())
+        why = u"音声が入っていません"_s;
+    if (!decoded || !writer || !writer->finish(&why)) {
+        if (reason)
+            *reason = (abort && *abort) ? QString() : why;
+        return false;
+    }
+    return true;
+}
+
+bool moveFrameGain(const QString &source, int steps, const QString &destination, QString *reason)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *reason = u"元の曲のファイルを読み込めません"_s;
+        return false;
+    }
+    QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        *reason = u"元の曲のファイルを読み込めません"_s;
+        return false;
+    }
+    if (!Mp3FrameGain::apply(bytes, steps)) {
+        *reason = u"MP3 のフレームが見つかりません"_s;
+        return false;
+    }
+    QFile out(destination);
+    errno = 0;
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() || !out.flush()) {
+        *reason = SystemReason::lastError(out.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SongConverter::convert(const QString &source, const SongConversion &conversion, const QString &title,
+                            const QString &destination, const std::atomic_bool *abort, QString *reason)
+{
+    QString why;
+    bool ok = false;
+    if (conversion.kind == Kind::Mp3FrameGain) {
+        ok = moveFrameGain(source, conversion.mp3Steps, destination, &why);
+        // A stream whose frames cannot be walked (free format, say) is encoded
+        // afresh instead, under the same name.
+        if (!ok && why == u"MP3 のフレームが見つかりません"_s) {
+            QFile::remove(destination);
+            ok = decodeInto(source, Kind::ToMp3, conversion.gainDb, title, destination, abort, &why);
+        }
+    } else if (conversion.kind != Kind::Copy) {
+        ok = decodeInto(source, conversion.kind, conversion.gainDb, title, destination, abort, &why);
+    } else {
+        why = u"変換の指定がありません"_s;
+    }
+    if (!ok) {
+        QFile::remove(destination);
+        if (reason)
+            *reason = why;
+    }
+    return ok;
+}

@@ -1,0 +1,282 @@
+// The export for the venue's player, as ffmpeg hears what it writes: an MP3's
+// level moved in its frames' own gain steps, songs brought to the set's level
+// (in their own format, or as MP3), every song as MP3 or as WAV, and a song that
+// cannot be converted stopping the export without leaving half a file.
+#include "support/fixtures.h"
+#include "support/mediagen.h"
+
+#include "cli/commandline.h"
+#include "platform/audio/mp3framegain.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool ffmpeg(const QStringList &args)
+{
+    return MediaGen::run(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args);
+}
+
+// The same music as the CD image's tests: two tones per channel, a swell, a fade.
+const QString Music = u"aevalsrc=(0.35*sin(440*2*PI*t)+0.15*sin(5200*2*PI*t))*(0.6+0.4*sin(t))*min(1\\,5.6-t)|"
+                      u"(0.3*sin(660*2*PI*t)+0.1*sin(9100*2*PI*t))*min(1\\,5.6-t):s=44100:d=5.6"_s;
+
+// What ffprobe says of the first audio stream: "codec,format,rate,channels,bitrate,bits".
+QString probe(const QString &path)
+{
+    QByteArray out;
+    MediaGen::run(u"ffprobe"_s, { u"-v"_s, u"error"_s, u"-select_streams"_s, u"a:0"_s, u"-show_entries"_s,
+                                  u"stream=codec_name,sample_rate,channels,sample_fmt,bits_per_raw_sample,bit_rate"_s,
+                                  u"-of"_s, u"csv=p=0"_s, path },
+                  &out);
+    return QString::fromUtf8(out).trimmed();
+}
+
+// What ffmpeg complains of while decoding, checksums included; empty when clean.
+QByteArray decodeErrors(const QString &path)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s, u"-i"_s, path,
+                           u"-f"_s, u"null"_s, u"-"_s });
+    p.waitForFinished(60000);
+    return p.readAll() + (p.exitCode() == 0 ? QByteArray() : QByteArray("exit status"));
+}
+
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+Run commandLine(const QStringList &arguments)
+{
+    Run run;
+    QTextStream out(&run.out), err(&run.err);
+    run.status = CommandLine::run(arguments, out, err);
+    return run;
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class TestExportFormats : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    // The music at `volumeDb`, encoded as the name's extension says, with extra arguments.
+    bool song(const QString &name, double volumeDb, const QStringList &encoding = {})
+    {
+        return ffmpeg(QStringList{ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=%1dB"_s.arg(volumeDb) } + encoding
+                      + QStringList{ path(name) });
+    }
+
+    QString playlist(const QString &name, const QStringList &songs)
+    {
+        QByteArray text = "#EXTM3U\n#PLAYLIST:" + name.toUtf8() + '\n';
+        for (const QString &s : songs)
+            text += s.toUtf8() + '\n';
+        const QString file = path(name + u".m3u8"_s);
+        return fixtures::writeFile(file, text) ? file : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY2(MediaGen::missingTools().isEmpty(), qPrintable(MediaGen::missingTools().join(u' ')));
+        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music, u"-c:a"_s, u"pcm_f32le"_s, path(u"music.wav"_s) }));
+    }
+
+    // Only the frames' gain fields move: the file keeps its size, its tag and
+    // its encoder header; it still decodes cleanly (checksums too) to as many
+    // samples; its level moves by exactly the steps.
+    void mp3FrameGain_data()
+    {
+        QTest::addColumn<QStringList>("lame");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("CBR with checksums, up") << QStringList{ u"-b"_s, u"192"_s, u"-p"_s } << 2;
+        QTest::newRow("VBR joint stereo, down") << QStringList{ u"-V"_s, u"2"_s } << -3;
+        QTest::newRow("MPEG-2 mono 22 kHz, up") << QStringList{ u"-m"_s, u"m"_s, u"--resample"_s, u"22.05"_s, u"-b"_s, u"64"_s } << 1;
+    }
+    void mp3FrameGain()
+    {
+        QFETCH(QStringList, lame);
+        QFETCH(int, steps);
+        const QString source = path(u"framegain.wav"_s), mp3 = path(u"framegain.mp3"_s), changed = path(u"framegain-changed.mp3"_s);
+        QVERIFY(ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=-12dB"_s, u"-c:a"_s, u"pcm_s16le"_s, source }));
+        QVERIFY(MediaGen::run(u"lame"_s, QStringList{ u"--quiet"_s, u"--tt"_s, u"ゲイン"_s, u"--add-id3v2"_s } + lame + QStringList{ source, mp3 }));
+        const QByteArray before = fixtures::contents(mp3);
+        QByteArray after = before;
+        const std::optional<Mp3FrameGain::Result> result = Mp3FrameGain::apply(after, steps);
+        QVERIFY(result && result->frames > 100);
+        QCOMPARE(result->clamped, 0);
+        QVERIFY(fixtures::writeFile(changed, after));
+
+        QCOMPARE(after.size(), before.size());
+        // The tag and the encoder's header frame are untouched; what changed fits
+        // in the frames' side information and checksums.
+        const qsizetype header = std::max(before.indexOf("Xing"), before.indexOf("Info"));
+        QVERIFY(header > 0);
+        qsizetype differing = 0, first = -1;
+        for (qsizetype i = 0; i < before.size(); ++i)
+            if (before[i] != after[i]) {
+                ++differing;
+                first = first < 0 ? i : first;
+            }
+        QVERIFY2(first > header + 120, qPrintable(u"first change at %1, header at %2"_s.arg(first).arg(header)));
+        QVERIFY(differing <= qsizetype(result->frames) * 34);
+
+        QCOMPARE(decodeErrors(changed), QByteArray());
+        QCOMPARE(MediaGen::decodedLengthMs(changed), MediaGen::decodedLengthMs(mp3));
+        const double moved = MediaGen::meter(changed).lufs - MediaGen::meter(mp3).lufs;
+        QVERIFY2(std::abs(moved - steps * 1.5051) < 0.05, qPrintable(QString::number(moved)));
+    }
+
+    void mp3FrameGainRefusesWhatIsNoMp3()
+    {
+        QByteArray wav = fixtures::contents(path(u"music.wav"_s));
+        const QByteArray kept = wav;
+        QVERIFY(!Mp3FrameGain::apply(wav, 2));
+        QByteArray empty;
+        QVERIFY(!Mp3FrameGain::apply(empty, 2));
+        QCOMPARE(wav, kept);
+    }
+
+    // A set of songs at their own levels, exported with matched levels and the
+    // files kept as they are where possible: every song at the set's median by
+    // ffmpeg's meter (an MP3 in its 1.5 dB steps within 0.8 LU), or as high as
+    // its peak allows; no true peak above -1 dBTP; the song already at the
+    // median a byte-exact copy; each rewritten song in its own format.
+    void matchedExport()
+    {
+        const QStringList names{ u"loud.mp3"_s, u"bright.m4a"_s, u"warm.aif"_s, u"middle.wav"_s, u"deep.flac"_s, u"soft.ogg"_s, u"spiky.wav"_s };
+        QVERIFY(song(names[0], 0, { u"-b:a"_s, u"256k"_s }));
+        QVERIFY(song(names[1], -3, { u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"192k"_s }));
+        QVERIFY(song(names[2], -5));
+        QVERIFY(song(names[3], -7, { u"-c:a"_s, u"pcm_s16le"_s }));
+        QVERIFY(song(names[4], -10, { u"-ar"_s, u"48000"_s, u"-c:a"_s, u"flac"_s, u"-sample_fmt"_s, u"s32"_s }));
+        QVERIFY(song(names[5], -14));
+        // Quiet music with a click near full scale: its peak keeps it down.
+        QVERIFY(ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s,
+                         u"volume=-20dB,aeval=val(ch)+if(between(mod(t\\,1)\\,0.5\\,0.5003)\\,0.5\\,0):c=same"_s,
+                         u"-c:a"_s, u"pcm_s16le"_s, path(names[6]) }));
+        const QString list = playlist(u"そろえる"_s, names);
+        const Run run = commandLine({ u"--export"_s, path(u"out"_s), u"--match-levels"_s, list });
+        QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
+        const QString folder = path(u"out/そろえる"_s);
+        const QStringList exported{ u"01 loud.mp3"_s, u"02 bright.mp3"_s, u"03 warm.aif"_s, u"04 middle.wav"_s,
+                                    u"05 deep.flac"_s, u"06 soft.mp3"_s, u"07 spiky.wav"_s };
+        QCOMPARE(filesIn(folder), exported);
+        QVERIFY(run.out.contains(u"02 bright\n"_s));
+        QVERIFY(run.out.contains(u"「spiky」"_s));
+
+        const double target = MediaGen::meter(path(names[3])).lufs;
+        QCOMPARE(fixtures::contents(folder + u"/04 middle.wav"_s), fixtures::contents(path(names[3])));
+        for (qsizetype i = 0; i < exported.size(); ++i) {
+            const MediaGen::Meter m = MediaGen::meter(folder + u'/' + exported[i]);
+            const QString what = u"%1: %2 LUFS, %3 dBTP, target %4"_s.arg(exported[i]).arg(m.lufs).arg(m.truePeakDb).arg(target);
+            // ffmpeg prints the true peak with one decimal.
+            QVERIFY2(m.truePeakDb <= -1.0 + 0.05, qPrintable(what));
+            if (exported[i] == u"07 spiky.wav"_s)
+                QVERIFY2(m.lufs < target - 1 && m.truePeakDb >= -1.6, qPrintable(what));
+            else
+                QVERIFY2(std::abs(m.lufs - target) <= (i == 0 ? 0.8 : 0.5), qPrintable(what));
+        }
+        QVERIFY(probe(folder + u"/03 warm.aif"_s).startsWith(u"pcm_s16be,s16,44100,2"_s));
+        QVERIFY(probe(folder + u"/05 deep.flac"_s).startsWith(u"flac,s32,48000,2"_s));
+        QVERIFY(probe(folder + u"/05 deep.flac"_s).endsWith(u",24"_s));
+        QVERIFY(probe(folder + u"/02 bright.mp3"_s).startsWith(u"mp3,fltp,44100,2,320000"_s));
+    }
+
+    // Every song in the one format the player reads: MP3 at 320 kbps with an
+    // ID3v2.3 title, or CD-quality WAV; each as long as its source.
+    void playerFormats_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("mp3") << u"mp3"_s << u"mp3,fltp,44100,2,320000"_s;
+        QTest::newRow("wav") << u"wav"_s << u"pcm_s16le,s16,44100,2,1411200"_s;
+    }
+    void playerFormats()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, expected);
+        const QStringList names{ u"曲目.m4a"_s, u"mono48.flac"_s, u"kept.mp3"_s };
+        QVERIFY(song(names[0], -3, { u"-c:a"_s, u"aac"_s }));
+        QVERIFY(song(names[1], -3, { u"-ac"_s, u"1"_s, u"-ar"_s, u"48000"_s }));
+        QVERIFY(song(names[2], -3, { u"-b:a"_s, u"128k"_s }));
+        const Run run = commandLine({ u"--export"_s, path(u"player"_s), u"--format"_s, format, playlist(format, names) });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const QString folder = path(u"player/"_s + format);
+        const QStringList files = filesIn(folder);
+        QCOMPARE(files.size(), 3);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const QString file = folder + u'/' + files[i];
+            QVERIFY(file.endsWith(u'.' + format));
+            QVERIFY2(std::abs(*MediaGen::decodedLengthMs(file) - *MediaGen::decodedLengthMs(path(names[i]))) < 30, qPrintable(file));
+            if (format == u"mp3"_s && names[i] == u"kept.mp3"_s) {
+                // An MP3 is never encoded again.
+                QCOMPARE(fixtures::contents(file), fixtures::contents(path(names[i])));
+                continue;
+            }
+            QVERIFY2(probe(file).startsWith(expected), qPrintable(probe(file)));
+        }
+        QCOMPARE(files[0], u"01 曲目."_s + format);
+        if (format == u"mp3"_s) {
+            const QByteArray bytes = fixtures::contents(folder + u'/' + files[0]);
+            QVERIFY(bytes.startsWith(QByteArray("ID3\x03", 4)));
+            QVERIFY(bytes.left(200).contains("TIT2"));
+            QByteArray title;
+            MediaGen::run(u"ffprobe"_s, { u"-v"_s, u"error"_s, u"-show_entries"_s, u"format_tags=title"_s, u"-of"_s,
+                                          u"csv=p=0"_s, folder + u'/' + files[0] }, &title);
+            QCOMPARE(QString::fromUtf8(title).trimmed(), u"曲目"_s);
+        }
+    }
+
+    // A song that cannot be converted stops the export there: the songs before
+    // it are on the device, nothing of it or after it is, and no temporary file
+    // is left behind.
+    void failedConversionLeavesNoPartialFile()
+    {
+        QVERIFY(song(u"first.wav"_s, -3));
+        QVERIFY(fixtures::writeFile(path(u"broken.ogg"_s), QByteArray("OggS") + QByteArray(50000, '\x5a')));
+        QVERIFY(song(u"last.wav"_s, -3));
+        const QStringList temporaryBefore = QDir::temp().entryList({ u"korvanda-export-*"_s });
+        const Run run = commandLine({ u"--export"_s, path(u"failed"_s), u"--format"_s, u"mp3"_s,
+                                      playlist(u"broken"_s, { u"first.wav"_s, u"broken.ogg"_s, u"last.wav"_s }) });
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(u"「02 broken.mp3」を出力できませんでした"_s), qPrintable(run.err));
+        QCOMPARE(filesIn(path(u"failed/broken"_s)), QStringList{ u"01 first.mp3"_s });
+        QCOMPARE(QDir::temp().entryList({ u"korvanda-export-*"_s }), temporaryBefore);
+    }
+
+    // The arguments that do not make one command are refused before anything is read.
+    void refusedArguments()
+    {
+        const QString list = playlist(u"args"_s, { u"first.wav"_s });
+        for (const QStringList &arguments : { QStringList{ u"--export"_s, path(u"x"_s), u"--format"_s, u"flac"_s, list },
+                                              QStringList{ u"--export"_s, path(u"x"_s), u"--gap"_s, u"2"_s, list },
+                                              QStringList{ u"--export"_s, path(u"x"_s), u"--cd-image"_s, path(u"x.cue"_s), list },
+                                              QStringList{ u"--cd-image"_s, path(u"x.cue"_s), u"--format"_s, u"mp3"_s, list } })
+            QCOMPARE(commandLine(arguments).status, 2);
+        QVERIFY(!QFileInfo::exists(path(u"x"_s)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExportFormats)
+#include "tst_exportformats.moc"
