@@ -7,6 +7,7 @@
 
 #include "forms/loudnesscelldelegate.h"
 #include "forms/mainwindow.h"
+#include "forms/setlisttextbox.h"
 #include "forms/songgrid.h"
 #include "model/cdlayout.h"
 #include "model/libraryentry.h"
@@ -296,6 +297,52 @@ private Q_SLOTS:
         QVERIFY(label->text().endsWith(u"そろえる目標 -21.1 LUFS"_s));
         w.restart();
         QVERIFY(w.child<QAction>(u"matchLevelsAction"_s)->isChecked());
+    }
+
+    // The export for the player: the format and the matched levels chosen in
+    // the menu, shown in the status bar and kept; the song its peak keeps down
+    // named before anything is written; converted songs under their number and
+    // title with the new extension, the set list text as ever.
+    void exportForThePlayer()
+    {
+        Window w;
+        const QString loud = w.dir.filePath(u"loud.wav"_s), quiet = w.dir.filePath(u"quiet.ogg"_s), spiky = w.dir.filePath(u"spiky.wav"_s);
+        for (const auto &[file, source] : { std::pair{ loud, u"sine=f=1000:d=3,volume=-3dB"_s },
+                                            std::pair{ quiet, u"sine=f=1000:d=3,volume=-8dB"_s },
+                                            std::pair{ spiky, u"aevalsrc=0.02*sin(1000*2*PI*t)+if(lt(mod(t\\,1)\\,0.0003)\\,0.9\\,0):s=44100:d=3"_s } })
+            QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, source, file }));
+        QVERIFY(w.window->form()->replaceSetList({ loud, quiet, spiky }, u"本番"_s));
+        w.window->form()->findChild<QLineEdit *>(u"Text2"_s)->setText(w.dir.filePath(u"out"_s));
+
+        auto *label = w.child<QLabel>(u"exportOptionsLabel"_s);
+        QCOMPARE(label->text(), u"出力: 元のまま"_s);
+        w.menu(u"exportFormat_mp3"_s);
+        w.menu(u"matchLevelsAction"_s);
+        QCOMPARE(label->text(), u"出力: MP3・音量をそろえる"_s);
+
+        w.answers = { true, true };
+        w.click(u"Command9"_s);
+        QCOMPARE(w.shown.size(), 3);
+        QVERIFY2(w.shown[1].prompt.contains(u"・spiky（+"_s) && !w.shown[1].prompt.contains(u"quiet"_s), qPrintable(w.shown[1].prompt));
+        QCOMPARE(w.lastPrompt(), u"出力完了、テキストボックスにセトリ書き出し完了"_s);
+        const QString folder = w.dir.filePath(u"out/本番"_s);
+        QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), (QStringList{ u"01 loud.mp3"_s, u"02 quiet.mp3"_s, u"03 spiky.mp3"_s }));
+        QCOMPARE(w.window->form()->findChild<SetListTextBox *>(u"Text4"_s)->text(), u"01 loud\r\n02 quiet\r\n03 spiky\r\n"_s);
+        // The loud song came down to the quiet one, the median (a mono song heard on both speakers).
+        const double loudNow = MediaGen::meter(folder + u"/01 loud.mp3"_s).lufs, target = MediaGen::meter(quiet, true).lufs;
+        QVERIFY2(std::abs(loudNow - target) < 0.5, qPrintable(u"%1 against %2"_s.arg(loudNow).arg(target)));
+
+        // Stopping at the named song writes nothing.
+        w.answers = { true, false };
+        w.shown.clear();
+        QVERIFY(QDir(folder).removeRecursively());
+        w.click(u"Command9"_s);
+        QCOMPARE(w.shown.size(), 2);
+        QVERIFY(!QFileInfo::exists(folder));
+
+        w.restart();
+        QVERIFY(w.child<QAction>(u"exportFormat_mp3"_s)->isChecked());
+        QCOMPARE(w.child<QLabel>(u"exportOptionsLabel"_s)->text(), u"出力: MP3・音量をそろえる"_s);
     }
 
     void dropEndsAsTheButtonsLeaveIt()
