@@ -96,7 +96,8 @@ def shoot(program, playlist, work, out, scale):
             x.keys("Up")
         x.keys("Right")
         time.sleep(1)
-        width, height = found[3:5]
+        # The window has grown with its status bar since it first showed.
+        _, left, top, width, height = window()
         subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}", "+repage",
                         os.path.join(out, "export-options.png")], check=True)
         x.keys("Escape")

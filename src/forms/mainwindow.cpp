@@ -67,6 +67,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     createEditMenu();
     createPlayMenu();
     createHelpMenu();
+    addToolBar(Qt::BottomToolBarArea, m_exportBar);
 
     connect(m_form, &Form1::setListChanged, this, [this] { setModified(true); });
     connect(m_form, &Form1::setNameChanged, this, [this] { setModified(true); });

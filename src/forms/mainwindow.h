@@ -23,6 +23,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
+class QToolBar;
 class PreviewBar;
 class SetListDialog;
 class SetListFile;
@@ -174,6 +175,7 @@ private:
     QAction *m_matchAction = nullptr;
     QList<std::pair<QAction *, ExportFormat::Format>> m_formatActions;
     QLabel *m_exportLabel = nullptr;
+    QToolBar *m_exportBar = nullptr;
 
     QMenu *m_fileMenu = nullptr;
     QMenu *m_editMenu = nullptr;

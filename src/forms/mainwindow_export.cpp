@@ -1,6 +1,6 @@
 // The export for the venue's player: the format its songs take on the stick
 // and whether they are brought to one level, chosen before the export starts
-// and shown in the status bar while the set is built.
+// and shown beside the preview while the set is built.
 #include "forms/mainwindow.h"
 
 #include "forms/awaited.h"
@@ -14,7 +14,7 @@
 #include <QActionGroup>
 #include <QLabel>
 #include <QMenu>
-#include <QStatusBar>
+#include <QToolBar>
 
 using namespace Qt::StringLiterals;
 
@@ -53,9 +53,16 @@ void MainWindow::createExportOptions(QMenu *menu)
     options->addAction(m_matchAction);
     connect(m_matchAction, &QAction::toggled, this, &MainWindow::showExportOptions);
 
-    m_exportLabel = new QLabel(this);
+    // Beside the preview (the window puts it there), where the status bar's
+    // figures leave it room: what the export will write is in view before the
+    // button is pressed.
+    m_exportBar = new QToolBar(u"出力の設定"_s, this);
+    m_exportBar->setObjectName(u"exportBar"_s);
+    m_exportBar->setMovable(false);
+    m_exportBar->setFloatable(false);
+    m_exportLabel = new QLabel(m_exportBar);
     m_exportLabel->setObjectName(u"exportOptionsLabel"_s);
-    statusBar()->addPermanentWidget(m_exportLabel);
+    m_exportBar->addWidget(m_exportLabel);
     m_form->setExportShaper([this](ExportPlan &plan) { return shapeExport(plan); });
     showExportOptions();
 }
@@ -70,7 +77,7 @@ ExportFormat::Format MainWindow::exportFormat() const
 
 void MainWindow::showExportOptions()
 {
-    QString text = u"出力: "_s + ExportFormat::caption(exportFormat());
+    QString text = u" 出力: "_s + ExportFormat::caption(exportFormat());
     if (m_matchAction->isChecked())
         text += u"・音量をそろえる"_s;
     m_exportLabel->setText(text);

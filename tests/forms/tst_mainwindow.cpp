@@ -315,10 +315,10 @@ private Q_SLOTS:
         w.window->form()->findChild<QLineEdit *>(u"Text2"_s)->setText(w.dir.filePath(u"out"_s));
 
         auto *label = w.child<QLabel>(u"exportOptionsLabel"_s);
-        QCOMPARE(label->text(), u"出力: 元のまま"_s);
+        QCOMPARE(label->text(), u" 出力: 元のまま"_s);
         w.menu(u"exportFormat_mp3"_s);
         w.menu(u"matchLevelsAction"_s);
-        QCOMPARE(label->text(), u"出力: MP3・音量をそろえる"_s);
+        QCOMPARE(label->text(), u" 出力: MP3・音量をそろえる"_s);
 
         w.answers = { true, true };
         w.click(u"Command9"_s);
@@ -342,7 +342,7 @@ private Q_SLOTS:
 
         w.restart();
         QVERIFY(w.child<QAction>(u"exportFormat_mp3"_s)->isChecked());
-        QCOMPARE(w.child<QLabel>(u"exportOptionsLabel"_s)->text(), u"出力: MP3・音量をそろえる"_s);
+        QCOMPARE(w.child<QLabel>(u"exportOptionsLabel"_s)->text(), u" 出力: MP3・音量をそろえる"_s);
     }
 
     void dropEndsAsTheButtonsLeaveIt()
