@@ -8,6 +8,7 @@
 // printed too: the image must never be held whole.
 //
 // usage: bench_cdimage [runs=3] [folder]   (the songs are made once and kept there)
+#include "benchfigures.h"
 #include "forms/application.h"
 #include "forms/mainwindow.h"
 #include "platform/desktop/cdimagedialog.h"
@@ -29,7 +30,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -49,32 +49,16 @@ struct User : MessageBoxes, FolderDialog, SetListDialog, CdImageDialog
     QString cue;
 };
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 bool ffmpeg(const QStringList &args)
 {
     return QProcess::execute(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args) == 0;
-}
-
-double peakRssMiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
+    prepareWindowBench();
     selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);

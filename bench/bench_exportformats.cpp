@@ -9,6 +9,7 @@
 // Peak memory of this process is printed too.
 //
 // usage: bench_exportformats [runs=3] [folder]   (the songs are made once and kept there)
+#include "benchfigures.h"
 #include "forms/application.h"
 #include "forms/mainwindow.h"
 #include "model/exportformat.h"
@@ -36,7 +37,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -53,19 +53,6 @@ struct User : MessageBoxes, FolderDialog, SetListDialog
     QString fileToSave(QWidget *, const QString &) override { return {}; }
     QStringList said;
 };
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double peakRssMiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
 
 // ffmpeg's arguments for writing the song as the plan's item says.
 QStringList ffmpegFor(const ExportItem &item, const QString &out)
@@ -95,10 +82,7 @@ QStringList ffmpegFor(const ExportItem &item, const QString &out)
 
 int main(int argc, char *argv[])
 {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
+    prepareWindowBench();
     selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);

@@ -11,6 +11,7 @@
 // device by then: the bar must never run ahead of it.
 //
 // usage: bench_exportwindow [runs=5] [folder] [runs on the slow volume=3]
+#include "benchfigures.h"
 #include "forms/application.h"
 #include "forms/form1.h"
 #include "model/songtable.h"
@@ -55,12 +56,6 @@ class NoFolderDialog : public FolderDialog
 public:
     QString chooseFolder(QWidget *, const QString &, const QString &) override { return {}; }
 };
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 bool makeSongs(const QString &folder, int count, qint64 bytes)
 {
@@ -171,10 +166,7 @@ void measure(const QString &work, const QString &out, int runs, const char *wher
 
 int main(int argc, char *argv[])
 {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
+    prepareWindowBench();
     selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);

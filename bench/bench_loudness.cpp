@@ -6,6 +6,7 @@
 // longest time the loop went without running it: the window must never wait.
 //
 // usage: bench_loudness [runs=3] [folder]   (the songs are made once and kept there)
+#include "benchfigures.h"
 #include "model/levelmatch.h"
 #include "platform/audio/loudnessservice.h"
 #include "support/mediagen.h"
@@ -24,16 +25,6 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

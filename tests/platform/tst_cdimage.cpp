@@ -2,6 +2,7 @@
 // .cue into tracks, cd-info reads the track list, ffmpeg decodes the sources,
 // and each track must be the song. The refusals write nothing, a cancel or a
 // failure leaves nothing, and the CD-TEXT libburn builds carries both blocks.
+#include "support/commandlinerun.h"
 #include "support/fixtures.h"
 #include "support/mediagen.h"
 
@@ -62,18 +63,8 @@ double rmsDb(const qint16 *a, const qint16 *b, qint64 samples)
     return 10.0 * std::log10(sum / double(qMax<qint64>(samples, 1)) + 1e-20);
 }
 
-struct Run {
-    int status = -1;
-    QString out, err;
-};
-
-Run commandLine(const QStringList &arguments)
-{
-    Run run;
-    QTextStream out(&run.out), err(&run.err);
-    run.status = CommandLine::run(arguments, out, err);
-    return run;
-}
+using Run = CommandLineRun;
+Run commandLine(const QStringList &arguments) { return CommandLineRun::of(arguments); }
 
 bool writePlaylist(const QString &path, const QString &name, const QStringList &songs)
 {

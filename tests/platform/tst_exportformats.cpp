@@ -2,6 +2,7 @@
 // level moved in its frames' own gain steps, songs brought to the set's level
 // (in their own format, or as MP3), every song as MP3 or as WAV, and a song that
 // cannot be converted stopping the export without leaving half a file.
+#include "support/commandlinerun.h"
 #include "support/fixtures.h"
 #include "support/mediagen.h"
 
@@ -52,17 +53,8 @@ QByteArray decodeErrors(const QString &path)
     return p.readAll() + (p.exitCode() == 0 ? QByteArray() : QByteArray("exit status"));
 }
 
-struct Run {
-    int status = -1;
-    QString out, err;
-};
-Run commandLine(const QStringList &arguments)
-{
-    Run run;
-    QTextStream out(&run.out), err(&run.err);
-    run.status = CommandLine::run(arguments, out, err);
-    return run;
-}
+using Run = CommandLineRun;
+Run commandLine(const QStringList &arguments) { return CommandLineRun::of(arguments); }
 
 QStringList filesIn(const QString &folder)
 {

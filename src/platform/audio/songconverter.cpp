@@ -120,29 +120,25 @@ bool decodeInto(const QString &source, Kind kind, double gainDb, const QString &
     return true;
 }
 
-bool moveFrameGain(const QString &source, int steps, const QString &destination, QString *reason)
+enum class FrameGain { Moved, NoFrames, Failed };
+
+FrameGain moveFrameGain(const QString &source, int steps, const QString &destination, QString *reason)
 {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (!in.open(QIODevice::ReadOnly) || (bytes = in.readAll(), in.error() != QFileDevice::NoError)) {
         *reason = u"元の曲のファイルを読み込めません"_s;
-        return false;
+        return FrameGain::Failed;
     }
-    QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
-        *reason = u"元の曲のファイルを読み込めません"_s;
-        return false;
-    }
-    if (!Mp3FrameGain::apply(bytes, steps)) {
-        *reason = u"MP3 のフレームが見つかりません"_s;
-        return false;
-    }
+    if (!Mp3FrameGain::apply(bytes, steps))
+        return FrameGain::NoFrames;
     QFile out(destination);
     errno = 0;
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() || !out.flush()) {
         *reason = SystemReason::lastError(out.errorString());
-        return false;
+        return FrameGain::Failed;
     }
-    return true;
+    return FrameGain::Moved;
 }
 
 } // namespace
@@ -153,13 +149,12 @@ bool SongConverter::convert(const QString &source, const SongConversion &convers
     QString why;
     bool ok = false;
     if (conversion.kind == Kind::Mp3FrameGain) {
-        ok = moveFrameGain(source, conversion.mp3Steps, destination, &why);
+        const FrameGain moved = moveFrameGain(source, conversion.mp3Steps, destination, &why);
+        ok = moved == FrameGain::Moved;
         // A stream whose frames cannot be walked (free format, say) is encoded
         // afresh instead, under the same name.
-        if (!ok && why == u"MP3 のフレームが見つかりません"_s) {
-            QFile::remove(destination);
+        if (moved == FrameGain::NoFrames)
             ok = decodeInto(source, Kind::ToMp3, conversion.gainDb, title, destination, abort, &why);
-        }
     } else if (conversion.kind != Kind::Copy) {
         ok = decodeInto(source, conversion.kind, conversion.gainDb, title, destination, abort, &why);
     } else {
