@@ -115,6 +115,34 @@ private Q_SLOTS:
         QVERIFY(damaged == "dir" || kept()); // rewritten whole
     }
 
+    // A rescan that finds every entry as kept leaves the file alone, unless it is older than a
+    // day: then it is written again, so that the trim does not take the folder for forgotten.
+    void unchangedRescanWritesOnlyAnOldFile()
+    {
+        songs();
+        const auto keepBoth = [this] {
+            LengthCache cache(m_root, m_songs, 0);
+            cache.insert(u"a.wav"_s, *cache.keyOf(u"a.wav"_s), 1000);
+            cache.insert(u"b.wav"_s, *cache.keyOf(u"b.wav"_s), 3000);
+            return cache.save();
+        };
+        const QByteArray file = QFile::encodeName(LengthCache(m_root, m_songs).filePath());
+        // Sets the file's times `hours` back; its state after.
+        const auto age = [&file](qint64 hours, struct stat *st) {
+            timespec times[2] {};
+            (void)::clock_gettime(CLOCK_REALTIME, &times[0]);
+            times[0].tv_sec -= hours * 3600;
+            times[1] = times[0];
+            return ::utimensat(AT_FDCWD, file.constData(), times, 0) == 0 && ::stat(file.constData(), st) == 0;
+        };
+        struct stat hourOld {}, dayOld {}, now {};
+        QVERIFY(keepBoth() && age(1, &hourOld) && keepBoth() && ::stat(file.constData(), &now) == 0);
+        QCOMPARE(now.st_ino, hourOld.st_ino);
+        QCOMPARE(now.st_mtim.tv_sec, hourOld.st_mtim.tv_sec);
+        QVERIFY(age(25, &dayOld) && keepBoth() && ::stat(file.constData(), &now) == 0);
+        QVERIFY(now.st_mtim.tv_sec > dayOld.st_mtim.tv_sec + 24 * 3600);
+        QCOMPARE(kept()->value(u"b.wav"_s).lengthMs, 3000.0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLengthCache)

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -140,21 +141,49 @@ QString LengthCache::defaultRoot()
     return base.isEmpty() ? QString() : base + u"/lengths"_s;
 }
 
-LengthCache::LengthCache(const QString &root, const QString &folder, qint64 settleNs)
+LengthCache::LengthCache(const QString &root, const QString &folder, qint64 settleNs, Loading loading)
     : m_root(root), m_folder(folder), m_settleNs(settleNs), m_startedNs(nowNs())
 {
     m_dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root.isEmpty())
+    if (!root.isEmpty()) {
+        // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
+        const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
+        m_file = root + u'/' + QString::fromLatin1(id) + Suffix;
+    }
+    if (loading == Loading::Now)
+        load();
+}
+
+void LengthCache::load()
+{
+    if (m_read || m_file.isEmpty())
         return;
-    // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
-    const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
-    m_file = root + u'/' + QString::fromLatin1(id) + Suffix;
-    QFile f(m_file);
-    if (!f.open(QIODevice::ReadOnly) || f.size() > MaxFileBytes)
+    m_read = true;
+    // Read in one go, the size and the time taken from the open file: a rescan of an unchanged
+    // folder reads nothing else of it, and the save then needs no look at the file again.
+    const int fd = ::open(QFile::encodeName(m_file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return;
-    if (auto entries = parse(f.readAll(), folder)) {
+    struct stat st {};
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxFileBytes) {
+        bytes.resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        bytes.truncate(done);
+    }
+    ::close(fd);
+    if (auto entries = parse(bytes, m_folder)) {
         m_loaded = std::move(*entries);
         m_intact = true;
+        m_fileModifiedNs = nanoseconds(st.st_mtim);
     }
 }
 
@@ -252,7 +281,10 @@ bool LengthCache::save()
         return false;
     // A rescan that found every entry as it was leaves the file as it is, unless the file is
     // old enough that rewriting it keeps the trim from taking it for a forgotten folder.
-    if (m_intact && m_kept == m_loaded && QFileInfo(m_file).lastModified() > QDateTime::currentDateTimeUtc().addDays(-1))
+    // Compared as nanoseconds since the epoch: a local time would read the time zone file,
+    // one more cold read on a rescan that reads nothing else.
+    constexpr qint64 DayNs = 24 * 3600 * 1'000'000'000LL;
+    if (m_intact && m_kept == m_loaded && m_fileModifiedNs > nowNs() - DayNs)
         return true;
     if (!QDir().mkpath(m_root))
         return false;

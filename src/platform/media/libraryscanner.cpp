@@ -11,6 +11,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
+#include <functional>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -55,36 +56,46 @@ int LibraryScanner::readerCountFor(const QString &folder)
 
 namespace {
 
+// Runs `each(i)` for i in [0, total) on the calling thread and up to readers - 1 of `pool`'s,
+// each taking the next entry not yet taken, so one slow file never holds up the rest; the
+// calling thread runs `first` before it takes any. False when cancelled.
+template<typename Each>
+bool forEachInParallel(const QPromise<QList<double>> &promise, QThreadPool &pool, int readers, qsizetype total,
+                       Each each, const std::function<void()> &first = {})
+{
+    std::atomic<qsizetype> next{0};
+    auto work = [&] {
+        while (!promise.isCanceled()) {
+            const qsizetype i = next.fetch_add(1);
+            if (i >= total)
+                return;
+            each(i);
+        }
+    };
+    for (int k = 1; k < readers && k < total + (first ? 1 : 0); ++k)
+        pool.start(work);
+    if (first)
+        first();
+    work();
+    pool.waitForDone();
+    return !promise.isCanceled();
+}
+
 // Probes every path on `readers` threads, reporting to `promise`; `lengthOf(i)` answers for
 // entry i. Returns nothing when cancelled.
 template<typename LengthOf>
-std::optional<QList<double>> probeInParallel(QPromise<QList<double>> &promise, qsizetype total, int readers,
-                                         LengthOf lengthOf)
+std::optional<QList<double>> probeInParallel(QPromise<QList<double>> &promise, QThreadPool &pool, qsizetype total,
+                                             int readers, LengthOf lengthOf)
 {
     promise.setProgressRange(0, int(total));
     promise.setProgressValue(0);
     QList<double> lengths(total, 0.0);
-    std::atomic<qsizetype> next{0};
     std::atomic<int> done{0};
-    // Each worker takes the next unprobed entry, so one slow file never holds up the rest.
-    auto work = [&] {
-        for (;;) {
-            if (promise.isCanceled())
-                return;
-            const qsizetype i = next.fetch_add(1);
-            if (i >= total)
-                return;
-            lengths[i] = lengthOf(i);
-            promise.setProgressValue(done.fetch_add(1) + 1);
-        }
-    };
-    QThreadPool pool;
-    pool.setMaxThreadCount(readers);
-    for (int k = 1; k < readers && k < total; ++k)
-        pool.start(work);
-    work(); // this thread reads too
-    pool.waitForDone();
-    if (promise.isCanceled())
+    const bool whole = forEachInParallel(promise, pool, readers, total, [&](qsizetype i) {
+        lengths[i] = lengthOf(i);
+        promise.setProgressValue(done.fetch_add(1) + 1);
+    });
+    if (!whole)
         return std::nullopt;
     return lengths;
 }
@@ -96,7 +107,9 @@ QFuture<QList<double>> LibraryScanner::probeAll(MediaCommands &media, const QStr
     if (readers <= 0)
         readers = paths.isEmpty() ? 1 : readerCountFor(QFileInfo(paths.first()).path());
     return QtConcurrent::run([&media, paths, readers](QPromise<QList<double>> &promise) {
-        auto lengths = probeInParallel(promise, paths.size(), readers,
+        QThreadPool pool;
+        pool.setMaxThreadCount(readers);
+        auto lengths = probeInParallel(promise, pool, paths.size(), readers,
                                        [&](qsizetype i) { return GetPlayLength(media, paths[i]); });
         if (lengths)
             promise.addResult(std::move(*lengths));
@@ -110,12 +123,18 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
     if (readers <= 0)
         readers = readerCountFor(folder);
     return QtConcurrent::run([&media, folder, names, paths, cacheRoot, readers](QPromise<QList<double>> &promise) {
-        LengthCache cache(cacheRoot, folder);
+        QThreadPool pool;
+        pool.setMaxThreadCount(readers);
+        // Every entry is looked at while this thread reads the kept lengths: on a cold disk
+        // both wait on it, and a rescan of an unchanged folder reads nothing else. The key is
+        // taken before the probe: a change while probing moves the key on disk away from the
+        // one kept, so the next scan probes again.
+        LengthCache cache(cacheRoot, folder, LengthCache::DefaultSettleNs, LengthCache::Loading::Later);
         QList<std::optional<LengthCache::Key>> keys(names.size());
-        auto lengths = probeInParallel(promise, names.size(), readers, [&](qsizetype i) {
-            // The key is taken before the probe: a change while probing moves the key on
-            // disk away from the one kept, so the next scan probes again.
-            keys[i] = cache.keyOf(names[i]);
+        if (!forEachInParallel(promise, pool, readers, names.size(), [&](qsizetype i) { keys[i] = cache.keyOf(names[i]); },
+                               [&] { cache.load(); }))
+            return;
+        auto lengths = probeInParallel(promise, pool, names.size(), readers, [&](qsizetype i) {
             if (keys[i]) {
                 if (const auto kept = cache.find(names[i], *keys[i]))
                     return *kept;
