@@ -18,6 +18,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,6 +134,69 @@ qint64 nowNs()
 
 qint64 nanoseconds(const timespec &ts) { return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec; }
 
+// The folders holding the kept files stay open while the program runs: a rescan then finds its
+// file with one look inside that folder, where opening it by its path looks at every folder
+// from the home folder down, each a read of its own when the disk is cold. A folder held that
+// has since been removed or moved away is let go and opened again by its path.
+class HeldRoots
+{
+public:
+    // Opens `name` inside `root` (read-only), or -1 with errno set.
+    int open(const QString &root, const QString &name)
+    {
+        const std::lock_guard lock(m_mutex);
+        int &held = m_fds[root];
+        struct stat st {};
+        if (held > 0 && (::fstat(held - 1, &st) != 0 || st.st_nlink == 0))
+            drop(held);
+        if (held > 0) {
+            const int fd = ::openat(held - 1, QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0 || errno != ENOENT)
+                return fd;
+        }
+        // Not held yet, or the file is not in the folder held: that folder may have been
+        // replaced by another under its path.
+        const int fd = ::open(QFile::encodeName(root + u'/' + name).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 || held <= 0) {
+            const int saved = errno;
+            drop(held);
+            const int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            held = dir >= 0 ? dir + 1 : 0;
+            errno = saved;
+        }
+        return fd;
+    }
+
+    // After a write by path: lets go of a folder held that no longer stands at `root`.
+    void checkPath(const QString &root)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_fds.find(root);
+        struct stat held {}, now {};
+        if (it != m_fds.end() && *it > 0
+            && (::fstat(*it - 1, &held) != 0 || ::stat(QFile::encodeName(root).constData(), &now) != 0
+                || held.st_dev != now.st_dev || held.st_ino != now.st_ino))
+            drop(*it);
+    }
+
+private:
+    static void drop(int &held)
+    {
+        if (held > 0)
+            ::close(held - 1);
+        held = 0;
+    }
+
+    std::mutex m_mutex;
+    QHash<QString, int> m_fds; // descriptor + 1, so that a new entry (0) holds nothing
+};
+
+HeldRoots &heldRoots()
+{
+    static HeldRoots roots;
+    return roots;
+}
+
 } // namespace
 
 QString LengthCache::defaultRoot()
@@ -148,7 +212,8 @@ LengthCache::LengthCache(const QString &root, const QString &folder, qint64 sett
     if (!root.isEmpty()) {
         // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
         const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
-        m_file = root + u'/' + QString::fromLatin1(id) + Suffix;
+        m_fileName = QString::fromLatin1(id) + Suffix;
+        m_file = root + u'/' + m_fileName;
     }
     if (loading == Loading::Now)
         load();
@@ -161,7 +226,7 @@ void LengthCache::load()
     m_read = true;
     // Read in one go, the size and the time taken from the open file: a rescan of an unchanged
     // folder reads nothing else of it, and the save then needs no look at the file again.
-    const int fd = ::open(QFile::encodeName(m_file).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = heldRoots().open(m_root, m_fileName);
     if (fd < 0)
         return;
     struct stat st {};
@@ -294,6 +359,7 @@ bool LengthCache::save()
     const QByteArray bytes = serialize(m_folder, m_kept);
     if (f.write(bytes) != bytes.size() || !f.commit())
         return false;
+    heldRoots().checkPath(m_root);
     trim();
     return true;
 }

@@ -107,6 +107,7 @@ private:
     QString m_root;
     QString m_folder;
     QString m_file;
+    QString m_fileName;
     qint64 m_settleNs;
     qint64 m_startedNs;
     int m_dirFd = -1;
