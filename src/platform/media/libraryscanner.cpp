@@ -134,20 +134,30 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
         if (!forEachInParallel(promise, pool, readers, names.size(), [&](qsizetype i) { keys[i] = cache.keyOf(names[i]); },
                                [&] { cache.load(); }))
             return;
-        auto lengths = probeInParallel(promise, pool, names.size(), readers, [&](qsizetype i) {
-            if (keys[i]) {
-                if (const auto kept = cache.find(names[i], *keys[i]))
-                    return *kept;
-            }
-            return GetPlayLength(media, paths[i]);
-        });
-        if (!lengths)
+        // Entries unchanged since the last scan take its lengths here; reader threads are
+        // woken only for the rest, which a rescan of an unchanged folder does not have.
+        promise.setProgressRange(0, int(names.size()));
+        QList<double> lengths(names.size(), 0.0);
+        QList<qsizetype> unknown;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const auto kept = keys[i] ? cache.find(names[i], *keys[i]) : std::nullopt;
+            if (kept)
+                lengths[i] = *kept;
+            else
+                unknown.append(i);
+        }
+        std::atomic<int> done{int(names.size() - unknown.size())};
+        promise.setProgressValue(done);
+        if (!forEachInParallel(promise, pool, readers, unknown.size(), [&](qsizetype k) {
+                lengths[unknown[k]] = GetPlayLength(media, paths[unknown[k]]);
+                promise.setProgressValue(done.fetch_add(1) + 1);
+            }))
             return;
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (keys[i])
-                cache.insert(names[i], *keys[i], lengths->at(i));
+                cache.insert(names[i], *keys[i], lengths.at(i));
         }
         (void)cache.save();
-        promise.addResult(std::move(*lengths));
+        promise.addResult(std::move(lengths));
     });
 }
