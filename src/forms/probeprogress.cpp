@@ -29,14 +29,14 @@ std::optional<QList<double>> probeWithProgress(QWidget *window, qsizetype count,
         progress->setValue(done);
         progress->setLabelText(u"曲の長さを調べています… %1 / %2"_s.arg(done).arg(count));
     };
-    QObject::connect(&watcher, &QFutureWatcherBase::progressValueChanged, window, [&](int value) {
+    QObject::connect(&watcher, &QFutureWatcherBase::progressValueChanged, &watcher, [&](int value) {
         done = value;
         if (progress)
             show();
     });
     QTimer maker;
     maker.setSingleShot(true);
-    QObject::connect(&maker, &QTimer::timeout, window, [&] {
+    QObject::connect(&maker, &QTimer::timeout, &maker, [&] {
         progress = std::make_unique<QProgressDialog>(window);
         progress->setWindowTitle(title);
         progress->setLabelText(u"曲の長さを調べています…"_s);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QPromise>
 #include <QThread>
+#include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -56,12 +57,22 @@ int LibraryScanner::readerCountFor(const QString &folder)
 
 namespace {
 
-// Runs `each(i)` for i in [0, total) on the calling thread and up to readers - 1 of `pool`'s,
-// each taking the next entry not yet taken, so one slow file never holds up the rest; the
-// calling thread runs `first` before it takes any. False when cancelled.
+// The readers' threads are kept between scans (until they idle for half a minute): starting
+// one costs about as much as a rescan of a few hundred unchanged entries spends in them.
+QThreadPool &readerPool()
+{
+    static QThreadPool pool;
+    static const bool sized = (pool.setMaxThreadCount(64), true);
+    Q_UNUSED(sized);
+    return pool;
+}
+
+// Runs `each(i)` for i in [0, total) on the calling thread and up to readers - 1 others, each
+// taking the next entry not yet taken, so one slow file never holds up the rest; the calling
+// thread runs `first` before it takes any. False when cancelled.
 template<typename Each>
-bool forEachInParallel(const QPromise<QList<double>> &promise, QThreadPool &pool, int readers, qsizetype total,
-                       Each each, const std::function<void()> &first = {})
+bool forEachInParallel(const QPromise<QList<double>> &promise, int readers, qsizetype total, Each each,
+                       const std::function<void()> &first = {})
 {
     std::atomic<qsizetype> next{0};
     auto work = [&] {
@@ -72,26 +83,35 @@ bool forEachInParallel(const QPromise<QList<double>> &promise, QThreadPool &pool
             each(i);
         }
     };
-    for (int k = 1; k < readers && k < total + (first ? 1 : 0); ++k)
-        pool.start(work);
+    // A busy pool takes no more helpers: the calling thread does their share instead.
+    QSemaphore finished;
+    int helpers = 0;
+    for (int k = 1; k < readers && k < total + (first ? 1 : 0); ++k) {
+        if (!readerPool().tryStart([&] {
+                work();
+                finished.release();
+            }))
+            break;
+        ++helpers;
+    }
     if (first)
         first();
     work();
-    pool.waitForDone();
+    finished.acquire(helpers);
     return !promise.isCanceled();
 }
 
 // Probes every path on `readers` threads, reporting to `promise`; `lengthOf(i)` answers for
 // entry i. Returns nothing when cancelled.
 template<typename LengthOf>
-std::optional<QList<double>> probeInParallel(QPromise<QList<double>> &promise, QThreadPool &pool, qsizetype total,
-                                             int readers, LengthOf lengthOf)
+std::optional<QList<double>> probeInParallel(QPromise<QList<double>> &promise, qsizetype total, int readers,
+                                             LengthOf lengthOf)
 {
     promise.setProgressRange(0, int(total));
     promise.setProgressValue(0);
     QList<double> lengths(total, 0.0);
     std::atomic<int> done{0};
-    const bool whole = forEachInParallel(promise, pool, readers, total, [&](qsizetype i) {
+    const bool whole = forEachInParallel(promise, readers, total, [&](qsizetype i) {
         lengths[i] = lengthOf(i);
         promise.setProgressValue(done.fetch_add(1) + 1);
     });
@@ -107,9 +127,7 @@ QFuture<QList<double>> LibraryScanner::probeAll(MediaCommands &media, const QStr
     if (readers <= 0)
         readers = paths.isEmpty() ? 1 : readerCountFor(QFileInfo(paths.first()).path());
     return QtConcurrent::run([&media, paths, readers](QPromise<QList<double>> &promise) {
-        QThreadPool pool;
-        pool.setMaxThreadCount(readers);
-        auto lengths = probeInParallel(promise, pool, paths.size(), readers,
+        auto lengths = probeInParallel(promise, paths.size(), readers,
                                        [&](qsizetype i) { return GetPlayLength(media, paths[i]); });
         if (lengths)
             promise.addResult(std::move(*lengths));
@@ -123,15 +141,13 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
     if (readers <= 0)
         readers = readerCountFor(folder);
     return QtConcurrent::run([&media, folder, names, paths, cacheRoot, readers](QPromise<QList<double>> &promise) {
-        QThreadPool pool;
-        pool.setMaxThreadCount(readers);
         // Every entry is looked at while this thread reads the kept lengths: on a cold disk
         // both wait on it, and a rescan of an unchanged folder reads nothing else. The key is
         // taken before the probe: a change while probing moves the key on disk away from the
         // one kept, so the next scan probes again.
         LengthCache cache(cacheRoot, folder, LengthCache::DefaultSettleNs, LengthCache::Loading::Later);
         QList<std::optional<LengthCache::Key>> keys(names.size());
-        if (!forEachInParallel(promise, pool, readers, names.size(), [&](qsizetype i) { keys[i] = cache.keyOf(names[i]); },
+        if (!forEachInParallel(promise, readers, names.size(), [&](qsizetype i) { keys[i] = cache.keyOf(names[i]); },
                                [&] { cache.load(); }))
             return;
         // Entries unchanged since the last scan take its lengths here; reader threads are
@@ -148,7 +164,7 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
         }
         std::atomic<int> done{int(names.size() - unknown.size())};
         promise.setProgressValue(done);
-        if (!forEachInParallel(promise, pool, readers, unknown.size(), [&](qsizetype k) {
+        if (!forEachInParallel(promise, readers, unknown.size(), [&](qsizetype k) {
                 lengths[unknown[k]] = GetPlayLength(media, paths[unknown[k]]);
                 promise.setProgressValue(done.fetch_add(1) + 1);
             }))
