@@ -335,19 +335,25 @@ std::optional<double> MediaProbe::lengthMs(int fd, qint64 size, const QString &p
     // AAC and AC-3 frames are counted before TagLib is asked: it reads neither (it would
     // search the whole stream for MPEG frames and find none), and opening it costs more than
     // the count of a short song. Their sync words cannot open an MPEG audio stream, so no
-    // file TagLib reads starts with three such frames in a chain.
-    if (!plausible(ms) && method == Method::Best) {
+    // file TagLib reads starts with three such frames in a chain. (The unbuffered method keeps
+    // the order it had, so that it still shows how the probe read before.)
+    const auto countAdtsOrAc3 = [&] {
         if (AdtsFrameCounter::startsWithAdts(window))
             ms = AdtsFrameCounter::exactLengthMs(window);
         else if (Ac3FrameCounter::startsWithAc3(window))
             ms = Ac3FrameCounter::exactLengthMs(window);
+    };
+    if (!plausible(ms) && method == Method::Best && !direct) {
+        countAdtsOrAc3();
+        if (!plausible(ms))
+            ms = headedMpegLength(window, name);
     }
-    if (!plausible(ms) && method == Method::Best && !direct)
-        ms = headedMpegLength(window, name);
     if (!plausible(ms) && method != Method::LibavOnly)
         ms = tagLibLength(window, name, method == Method::Best, direct);
     if (!plausible(ms) && method == Method::Best) {
-        if (MpegFrameCounter counter(window); counter.chainedStart())
+        if (direct)
+            countAdtsOrAc3();
+        if (MpegFrameCounter counter(window); !plausible(ms) && counter.chainedStart())
             ms = counter.exactLengthMs();
     }
     if (!plausible(ms) && method != Method::TagLibOnly)
