@@ -3,7 +3,15 @@
 #include "support/formfixture.h"
 #include "support/mediagen.h"
 
+#include "forms/probeprogress.h"
+
 #include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <atomic>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,6 +107,56 @@ private Q_SLOTS:
         QCOMPARE(f.library().Rows() - 1, 7);
         for (int r = 1; r < f.library().Rows(); ++r)
             QVERIFY(f.library().textAt(r, 3) == u"00:00:00"_s || f.library().textAt(r, 1) == u"cut.mp3"_s);
+    }
+
+    // The probe's progress dialog: quick work shows none; slow work shows one, and its cancel
+    // button cancels the work and keeps its result from being taken.
+    void progressOnlyWhenSlow_data()
+    {
+        QTest::addColumn<int>("stepMs");
+        QTest::addColumn<bool>("cancel");
+        QTest::addRow("quick") << 0 << false;
+        QTest::addRow("slow, to the end") << 60 << false;
+        QTest::addRow("slow, cancelled") << 60 << true;
+    }
+    void progressOnlyWhenSlow()
+    {
+        QFETCH(int, stepMs);
+        QFETCH(bool, cancel);
+        FormFixture f;
+        f.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        constexpr int Steps = 12;
+        std::atomic<bool> stopped{ false };
+        bool dialogSeen = false;
+        // Looks for the dialog while the work runs, and presses its cancel button when asked to.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (auto *dialog : f.form->findChildren<QProgressDialog *>()) {
+                if (!dialog->isVisible())
+                    continue;
+                dialogSeen = true;
+                if (cancel)
+                    dialog->findChild<QPushButton *>()->click();
+            }
+        });
+        watch.start(20);
+        const auto result = probeWithProgress(f.form.get(), Steps, u"test"_s, [&] {
+            return QtConcurrent::run([&](QPromise<QList<double>> &promise) {
+                promise.setProgressRange(0, Steps);
+                for (int i = 1; i <= Steps && !promise.isCanceled(); ++i) {
+                    QThread::msleep(stepMs);
+                    promise.setProgressValue(i);
+                }
+                stopped = promise.isCanceled();
+                if (!promise.isCanceled())
+                    promise.addResult(QList<double>(Steps, 1000.0));
+            });
+        });
+        watch.stop();
+        QCOMPARE(dialogSeen, stepMs > 0);
+        QCOMPARE(result.has_value(), !cancel);
+        QCOMPARE(stopped.load(), cancel);
     }
 
     void previewLocksTheWindowUntilStop()

@@ -12,11 +12,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +134,69 @@ qint64 nowNs()
 
 qint64 nanoseconds(const timespec &ts) { return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec; }
 
+// The folders holding the kept files stay open while the program runs: a rescan then finds its
+// file with one look inside that folder, where opening it by its path looks at every folder
+// from the home folder down, each a read of its own when the disk is cold. A folder held that
+// has since been removed or moved away is let go and opened again by its path.
+class HeldRoots
+{
+public:
+    // Opens `name` inside `root` (read-only), or -1 with errno set.
+    int open(const QString &root, const QString &name)
+    {
+        const std::lock_guard lock(m_mutex);
+        int &held = m_fds[root];
+        struct stat st {};
+        if (held > 0 && (::fstat(held - 1, &st) != 0 || st.st_nlink == 0))
+            drop(held);
+        if (held > 0) {
+            const int fd = ::openat(held - 1, QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0 || errno != ENOENT)
+                return fd;
+        }
+        // Not held yet, or the file is not in the folder held: that folder may have been
+        // replaced by another under its path.
+        const int fd = ::open(QFile::encodeName(root + u'/' + name).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 || held <= 0) {
+            const int saved = errno;
+            drop(held);
+            const int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            held = dir >= 0 ? dir + 1 : 0;
+            errno = saved;
+        }
+        return fd;
+    }
+
+    // After a write by path: lets go of a folder held that no longer stands at `root`.
+    void checkPath(const QString &root)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_fds.find(root);
+        struct stat held {}, now {};
+        if (it != m_fds.end() && *it > 0
+            && (::fstat(*it - 1, &held) != 0 || ::stat(QFile::encodeName(root).constData(), &now) != 0
+                || held.st_dev != now.st_dev || held.st_ino != now.st_ino))
+            drop(*it);
+    }
+
+private:
+    static void drop(int &held)
+    {
+        if (held > 0)
+            ::close(held - 1);
+        held = 0;
+    }
+
+    std::mutex m_mutex;
+    QHash<QString, int> m_fds; // descriptor + 1, so that a new entry (0) holds nothing
+};
+
+HeldRoots &heldRoots()
+{
+    static HeldRoots roots;
+    return roots;
+}
+
 } // namespace
 
 QString LengthCache::defaultRoot()
@@ -140,21 +205,50 @@ QString LengthCache::defaultRoot()
     return base.isEmpty() ? QString() : base + u"/lengths"_s;
 }
 
-LengthCache::LengthCache(const QString &root, const QString &folder, qint64 settleNs)
+LengthCache::LengthCache(const QString &root, const QString &folder, qint64 settleNs, Loading loading)
     : m_root(root), m_folder(folder), m_settleNs(settleNs), m_startedNs(nowNs())
 {
     m_dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root.isEmpty())
+    if (!root.isEmpty()) {
+        // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
+        const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
+        m_fileName = QString::fromLatin1(id) + Suffix;
+        m_file = root + u'/' + m_fileName;
+    }
+    if (loading == Loading::Now)
+        load();
+}
+
+void LengthCache::load()
+{
+    if (m_read || m_file.isEmpty())
         return;
-    // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
-    const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
-    m_file = root + u'/' + QString::fromLatin1(id) + Suffix;
-    QFile f(m_file);
-    if (!f.open(QIODevice::ReadOnly) || f.size() > MaxFileBytes)
+    m_read = true;
+    // Read in one go, the size and the time taken from the open file: a rescan of an unchanged
+    // folder reads nothing else of it, and the save then needs no look at the file again.
+    const int fd = heldRoots().open(m_root, m_fileName);
+    if (fd < 0)
         return;
-    if (auto entries = parse(f.readAll(), folder)) {
+    struct stat st {};
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxFileBytes) {
+        bytes.resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        bytes.truncate(done);
+    }
+    ::close(fd);
+    if (auto entries = parse(bytes, m_folder)) {
         m_loaded = std::move(*entries);
         m_intact = true;
+        m_fileModifiedNs = nanoseconds(st.st_mtim);
     }
 }
 
@@ -252,7 +346,10 @@ bool LengthCache::save()
         return false;
     // A rescan that found every entry as it was leaves the file as it is, unless the file is
     // old enough that rewriting it keeps the trim from taking it for a forgotten folder.
-    if (m_intact && m_kept == m_loaded && QFileInfo(m_file).lastModified() > QDateTime::currentDateTimeUtc().addDays(-1))
+    // Compared as nanoseconds since the epoch: a local time would read the time zone file,
+    // one more cold read on a rescan that reads nothing else.
+    constexpr qint64 DayNs = 24 * 3600 * 1'000'000'000LL;
+    if (m_intact && m_kept == m_loaded && m_fileModifiedNs > nowNs() - DayNs)
         return true;
     if (!QDir().mkpath(m_root))
         return false;
@@ -262,6 +359,7 @@ bool LengthCache::save()
     const QByteArray bytes = serialize(m_folder, m_kept);
     if (f.write(bytes) != bytes.size() || !f.commit())
         return false;
+    heldRoots().checkPath(m_root);
     trim();
     return true;
 }

@@ -41,11 +41,20 @@ public:
     // The folder that holds every folder's cache (empty when the system gives none).
     [[nodiscard]] static QString defaultRoot();
 
-    // Loads what was kept for `folder` under `root`; an empty root keeps nothing.
-    LengthCache(const QString &root, const QString &folder, qint64 settleNs = DefaultSettleNs);
+    // When the kept lengths are read: at once, or by load() (a scan reads them while it looks at
+    // the folder's entries; both wait on the disk when it is cold).
+    enum class Loading { Now, Later };
+
+    // Loads what was kept for `folder` under `root`; an empty root keeps nothing. keyOf may be
+    // asked at once; find, findLoudness and insert only once the kept lengths are loaded.
+    LengthCache(const QString &root, const QString &folder, qint64 settleNs = DefaultSettleNs,
+                Loading loading = Loading::Now);
     ~LengthCache();
     LengthCache(const LengthCache &) = delete;
     LengthCache &operator=(const LengthCache &) = delete;
+
+    // Reads the kept lengths, with Loading::Later; does nothing once they are read.
+    void load();
 
     // The key of the folder's entry `name`, links followed as the probe follows them; nothing
     // when the entry cannot be looked at. Safe to call from several threads at once.
@@ -98,10 +107,13 @@ private:
     QString m_root;
     QString m_folder;
     QString m_file;
+    QString m_fileName;
     qint64 m_settleNs;
     qint64 m_startedNs;
     int m_dirFd = -1;
     Entries m_loaded;
+    bool m_read = false;
     bool m_intact = false; // the file was there and whole
+    qint64 m_fileModifiedNs = 0;
     Entries m_kept;
 };

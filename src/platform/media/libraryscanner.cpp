@@ -7,10 +7,12 @@
 #include <QFileInfo>
 #include <QPromise>
 #include <QThread>
+#include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
+#include <functional>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -55,36 +57,65 @@ int LibraryScanner::readerCountFor(const QString &folder)
 
 namespace {
 
+// The readers' threads are kept between scans (until they idle for half a minute): starting
+// one costs about as much as a rescan of a few hundred unchanged entries spends in them.
+QThreadPool &readerPool()
+{
+    static QThreadPool pool;
+    static const bool sized = (pool.setMaxThreadCount(64), true);
+    Q_UNUSED(sized);
+    return pool;
+}
+
+// Runs `each(i)` for i in [0, total) on the calling thread and up to readers - 1 others, each
+// taking the next entry not yet taken, so one slow file never holds up the rest; the calling
+// thread runs `first` before it takes any. False when cancelled.
+template<typename Each>
+bool forEachInParallel(const QPromise<QList<double>> &promise, int readers, qsizetype total, Each each,
+                       const std::function<void()> &first = {})
+{
+    std::atomic<qsizetype> next{0};
+    auto work = [&] {
+        while (!promise.isCanceled()) {
+            const qsizetype i = next.fetch_add(1);
+            if (i >= total)
+                return;
+            each(i);
+        }
+    };
+    // A busy pool takes no more helpers: the calling thread does their share instead.
+    QSemaphore finished;
+    int helpers = 0;
+    for (int k = 1; k < readers && k < total + (first ? 1 : 0); ++k) {
+        if (!readerPool().tryStart([&] {
+                work();
+                finished.release();
+            }))
+            break;
+        ++helpers;
+    }
+    if (first)
+        first();
+    work();
+    finished.acquire(helpers);
+    return !promise.isCanceled();
+}
+
 // Probes every path on `readers` threads, reporting to `promise`; `lengthOf(i)` answers for
 // entry i. Returns nothing when cancelled.
 template<typename LengthOf>
 std::optional<QList<double>> probeInParallel(QPromise<QList<double>> &promise, qsizetype total, int readers,
-                                         LengthOf lengthOf)
+                                             LengthOf lengthOf)
 {
     promise.setProgressRange(0, int(total));
     promise.setProgressValue(0);
     QList<double> lengths(total, 0.0);
-    std::atomic<qsizetype> next{0};
     std::atomic<int> done{0};
-    // Each worker takes the next unprobed entry, so one slow file never holds up the rest.
-    auto work = [&] {
-        for (;;) {
-            if (promise.isCanceled())
-                return;
-            const qsizetype i = next.fetch_add(1);
-            if (i >= total)
-                return;
-            lengths[i] = lengthOf(i);
-            promise.setProgressValue(done.fetch_add(1) + 1);
-        }
-    };
-    QThreadPool pool;
-    pool.setMaxThreadCount(readers);
-    for (int k = 1; k < readers && k < total; ++k)
-        pool.start(work);
-    work(); // this thread reads too
-    pool.waitForDone();
-    if (promise.isCanceled())
+    const bool whole = forEachInParallel(promise, readers, total, [&](qsizetype i) {
+        lengths[i] = lengthOf(i);
+        promise.setProgressValue(done.fetch_add(1) + 1);
+    });
+    if (!whole)
         return std::nullopt;
     return lengths;
 }
@@ -110,25 +141,39 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
     if (readers <= 0)
         readers = readerCountFor(folder);
     return QtConcurrent::run([&media, folder, names, paths, cacheRoot, readers](QPromise<QList<double>> &promise) {
-        LengthCache cache(cacheRoot, folder);
+        // Every entry is looked at while this thread reads the kept lengths: on a cold disk
+        // both wait on it, and a rescan of an unchanged folder reads nothing else. The key is
+        // taken before the probe: a change while probing moves the key on disk away from the
+        // one kept, so the next scan probes again.
+        LengthCache cache(cacheRoot, folder, LengthCache::DefaultSettleNs, LengthCache::Loading::Later);
         QList<std::optional<LengthCache::Key>> keys(names.size());
-        auto lengths = probeInParallel(promise, names.size(), readers, [&](qsizetype i) {
-            // The key is taken before the probe: a change while probing moves the key on
-            // disk away from the one kept, so the next scan probes again.
-            keys[i] = cache.keyOf(names[i]);
-            if (keys[i]) {
-                if (const auto kept = cache.find(names[i], *keys[i]))
-                    return *kept;
-            }
-            return GetPlayLength(media, paths[i]);
-        });
-        if (!lengths)
+        if (!forEachInParallel(promise, readers, names.size(), [&](qsizetype i) { keys[i] = cache.keyOf(names[i]); },
+                               [&] { cache.load(); }))
+            return;
+        // Entries unchanged since the last scan take its lengths here; reader threads are
+        // woken only for the rest, which a rescan of an unchanged folder does not have.
+        promise.setProgressRange(0, int(names.size()));
+        QList<double> lengths(names.size(), 0.0);
+        QList<qsizetype> unknown;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const auto kept = keys[i] ? cache.find(names[i], *keys[i]) : std::nullopt;
+            if (kept)
+                lengths[i] = *kept;
+            else
+                unknown.append(i);
+        }
+        std::atomic<int> done{int(names.size() - unknown.size())};
+        promise.setProgressValue(done);
+        if (!forEachInParallel(promise, readers, unknown.size(), [&](qsizetype k) {
+                lengths[unknown[k]] = GetPlayLength(media, paths[unknown[k]]);
+                promise.setProgressValue(done.fetch_add(1) + 1);
+            }))
             return;
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (keys[i])
-                cache.insert(names[i], *keys[i], lengths->at(i));
+                cache.insert(names[i], *keys[i], lengths.at(i));
         }
         (void)cache.save();
-        promise.addResult(std::move(*lengths));
+        promise.addResult(std::move(lengths));
     });
 }

@@ -60,17 +60,21 @@ void MediaFileWindow::beginWalk()
     if (m_capacity >= WalkWindow)
         return;
     m_capacity = WalkWindow;
-    (void)::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // A short song is held whole from the first read: nothing is left to read ahead.
+    if (m_head.filled < m_size)
+        (void)::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 void MediaFileWindow::fill(qint64 offset)
 {
-    if (m_allocated < m_capacity) {
-        m_windowBuffer.reset(new uchar[std::size_t(m_capacity)]);
-        m_allocated = m_capacity;
+    // No larger than what is left of the file: most walked songs are short, and a buffer of
+    // the whole walk window would be mostly memory the allocator maps, clears and unmaps.
+    const qint64 want = qMin(m_capacity, m_size - offset);
+    if (m_allocated < want) {
+        m_windowBuffer.reset(new uchar[std::size_t(want)]);
+        m_allocated = want;
     }
     m_window.base = offset;
-    const qint64 want = qMin(m_capacity, m_size - offset);
     m_window.filled = readFully(offset, m_windowBuffer.get(), want);
     // The file may have shrunk since it was measured; treat what is gone as the end.
     if (m_window.filled < want)

@@ -64,12 +64,17 @@ std::optional<double> mpegLength(const TagLib::MPEG::File &file, MediaFileWindow
     return tagLibMs;
 }
 
-// The length of an MP3 whose first frame carries a Xing, Info or VBRI header, from that frame
-// alone: the figure TagLib and mpegLength give together, without TagLib reading the whole
-// ID3v2 tag (cover art) and searching the end of the file for other tags. Taken only where
-// TagLib would read the very same header: a file it opens as MPEG by its extension, at most
-// one leading ID3v2 tag (TagLib skips one), frames that chain right after it, and the header
-// where TagLib's search of the first frame for "Xing", then "Info", then "VBRI" finds it.
+// The length of an MP3 that TagLib would only hand on to mpegLength, found without TagLib:
+// the figure both give together, without TagLib reading the whole ID3v2 tag (cover art),
+// searching the end of the file for other tags and scanning back for the last frame. Taken
+// only where TagLib would look at the very same first frame: a file it opens as MPEG by its
+// extension, at most one leading ID3v2 tag (TagLib skips one), and frames that chain right
+// after it. Two cases qualify:
+// - the first frame carries a Xing, Info or VBRI header where TagLib's search of the frame for
+//   "Xing", then "Info", then "VBRI" finds it: the header's figure;
+// - the first frame holds none of those words, so TagLib finds no header either, and the
+//   bitrate varies: the frames are counted, as mpegLength counts them. A constant bitrate
+//   takes TagLib's own figure, so it is left to TagLib.
 std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray &name)
 {
     if (!name.toLower().endsWith(".mp3"))
@@ -81,9 +86,6 @@ std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray
     const auto first = counter.chainedStart();
     if (!first || first->layer != 3 || counter.audioStart() != tag)
         return std::nullopt;
-    const auto info = counter.infoFrame();
-    if (!info || info->offset != tag || info->frames <= 0 || info->bytes <= 0)
-        return std::nullopt;
     const uchar *frame = window.at(tag, first->frameBytes);
     if (!frame)
         return std::nullopt;
@@ -91,6 +93,24 @@ std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray
         const void *hit = ::memmem(frame, std::size_t(first->frameBytes), word, 4);
         return hit ? static_cast<const uchar *>(hit) - frame : -1;
     };
+    const auto info = counter.infoFrame();
+    if (!info) {
+        if (find("Xing") >= 0 || find("Info") >= 0 || find("VBRI") >= 0)
+            return std::nullopt;
+        // TagLib takes a frame as the first only when the next frame's header follows it
+        // within the file; a stream of a single frame is left to it.
+        const qint64 next = tag + first->frameBytes;
+        const uchar *h = window.at(next, 4);
+        const auto second = h && next + 4 <= counter.audioEnd()
+            ? MpegFrameCounter::parseHeader(quint32(h[0]) << 24 | quint32(h[1]) << 16 | quint32(h[2]) << 8 | h[3])
+            : std::nullopt;
+        if (!second || second->version != first->version || second->layer != first->layer
+            || second->sampleRate != first->sampleRate || counter.looksConstantBitrate())
+            return std::nullopt;
+        return counter.exactLengthMs();
+    }
+    if (info->offset != tag || info->frames <= 0 || info->bytes <= 0)
+        return std::nullopt;
     const qint64 xingAt = 4 + (first->version == 1 ? (first->mono ? 17 : 32) : (first->mono ? 9 : 17));
     qint64 found = find("Xing");
     if (found < 0)
@@ -307,23 +327,34 @@ std::optional<double> MediaProbe::lengthMs(int fd, qint64 size, const QString &p
         if (const auto first = counter.chainedStart(); first && first->layer != 3)
             ms = counter.exactLengthMs();
     }
-    if (!plausible(ms) && method == Method::Best && !direct)
-        ms = headedMpegLength(window, name);
+    // Raw AAC, AC-3 and MPEG audio streams carry no length anywhere, so libavformat would
+    // only estimate it (and the frames would be counted anyway) or read every packet;
+    // counting the frames straight away skips opening a demuxer and a decoder, which costs
+    // ten times the count. Only a stream whose first frames chain is taken this way;
+    // anything else still goes to libavformat.
+    // AAC and AC-3 frames are counted before TagLib is asked: it reads neither (it would
+    // search the whole stream for MPEG frames and find none), and opening it costs more than
+    // the count of a short song. Their sync words cannot open an MPEG audio stream, so no
+    // file TagLib reads starts with three such frames in a chain. (The unbuffered method keeps
+    // the order it had, so that it still shows how the probe read before.)
+    const auto countAdtsOrAc3 = [&] {
+        if (AdtsFrameCounter::startsWithAdts(window))
+            ms = AdtsFrameCounter::exactLengthMs(window);
+        else if (Ac3FrameCounter::startsWithAc3(window))
+            ms = Ac3FrameCounter::exactLengthMs(window);
+    };
+    if (!plausible(ms) && method == Method::Best && !direct) {
+        countAdtsOrAc3();
+        if (!plausible(ms))
+            ms = headedMpegLength(window, name);
+    }
     if (!plausible(ms) && method != Method::LibavOnly)
         ms = tagLibLength(window, name, method == Method::Best, direct);
     if (!plausible(ms) && method == Method::Best) {
-        // Raw AAC, AC-3 and MPEG audio streams carry no length anywhere, so libavformat would
-        // only estimate it (and the frames would be counted anyway) or read every packet;
-        // counting the frames straight away skips opening a demuxer and a decoder, which costs
-        // ten times the count. Only a stream whose first frames chain is taken this way;
-        // anything else still goes to libavformat.
-        if (AdtsFrameCounter::startsWithAdts(window)) {
-            ms = AdtsFrameCounter::exactLengthMs(window);
-        } else if (Ac3FrameCounter::startsWithAc3(window)) {
-            ms = Ac3FrameCounter::exactLengthMs(window);
-        } else if (MpegFrameCounter counter(window); counter.chainedStart()) {
+        if (direct)
+            countAdtsOrAc3();
+        if (MpegFrameCounter counter(window); !plausible(ms) && counter.chainedStart())
             ms = counter.exactLengthMs();
-        }
     }
     if (!plausible(ms) && method != Method::TagLibOnly)
         ms = libavLength(window, name, method == Method::Best);
