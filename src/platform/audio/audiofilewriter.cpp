@@ -77,7 +77,7 @@ AudioFileWriter::AudioFileWriter() : d(std::make_unique<Context>())
 
 AudioFileWriter::~AudioFileWriter() = default;
 
-std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const QString &path, const Spec &spec, QString *reason)
+std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const QString &path, const Layout &layout, QString *reason)
 {
     std::unique_ptr<AudioFileWriter> writer(new AudioFileWriter);
     Context &c = *writer->d;
@@ -85,11 +85,11 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const QString &path, co
         failure(reason, why);
         return nullptr;
     };
-    const AVCodec *encoder = avcodec_find_encoder(AVCodecID(spec.codecId));
+    const AVCodec *encoder = avcodec_find_encoder(AVCodecID(layout.codecId));
     if (!encoder)
-        return fail(u"この形式で書き出す部品（%1）がありません"_s.arg(QString::fromUtf8(avcodec_get_name(AVCodecID(spec.codecId)))));
-    if (avformat_alloc_output_context2(&c.format, nullptr, spec.container.constData(), nullptr) < 0 || !c.format)
-        return fail(u"この形式では書き出せません（%1）"_s.arg(QString::fromLatin1(spec.container)));
+        return fail(u"この形式で書き出す部品（%1）がありません"_s.arg(QString::fromUtf8(avcodec_get_name(AVCodecID(layout.codecId)))));
+    if (avformat_alloc_output_context2(&c.format, nullptr, layout.container.constData(), nullptr) < 0 || !c.format)
+        return fail(u"この形式では書き出せません（%1）"_s.arg(QString::fromLatin1(layout.container)));
     c.stream = avformat_new_stream(c.format, nullptr);
     c.codec = avcodec_alloc_context3(encoder);
     c.frame = av_frame_alloc();
@@ -97,17 +97,17 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const QString &path, co
     if (!c.stream || !c.codec || !c.frame || !c.packet)
         return fail(u"メモリが足りません"_s);
 
-    c.channels = spec.channels;
-    c.codec->sample_fmt = AVSampleFormat(spec.sampleFormat);
-    c.codec->sample_rate = spec.sampleRate;
-    c.codec->bits_per_raw_sample = spec.bitsPerRawSample;
-    if (spec.channelMask && av_popcount64(spec.channelMask) == spec.channels)
-        av_channel_layout_from_mask(&c.codec->ch_layout, spec.channelMask);
+    c.channels = layout.channels;
+    c.codec->sample_fmt = AVSampleFormat(layout.sampleFormat);
+    c.codec->sample_rate = layout.sampleRate;
+    c.codec->bits_per_raw_sample = layout.bitsPerRawSample;
+    if (layout.channelMask && av_popcount64(layout.channelMask) == layout.channels)
+        av_channel_layout_from_mask(&c.codec->ch_layout, layout.channelMask);
     else
-        av_channel_layout_default(&c.codec->ch_layout, spec.channels);
-    c.codec->time_base = AVRational{ 1, spec.sampleRate };
-    if (spec.bitRate > 0)
-        c.codec->bit_rate = spec.bitRate;
+        av_channel_layout_default(&c.codec->ch_layout, layout.channels);
+    c.codec->time_base = AVRational{ 1, layout.sampleRate };
+    if (layout.bitRate > 0)
+        c.codec->bit_rate = layout.bitRate;
     if (c.format->oformat->flags & AVFMT_GLOBALHEADER)
         c.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     // One song per thread already keeps every core busy.
@@ -119,14 +119,14 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(const QString &path, co
     c.stream->time_base = c.codec->time_base;
     c.frameSize = (encoder->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || c.codec->frame_size <= 0 ? 4096
                                                                                                           : c.codec->frame_size;
-    for (const auto &[key, value] : spec.tags)
+    for (const auto &[key, value] : layout.tags)
         av_dict_set(&c.format->metadata, key.constData(), value.constData(), 0);
 
     const int opened = avio_open(&c.format->pb, path.toUtf8().constData(), AVIO_FLAG_WRITE);
     if (opened < 0)
         return fail(u"ファイルを作れません（%1）"_s.arg(writeReason(opened)));
     AVDictionary *options = nullptr;
-    if (spec.id3v23)
+    if (layout.id3v23)
         av_dict_set(&options, "id3v2_version", "3", 0);
     const int header = avformat_write_header(c.format, &options);
     av_dict_free(&options);

@@ -15,7 +15,7 @@ class AudioFileWriter
 {
 public:
     using Tags = QList<std::pair<QByteArray, QByteArray>>;
-    struct Spec {
+    struct Layout {
         QByteArray container;         // FFmpeg's muxer: "mp3", "wav", "aiff", "flac"
         int codecId = 0;              // an AVCodecID
         int sampleFormat = -1;        // the AVSampleFormat the encoder takes
@@ -33,9 +33,9 @@ public:
     AudioFileWriter &operator=(const AudioFileWriter &) = delete;
 
     // Creates the file; on failure nothing, with the reason worded for the user.
-    [[nodiscard]] static std::unique_ptr<AudioFileWriter> create(const QString &path, const Spec &spec, QString *reason);
+    [[nodiscard]] static std::unique_ptr<AudioFileWriter> create(const QString &path, const Layout &layout, QString *reason);
 
-    // Encodes `frames` frames of interleaved samples (spec.channels each).
+    // Encodes `frames` frames of interleaved samples (layout.channels each).
     bool write(const float *samples, qint64 frames, QString *reason);
     // Encodes what is left and closes the file.
     bool finish(QString *reason);
