@@ -9,6 +9,7 @@
 //
 // usage: bench_cdimage [runs=3] [folder]   (the songs are made once and kept there)
 #include "benchfigures.h"
+#include "benchwindow.h"
 #include "forms/application.h"
 #include "forms/mainwindow.h"
 #include "platform/desktop/cdimagedialog.h"
@@ -58,11 +59,7 @@ bool ffmpeg(const QStringList &args)
 
 int main(int argc, char *argv[])
 {
-    prepareWindowBench();
-    selectMediaBackend();
-    Application::setIdentity();
-    QApplication app(argc, argv);
-    Application::prepare(app);
+    const auto app = windowBenchApp(argc, argv);
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
     const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-cd"_s;
     std::printf("making the songs (once) in %s\n", qPrintable(base));

@@ -10,6 +10,7 @@
 //
 // usage: bench_exportformats [runs=3] [folder]   (the songs are made once and kept there)
 #include "benchfigures.h"
+#include "benchwindow.h"
 #include "forms/application.h"
 #include "forms/mainwindow.h"
 #include "model/exportformat.h"
@@ -82,11 +83,7 @@ QStringList ffmpegFor(const ExportItem &item, const QString &out)
 
 int main(int argc, char *argv[])
 {
-    prepareWindowBench();
-    selectMediaBackend();
-    Application::setIdentity();
-    QApplication app(argc, argv);
-    Application::prepare(app);
+    const auto app = windowBenchApp(argc, argv);
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
     const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-formats"_s;
     std::printf("making the songs (once) in %s\n", qPrintable(base));

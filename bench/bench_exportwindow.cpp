@@ -12,6 +12,7 @@
 //
 // usage: bench_exportwindow [runs=5] [folder] [runs on the slow volume=3]
 #include "benchfigures.h"
+#include "benchwindow.h"
 #include "forms/application.h"
 #include "forms/form1.h"
 #include "model/songtable.h"
@@ -166,11 +167,7 @@ void measure(const QString &work, const QString &out, int runs, const char *wher
 
 int main(int argc, char *argv[])
 {
-    prepareWindowBench();
-    selectMediaBackend();
-    Application::setIdentity();
-    QApplication app(argc, argv);
-    Application::prepare(app);
+    const auto app = windowBenchApp(argc, argv);
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 5;
     // On the disk the program is built on by default: /tmp may live in memory.
     const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QStandardPaths>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -8,8 +7,7 @@
 #include <sys/resource.h>
 #include <vector>
 
-// What the benchmarks share: medians of noisy runs, this process's peak memory,
-// and the set-up of a benchmark that drives the real window.
+// What the benchmarks share: medians of noisy runs and this process's peak memory.
 
 inline double median(std::vector<double> values)
 {
@@ -24,15 +22,4 @@ inline double peakRssMiB()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) / 1024.0;
-}
-
-// Before the application is made: figures appear as they are measured, the
-// window draws offscreen unless a display is asked for, and no setting of a
-// real user is read or written.
-inline void prepareWindowBench()
-{
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
 }

@@ -73,7 +73,7 @@ std::optional<Arguments> parse(const QStringList &arguments)
 }
 
 // The level plan of the songs, its target and the songs that may not reach it told.
-std::optional<LevelMatch::Plan> matchLevels(const QStringList &paths, const QStringList &titles,
+LevelMatch::Plan matchLevels(const QStringList &paths, const QStringList &titles,
                                             QList<std::optional<Loudness>> *loudness, QTextStream &out)
 {
     *loudness = LoudnessService::measureAll(paths, LengthCache::defaultRoot());
@@ -182,8 +182,8 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
         for (const CdImageCheck::Song &song : set.songs)
             titles.append(song.title);
         QList<std::optional<Loudness>> loudness;
-        const std::optional<LevelMatch::Plan> plan = matchLevels(request.paths, titles, &loudness, out);
-        for (const LevelMatch::Song &song : plan->songs)
+        const LevelMatch::Plan plan = matchLevels(request.paths, titles, &loudness, out);
+        for (const LevelMatch::Song &song : plan.songs)
             request.gains.append(float(std::pow(10.0, song.gainDb / 20.0)));
     }
     request.text = report.text;

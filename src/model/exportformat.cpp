@@ -3,6 +3,7 @@
 #include "model/levelmatch.h"
 #include "model/libraryentry.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -51,38 +52,42 @@ qint64 expectedBytes(Kind kind, const ExportFormat::Source &source)
 
 } // namespace
 
+namespace {
+
+struct Named {
+    ExportFormat::Format format;
+    QString word;
+    QString caption;
+};
+const Named Names[] = {
+    { ExportFormat::Format::Original, u"copy"_s, u"元のまま"_s },
+    { ExportFormat::Format::Mp3, u"mp3"_s, u"MP3"_s },
+    { ExportFormat::Format::Wav, u"wav"_s, u"WAV"_s },
+};
+
+const Named &named(ExportFormat::Format format)
+{
+    return *std::find_if(std::begin(Names), std::end(Names), [format](const Named &n) { return n.format == format; });
+}
+
+} // namespace
+
 std::optional<ExportFormat::Format> ExportFormat::parse(const QString &word)
 {
-    for (Format f : { Format::Original, Format::Mp3, Format::Wav })
-        if (ExportFormat::word(f) == word)
-            return f;
+    for (const Named &n : Names)
+        if (n.word == word)
+            return n.format;
     return std::nullopt;
 }
 
 QString ExportFormat::word(Format format)
 {
-    switch (format) {
-    case Format::Mp3:
-        return u"mp3"_s;
-    case Format::Wav:
-        return u"wav"_s;
-    case Format::Original:
-        break;
-    }
-    return u"copy"_s;
+    return named(format).word;
 }
 
 QString ExportFormat::caption(Format format)
 {
-    switch (format) {
-    case Format::Mp3:
-        return u"MP3"_s;
-    case Format::Wav:
-        return u"WAV"_s;
-    case Format::Original:
-        break;
-    }
-    return u"元のまま"_s;
+    return named(format).caption;
 }
 
 QString ExportFormat::renamed(const ExportItem &item, const QString &extension)

@@ -24,54 +24,54 @@ using Kind = SongConversion::Kind;
 
 // The file a rewritten song becomes: the container its name promises, with
 // samples as fine as the song's own.
-AudioFileWriter::Spec ownFormat(const AudioDecoder::Stored &stored, const QString &destination)
+AudioFileWriter::Layout ownFormat(const AudioDecoder::Stored &stored, const QString &destination)
 {
     const QString extension = QFileInfo(destination).suffix().toLower();
-    AudioFileWriter::Spec spec;
+    AudioFileWriter::Layout layout;
     const bool bigEndian = extension == u"aif"_s || extension == u"aiff"_s;
-    spec.container = extension == u"flac"_s ? "flac" : bigEndian ? "aiff" : "wav";
+    layout.container = extension == u"flac"_s ? "flac" : bigEndian ? "aiff" : "wav";
     const int bits = stored.bitsPerSample;
-    if (spec.container == "flac") {
-        spec.codecId = AV_CODEC_ID_FLAC;
-        spec.sampleFormat = bits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
-        spec.bitsPerRawSample = bits > 16 ? 24 : 16;
+    if (layout.container == "flac") {
+        layout.codecId = AV_CODEC_ID_FLAC;
+        layout.sampleFormat = bits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+        layout.bitsPerRawSample = bits > 16 ? 24 : 16;
     } else if (stored.floating && bits >= 32) {
-        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
-        spec.sampleFormat = AV_SAMPLE_FMT_FLT;
+        layout.codecId = bigEndian ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
+        layout.sampleFormat = AV_SAMPLE_FMT_FLT;
     } else if (bits > 24) {
-        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
-        spec.sampleFormat = AV_SAMPLE_FMT_S32;
-        spec.bitsPerRawSample = 32;
+        layout.codecId = bigEndian ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
+        layout.sampleFormat = AV_SAMPLE_FMT_S32;
+        layout.bitsPerRawSample = 32;
     } else if (bits > 16) {
-        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
-        spec.sampleFormat = AV_SAMPLE_FMT_S32;
-        spec.bitsPerRawSample = 24;
+        layout.codecId = bigEndian ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+        layout.sampleFormat = AV_SAMPLE_FMT_S32;
+        layout.bitsPerRawSample = 24;
     } else {
         // 16 bits, and 8-bit or compressed WAVs, which get 16 bits rather than lose more.
-        spec.codecId = bigEndian ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
-        spec.sampleFormat = AV_SAMPLE_FMT_S16;
+        layout.codecId = bigEndian ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
+        layout.sampleFormat = AV_SAMPLE_FMT_S16;
     }
-    return spec;
+    return layout;
 }
 
-AudioFileWriter::Spec playerFormat(Kind kind, const QString &title, const QString &artist)
+AudioFileWriter::Layout playerFormat(Kind kind, const QString &title, const QString &artist)
 {
-    AudioFileWriter::Spec spec;
+    AudioFileWriter::Layout layout;
     if (kind == Kind::ToMp3) {
-        spec.container = "mp3";
-        spec.codecId = AV_CODEC_ID_MP3;
-        spec.sampleFormat = AV_SAMPLE_FMT_FLTP;
-        spec.bitRate = 320000;
-        spec.id3v23 = true;
+        layout.container = "mp3";
+        layout.codecId = AV_CODEC_ID_MP3;
+        layout.sampleFormat = AV_SAMPLE_FMT_FLTP;
+        layout.bitRate = 320000;
+        layout.id3v23 = true;
     } else {
-        spec.container = "wav";
-        spec.codecId = AV_CODEC_ID_PCM_S16LE;
-        spec.sampleFormat = AV_SAMPLE_FMT_S16;
+        layout.container = "wav";
+        layout.codecId = AV_CODEC_ID_PCM_S16LE;
+        layout.sampleFormat = AV_SAMPLE_FMT_S16;
     }
-    spec.tags.append({ "title", title.toUtf8() });
+    layout.tags.append({ "title", title.toUtf8() });
     if (!artist.isEmpty())
-        spec.tags.append({ "artist", artist.toUtf8() });
-    return spec;
+        layout.tags.append({ "artist", artist.toUtf8() });
+    return layout;
 }
 
 bool decodeInto(const QString &source, Kind kind, double gainDb, const QString &title, const QString &destination,
@@ -82,9 +82,9 @@ bool decodeInto(const QString &source, Kind kind, double gainDb, const QString &
         = AudioDecoder::open(source, own ? AudioDecoder::Output{ 0, false } : AudioDecoder::Output{ 44100, true }, reason);
     if (!decoder)
         return false;
-    AudioFileWriter::Spec spec = own ? ownFormat(decoder->stored(), destination) : playerFormat(kind, title, decoder->artist());
+    AudioFileWriter::Layout layout = own ? ownFormat(decoder->stored(), destination) : playerFormat(kind, title, decoder->artist());
     if (own)
-        spec.tags = decoder->tags();
+        layout.tags = decoder->tags();
     const float gain = float(std::pow(10.0, gainDb / 20.0));
     std::unique_ptr<AudioFileWriter> writer;
     std::vector<float> block;
@@ -95,18 +95,18 @@ bool decodeInto(const QString &source, Kind kind, double gainDb, const QString &
             if (abort && *abort)
                 return false;
             if (!writer) {
-                spec.sampleRate = decoder->outRate();
-                spec.channels = decoder->outChannels();
-                spec.channelMask = own ? decoder->sourceChannelMask() : 0;
-                writer = AudioFileWriter::create(destination, spec, &why);
+                layout.sampleRate = decoder->outRate();
+                layout.channels = decoder->outChannels();
+                layout.channelMask = own ? decoder->sourceChannelMask() : 0;
+                writer = AudioFileWriter::create(destination, layout, &why);
                 if (!writer)
                     return false;
             }
-            const qint64 count = frames * decoder->outChannels();
-            block.assign(samples, samples + count);
-            if (gain != 1.0f)
-                for (float &s : block)
-                    s *= gain;
+            if (gain == 1.0f)
+                return writer->write(samples, frames, &why);
+            block.assign(samples, samples + frames * decoder->outChannels());
+            for (float &s : block)
+                s *= gain;
             return writer->write(block.data(), frames, &why);
         },
         &why);
