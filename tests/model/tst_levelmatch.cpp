@@ -81,27 +81,6 @@ private Q_SLOTS:
                 QVERIFY(set[i]->truePeakDb + plan.songs[i].gainDb <= LevelMatch::PeakCeilingDb - LevelMatch::PeakMarginDb + 1e-9);
     }
 
-    // MP3 frames change level only in 1.5 dB steps: the nearest step, but never a lift
-    // past the peak ceiling.
-    void mp3Steps_data()
-    {
-        QTest::addColumn<double>("gain");
-        QTest::addColumn<double>("peak");
-        QTest::addColumn<int>("steps");
-        QTest::newRow("nearest step up") << 4.0 << -10.0 << 3;
-        QTest::newRow("nearest step down") << -4.0 << 0.0 << -3;
-        QTest::newRow("less than half a step") << 0.7 << -10.0 << 0;
-        QTest::newRow("rounding up would pass the ceiling") << 2.9 << -3.5 << 1;
-        QTest::newRow("no room at all") << 3.0 << -1.2 << 0;
-    }
-    void mp3Steps()
-    {
-        QFETCH(double, gain);
-        QFETCH(double, peak);
-        QFETCH(int, steps);
-        QCOMPARE(LevelMatch::mp3Steps(gain, Loudness{ -20, peak }), steps);
-    }
-
     // The marker goes on the song that jumps, against the one just before it.
     void jumpsAndSpread()
     {

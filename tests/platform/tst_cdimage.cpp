@@ -25,19 +25,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A sound with something at every height: two tones apart in each channel,
-// a slow swell, and a fade at the end that dithering must keep.
-const QString Music = u"aevalsrc=(0.35*sin(440*2*PI*t)+0.15*sin(5200*2*PI*t))*(0.6+0.4*sin(t))*min(1\\,4.6-t)|"
-                      u"(0.3*sin(660*2*PI*t)+0.1*sin(9100*2*PI*t))*min(1\\,4.6-t):s=%1:d=4.6"_s;
-
 // The 48 kHz piece's samples, and what AAC's 1024-sample frames add at its end.
 constexpr qint64 ItunesSamples = 48000 * 46 / 10;
 constexpr qint64 ItunesPadding = (ItunesSamples + 1024 + 1023) / 1024 * 1024 - ItunesSamples - 1024;
-
-bool ffmpeg(const QStringList &args, QByteArray *out = nullptr)
-{
-    return MediaGen::run(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args, out);
-}
 
 // What ffmpeg itself decodes a song to: 44.1 kHz, 16-bit, stereo, through
 // `filter` when the song needs one. A mono song is heard on both channels at
@@ -48,7 +38,7 @@ QByteArray reference(const QString &path, bool mono, const QString &filter = {})
     const QStringList layout = mono ? QStringList{ u"-af"_s, u"pan=stereo|c0=c0|c1=c0"_s }
         : filter.isEmpty()          ? QStringList{ u"-ac"_s, u"2"_s }
                                     : QStringList{ u"-af"_s, filter, u"-ac"_s, u"2"_s };
-    if (!ffmpeg(QStringList{ u"-i"_s, path, u"-map"_s, u"0:a:0"_s } + layout + QStringList{ u"-ar"_s, u"44100"_s, u"-f"_s, u"s16le"_s, u"-"_s }, &pcm))
+    if (!MediaGen::ffmpeg(QStringList{ u"-i"_s, path, u"-map"_s, u"0:a:0"_s } + layout + QStringList{ u"-ar"_s, u"44100"_s, u"-f"_s, u"s16le"_s, u"-"_s }, &pcm))
         return {};
     return pcm;
 }
@@ -116,8 +106,8 @@ private Q_SLOTS:
         QVERIFY2(MediaGen::missingTools().isEmpty(), qPrintable(MediaGen::missingTools().join(u' ')));
         QVERIFY(QStandardPaths::findExecutable(u"bchunk"_s).size() && QStandardPaths::findExecutable(u"cd-info"_s).size());
         const QString wav = path(u"music.wav"_s), wav48 = path(u"music48.wav"_s);
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music.arg(44100), wav }));
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music.arg(48000), wav48 }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(44100, 4.6), wav }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(48000, 4.6), wav48 }));
         // Each format the venue's songs come in; the MP3 carries LAME's delay
         // and padding, the M4A AAC's priming in its edit list, Opus its pre-skip.
         const struct {
@@ -144,7 +134,7 @@ private Q_SLOTS:
         for (const auto &kind : kinds) {
             const QString file = path(kind.name);
             QVERIFY2(kind.make.isEmpty() ? MediaGen::run(u"lame"_s, { u"--quiet"_s, u"-b"_s, u"256"_s, wav, file })
-                                         : ffmpeg(kind.make + QStringList{ file }),
+                                         : MediaGen::ffmpeg(kind.make + QStringList{ file }),
                      qPrintable(kind.name));
             m_sources.append({ kind.name, file, kind.mono,
                                kind.name.startsWith(u"itunes"_s) ? u"atrim=start_sample=1024:end_sample=%1"_s.arg(1024 + ItunesSamples) : QString() });
@@ -187,7 +177,7 @@ private Q_SLOTS:
     {
         // A 2-second song is padded to the 4 seconds a track needs, and says so.
         const QString shortSong = path(u"short.wav"_s);
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=500:sample_rate=44100:duration=2"_s, u"-ac"_s, u"2"_s, shortSong }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=500:sample_rate=44100:duration=2"_s, u"-ac"_s, u"2"_s, shortSong }));
         const QStringList songs{ m_sources[0].path, shortSong, m_sources[5].path };
         QVERIFY(writePlaylist(path(u"gaps.m3u8"_s), u"金曜 \"ライブ\""_s, songs));
         const Run run = commandLine({ u"--cd-image"_s, path(u"gaps.cue"_s), path(u"gaps.m3u8"_s) });
@@ -220,7 +210,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         // 41 minutes of quiet in a small file: two of them do not fit 80 minutes.
         const QString hour = path(u"long.wav"_s);
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"anullsrc=r=8000:cl=mono"_s, u"-t"_s, u"2460"_s, u"-c:a"_s, u"pcm_u8"_s, hour }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"anullsrc=r=8000:cl=mono"_s, u"-t"_s, u"2460"_s, u"-c:a"_s, u"pcm_u8"_s, hour }));
         QVERIFY(fixtures::writeFile(path(u"broken.mp3"_s), QByteArray(20000, '\x55')));
         QStringList many;
         for (int i = 0; i < 100; ++i)

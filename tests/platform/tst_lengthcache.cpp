@@ -114,68 +114,6 @@ private Q_SLOTS:
         QCOMPARE(scan(true), (QTest::currentDataTag() == "intact"_ba ? QList<double>{ 99000, 99000 } : QList<double>{ 1000, 3000 }));
         QVERIFY(damaged == "dir" || kept()); // rewritten whole
     }
-
-    // The folder of kept files replaced while the program runs (the user clears the cache, or
-    // moves it away): what is kept afterwards is what the next scan finds, never the old file.
-    // (Until then a folder moved away may still be read: its lengths are keyed to the songs as
-    // they are, so they are still right.)
-    void keptFolderReplaced_data()
-    {
-        QTest::addColumn<bool>("moved");
-        QTest::addRow("removed and made again") << false;
-        QTest::addRow("moved away and made again") << true;
-    }
-    void keptFolderReplaced()
-    {
-        QFETCH(bool, moved);
-        songs();
-        const auto keep = [this](double ms) {
-            LengthCache cache(m_root, m_songs, 0);
-            cache.insert(u"a.wav"_s, *cache.keyOf(u"a.wav"_s), ms);
-            return cache.save();
-        };
-        const auto found = [this] {
-            const LengthCache cache(m_root, m_songs);
-            return cache.find(u"a.wav"_s, *cache.keyOf(u"a.wav"_s)).value_or(-1);
-        };
-        QVERIFY(keep(1000));
-        QCOMPARE(found(), 1000.0);
-        const QString away = m_root + u".old"_s;
-        QVERIFY(moved ? QDir(away).removeRecursively() && QDir().rename(m_root, away) : QDir(m_root).removeRecursively());
-        if (!moved)
-            QCOMPARE(found(), -1.0);
-        QVERIFY(keep(2000));
-        QCOMPARE(found(), 2000.0);
-    }
-
-    // A rescan that finds every entry as kept leaves the file alone, unless it is older than a
-    // day: then it is written again, so that the trim does not take the folder for forgotten.
-    void unchangedRescanWritesOnlyAnOldFile()
-    {
-        songs();
-        const auto keepBoth = [this] {
-            LengthCache cache(m_root, m_songs, 0);
-            cache.insert(u"a.wav"_s, *cache.keyOf(u"a.wav"_s), 1000);
-            cache.insert(u"b.wav"_s, *cache.keyOf(u"b.wav"_s), 3000);
-            return cache.save();
-        };
-        const QByteArray file = QFile::encodeName(LengthCache(m_root, m_songs).filePath());
-        // Sets the file's times `hours` back; its state after.
-        const auto age = [&file](qint64 hours, struct stat *st) {
-            timespec times[2] {};
-            (void)::clock_gettime(CLOCK_REALTIME, &times[0]);
-            times[0].tv_sec -= hours * 3600;
-            times[1] = times[0];
-            return ::utimensat(AT_FDCWD, file.constData(), times, 0) == 0 && ::stat(file.constData(), st) == 0;
-        };
-        struct stat hourOld {}, dayOld {}, now {};
-        QVERIFY(keepBoth() && age(1, &hourOld) && keepBoth() && ::stat(file.constData(), &now) == 0);
-        QCOMPARE(now.st_ino, hourOld.st_ino);
-        QCOMPARE(now.st_mtim.tv_sec, hourOld.st_mtim.tv_sec);
-        QVERIFY(age(25, &dayOld) && keepBoth() && ::stat(file.constData(), &now) == 0);
-        QVERIFY(now.st_mtim.tv_sec > dayOld.st_mtim.tv_sec + 24 * 3600);
-        QCOMPARE(kept()->value(u"b.wav"_s).lengthMs, 3000.0);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLengthCache)

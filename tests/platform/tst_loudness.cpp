@@ -23,11 +23,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool ffmpeg(const QStringList &args)
-{
-    return MediaGen::run(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args);
-}
-
 // A 1 kHz sine whose peak level (dBFS) follows `levels`, each held `seconds`.
 QString steppedSine(const QList<double> &levels, double seconds, bool mono)
 {
@@ -40,10 +35,6 @@ QString steppedSine(const QList<double> &levels, double seconds, bool mono)
 
 using FfmpegMeter = MediaGen::Meter;
 FfmpegMeter ffmpegMeter(const QString &path, bool dualMono) { return MediaGen::meter(path, dualMono); }
-
-// The same music as the CD image's tests: two tones per channel, a swell, a fade.
-const QString Music = u"aevalsrc=(0.35*sin(440*2*PI*t)+0.15*sin(5200*2*PI*t))*(0.6+0.4*sin(t))*min(1\\,5.6-t)|"
-                      u"(0.3*sin(660*2*PI*t)+0.1*sin(9100*2*PI*t))*min(1\\,5.6-t):s=%1:d=5.6"_s;
 
 } // namespace
 
@@ -59,8 +50,8 @@ private Q_SLOTS:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY2(MediaGen::missingTools().isEmpty(), qPrintable(MediaGen::missingTools().join(u' ')));
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music.arg(44100), u"-c:a"_s, u"pcm_f32le"_s, path(u"music.wav"_s) }));
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, Music.arg(48000), u"-c:a"_s, u"pcm_f32le"_s, path(u"music48.wav"_s) }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(44100, 5.6), u"-c:a"_s, u"pcm_f32le"_s, path(u"music.wav"_s) }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(48000, 5.6), u"-c:a"_s, u"pcm_f32le"_s, path(u"music48.wav"_s) }));
     }
 
     // EBU Tech 3341's signals, as far as a sine generator makes them; the
@@ -86,7 +77,7 @@ private Q_SLOTS:
         QFETCH(bool, mono);
         QFETCH(double, expected);
         const QString file = path(u"3341-%1.wav"_s.arg(QString::fromLatin1(QTest::currentDataTag()).left(1) + (mono ? u"m"_s : QString())));
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, steppedSine(levels, seconds, mono), u"-c:a"_s, u"pcm_f32le"_s, file }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, steppedSine(levels, seconds, mono), u"-c:a"_s, u"pcm_f32le"_s, file }));
         QString reason;
         const std::optional<Loudness> l = LoudnessMeter::measure(file, &reason);
         QVERIFY2(l, qPrintable(reason));
@@ -120,7 +111,7 @@ private Q_SLOTS:
         QFETCH(QStringList, make);
         QFETCH(bool, mono);
         const QString file = path(name);
-        QVERIFY(ffmpeg(make + QStringList{ file }));
+        QVERIFY(MediaGen::ffmpeg(make + QStringList{ file }));
         QString reason;
         const std::optional<Loudness> l = LoudnessMeter::measure(file, &reason);
         QVERIFY2(l, qPrintable(reason));
@@ -135,7 +126,7 @@ private Q_SLOTS:
     // Silence has no loudness; a file that is no song is named, not measured as silence.
     void silenceAndDamage()
     {
-        QVERIFY(ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"anullsrc=r=44100:cl=stereo"_s, u"-t"_s, u"3"_s, path(u"silence.wav"_s) }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"anullsrc=r=44100:cl=stereo"_s, u"-t"_s, u"3"_s, path(u"silence.wav"_s) }));
         QString reason;
         const std::optional<Loudness> silent = LoudnessMeter::measure(path(u"silence.wav"_s), &reason);
         QVERIFY(silent && silent->isSilent() && !std::isfinite(silent->truePeakDb));
@@ -180,7 +171,7 @@ private Q_SLOTS:
         QCOMPARE(LengthCache::parse(LengthCache::serialize(songs, { { u"a"_s, { *key, -1, planted } } }), songs)->value(u"a"_s).loudness, planted);
 
         // The song rewritten quieter under its name: measured again.
-        QVERIFY(ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=-6dB"_s, u"-c:a"_s, u"pcm_f32le"_s, song }));
+        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=-6dB"_s, u"-c:a"_s, u"pcm_f32le"_s, song }));
         const std::optional<Loudness> again = LoudnessService::measureOne(song, root, 0, &reason, nullptr);
         QVERIFY(again && std::abs(again->lufs - (first->lufs - 6.0)) < 0.1);
         QVERIFY(!LengthCache(root, songs, 0).find(u"song.wav"_s, *LengthCache::keyOfFile(song)));
@@ -205,7 +196,7 @@ private Q_SLOTS:
         const double before = service.result(a).loudness->lufs;
         service.request({ a, b });
         QVERIFY(!service.isMeasuring());
-        QVERIFY(ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=-10dB"_s, u"-c:a"_s, u"pcm_f32le"_s, a }));
+        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=-10dB"_s, u"-c:a"_s, u"pcm_f32le"_s, a }));
         service.request({ a, b });
         QCOMPARE(service.result(a).state, LoudnessService::State::Measuring);
         QTRY_COMPARE_WITH_TIMEOUT(measured.size(), 4, 30000);
@@ -220,7 +211,7 @@ private Q_SLOTS:
         const QList<double> volumes{ 0, -5, -11 };
         QByteArray playlist = "#EXTM3U\n#PLAYLIST:そろえる\n";
         for (qsizetype i = 0; i < names.size(); ++i) {
-            QVERIFY(ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=%1dB"_s.arg(volumes[i]), path(names[i]) }));
+            QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-af"_s, u"volume=%1dB"_s.arg(volumes[i]), path(names[i]) }));
             playlist += names[i].toUtf8() + '\n';
         }
         QVERIFY(fixtures::writeFile(path(u"matched.m3u8"_s), playlist));

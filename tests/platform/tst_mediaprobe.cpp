@@ -109,15 +109,14 @@ private Q_SLOTS:
     }
 
     // MP3s whose length is found without TagLib where TagLib would look at the same first frame,
-    // and the arrangements left to it: either way the figure is the one TagLib and the frame
-    // count give together (the unbuffered method always asks TagLib).
+    // and one left to it: either way the figure is the one TagLib and the frame count give
+    // together (the unbuffered method always asks TagLib). Tags around the frames are above.
     void mp3SameFigureWithoutTagLib_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("arrangement");
         for (const char *kind : { "mp3-vbr-plain", "mp3-vbr-cover", "mp3-cbr-plain", "mp3-vbr-xing" }) {
-            for (const char *arrangement : { "as encoded", "two leading tags", "tags at the end" })
-                QTest::addRow("%s, %s", kind, arrangement) << QString::fromLatin1(kind) << QString::fromLatin1(arrangement);
+            QTest::addRow("%s", kind) << QString::fromLatin1(kind) << u"as encoded"_s;
         }
         // A VBR stream whose first frame holds "Info" and a frame count where no decoder looks
         // for them: TagLib takes them for a header, so the file is left to it.
@@ -132,12 +131,7 @@ private Q_SLOTS:
         const QString encoded = folder + u'/' + kind + u".mp3"_s;
         QVERIFY((QFileInfo::exists(encoded) ? std::optional(encoded) : MediaGen::corpusFile(folder, { kind, u"mp3"_s }, 7.3)));
         QByteArray bytes = contents(encoded);
-        const QByteArray id3v2 = "ID3\x03\x00\x00\x00\x00\x02\x00"_ba + QByteArray(256, '\0');
-        if (arrangement == "two leading tags"_L1) {
-            bytes = id3v2 + bytes;
-        } else if (arrangement == "tags at the end"_L1) {
-            bytes += "APETAGEX\xD0\x07\x00\x00\x20"_ba + QByteArray(23, '\0') + "TAG"_ba + QByteArray(125, 'x');
-        } else if (arrangement == "stray Info header"_L1) {
+        if (arrangement == "stray Info header"_L1) {
             QVERIFY(!bytes.startsWith("ID3"));
             const auto first = MpegFrameCounter::parseHeader(quint32(uchar(bytes[0])) << 24 | quint32(uchar(bytes[1])) << 16
                                                              | quint32(uchar(bytes[2])) << 8 | uchar(bytes[3]));

@@ -18,12 +18,19 @@ QString lavfiSine(int hz, double seconds)
     return u"sine=frequency=%1:sample_rate=44100:duration=%2"_s.arg(hz).arg(seconds, 0, 'f', 3);
 }
 
-bool ffmpeg(const QStringList &args)
+} // namespace
+
+bool MediaGen::ffmpeg(const QStringList &args, QByteArray *out)
 {
-    return MediaGen::run(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args);
+    return run(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args, out);
 }
 
-} // namespace
+QString MediaGen::music(int rate, double seconds)
+{
+    const QString fade = u"min(1\\,%1-t)"_s.arg(seconds);
+    return u"aevalsrc=(0.35*sin(440*2*PI*t)+0.15*sin(5200*2*PI*t))*(0.6+0.4*sin(t))*%1|"
+           u"(0.3*sin(660*2*PI*t)+0.1*sin(9100*2*PI*t))*%1:s=%2:d=%3"_s.arg(fade).arg(rate).arg(seconds);
+}
 
 MediaGen::Meter MediaGen::meter(const QString &path, bool dualMono)
 {

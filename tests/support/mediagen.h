@@ -25,6 +25,12 @@ public:
     static bool run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr,
                     int timeoutMs = 60000);
 
+    // Runs ffmpeg quietly, overwriting its output; stdout goes to `out` when given.
+    static bool ffmpeg(const QStringList &args, QByteArray *out = nullptr);
+    // A lavfi source with something at every height: two tones apart in each
+    // channel, a slow swell, and a fade at the end that dithering must keep.
+    [[nodiscard]] static QString music(int rate, double seconds);
+
     // A pure sine tone, encoded according to the file's extension (mp3, wav, flac, ogg, ...).
     static bool tone(const QString &path, double seconds, int hz = 880);
     // A tone that changes pitch at a known time, so that what is heard tells where playback is.
