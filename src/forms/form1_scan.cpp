@@ -68,10 +68,11 @@ void Form1::fillLibrary(const QStringList &names, const QStringList &paths, cons
         library.clearCellBackColor();
     }
 
+    // The rows are made at once: one by one, each would be a resize and two signals more.
+    library.setRows(int(names.size()) + 1);
     int n = 0;
     for (qsizetype i = 0; i < names.size(); ++i) {
         const QString &name = names[i];
-        library.setRows(n + 2);
         library.setRow(n + 1);
         library.setCol(0);
         library.setCol(1);

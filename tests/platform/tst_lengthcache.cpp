@@ -41,12 +41,14 @@ class TestLengthCache : public QObject
         QVERIFY(QDir(m_songs).removeRecursively() && QDir(m_root).removeRecursively() && QDir().mkpath(m_songs)
                 && wav(m_songs + u"/a.wav"_s, 44100) && wav(m_songs + u"/b.wav"_s, 14700));
     }
-    QList<double> scan(bool cached)
+    // With the kept lengths, looked at on this thread for `inlineMs` (0: the first 16 entries,
+    // then the readers), or without them.
+    QList<double> scan(bool cached, int inlineMs = LibraryScanner::InlineMs)
     {
         m_names = LibraryScanner::listFolder(m_songs);
         m_names.sort();
         const QStringList paths = QStringList(m_names).replaceInStrings(QRegularExpression(u"^"_s), m_songs + u'/');
-        return (cached ? LibraryScanner::probeFolder(m_media, m_songs, m_names, paths, m_root, 2) : LibraryScanner::probeAll(m_media, paths, 2)).result();
+        return (cached ? LibraryScanner::probeFolder(m_media, m_songs, m_names, paths, m_root, 2, inlineMs) : LibraryScanner::probeAll(m_media, paths, 2)).result();
     }
     std::optional<LengthCache::Entries> kept() { return LengthCache::parse(contents(LengthCache(m_root, m_songs).filePath()), m_songs); }
 
@@ -77,7 +79,9 @@ private Q_SLOTS:
         QFETCH(QString, changed);
         QFETCH(double, expected);
         songs();
-        QVERIFY(writeFile(m_songs + u"/notes.txt"_s, "not a song\n"_ba));
+        // More entries than the first look takes when its time is up at once.
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(writeFile(m_songs + u"/notes %1.txt"_s.arg(i), "not a song\n"_ba));
         // Only entries that stood still long enough are kept.
         QThread::msleep(LengthCache::DefaultSettleNs / 1'000'000 + 200);
         (void)scan(true);
@@ -86,6 +90,10 @@ private Q_SLOTS:
         const QList<double> after = scan(true);
         QCOMPARE(after.value(m_names.indexOf(changed)), expected);
         QCOMPARE(after, scan(false));
+        // Handed to the readers after the first entries: the same lengths, the same kept.
+        const auto keptAfter = kept();
+        QCOMPARE(scan(true, 0), after);
+        QCOMPARE(kept(), keptAfter);
     }
 
     // A damaged kept file is ignored and replaced; the scan is what it would be without it.

@@ -323,6 +323,10 @@ void LengthCache::insertLoudness(const QString &name, const Key &key, const Loud
 
 void LengthCache::keepLoaded()
 {
+    if (m_kept.isEmpty()) {
+        m_kept = m_loaded;
+        return;
+    }
     for (auto it = m_loaded.cbegin(); it != m_loaded.cend(); ++it)
         if (!m_kept.contains(it.key()))
             m_kept.insert(it.key(), *it);
@@ -340,16 +344,21 @@ void LengthCache::insert(const QString &name, const Key &key, double lengthMs)
     m_kept.insert(name, entry);
 }
 
+bool LengthCache::upToDate() const
+{
+    // Old enough, the file is rewritten, so that the trim does not take it for a forgotten
+    // folder. Compared as nanoseconds since the epoch: a local time would read the time zone
+    // file, one more cold read on a rescan that reads nothing else.
+    constexpr qint64 DayNs = 24 * 3600 * 1'000'000'000LL;
+    return m_intact && m_fileModifiedNs > nowNs() - DayNs;
+}
+
 bool LengthCache::save()
 {
     if (m_file.isEmpty())
         return false;
-    // A rescan that found every entry as it was leaves the file as it is, unless the file is
-    // old enough that rewriting it keeps the trim from taking it for a forgotten folder.
-    // Compared as nanoseconds since the epoch: a local time would read the time zone file,
-    // one more cold read on a rescan that reads nothing else.
-    constexpr qint64 DayNs = 24 * 3600 * 1'000'000'000LL;
-    if (m_intact && m_kept == m_loaded && m_fileModifiedNs > nowNs() - DayNs)
+    // A rescan that found every entry as it was leaves a recent file as it is.
+    if (upToDate() && m_kept == m_loaded)
         return true;
     if (!QDir().mkpath(m_root))
         return false;

@@ -73,8 +73,12 @@ public:
     // Keeps a loudness for the next save, beside the length kept for the same key.
     void insertLoudness(const QString &name, const Key &key, const Loudness &loudness);
     // Keeps every loaded entry for the next save too: for a writer that adds to the file
-    // without scanning the whole folder (the loudness of a few songs).
+    // without scanning the whole folder (the loudness of a few songs), and for a rescan that
+    // found every entry as it was kept.
     void keepLoaded();
+    [[nodiscard]] qsizetype loadedCount() const { return m_loaded.size(); }
+    // True when the file was read whole and is recent: saving what was loaded would write nothing.
+    [[nodiscard]] bool upToDate() const;
     // Writes what was inserted since loading, replacing the file atomically, and trims the
     // caches of other folders; writes nothing when that is what the file holds already.
     // False when it could not be written.

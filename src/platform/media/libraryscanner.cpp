@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QPromise>
 #include <QThread>
 #include <QSemaphore>
@@ -12,7 +13,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
-#include <functional>
+#include <memory>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -68,11 +69,10 @@ QThreadPool &readerPool()
 }
 
 // Runs `each(i)` for i in [0, total) on the calling thread and up to readers - 1 others, each
-// taking the next entry not yet taken, so one slow file never holds up the rest; the calling
-// thread runs `first` before it takes any. False when cancelled.
+// taking the next entry not yet taken, so one slow file never holds up the rest. False when
+// cancelled.
 template<typename Each>
-bool forEachInParallel(const QPromise<QList<double>> &promise, int readers, qsizetype total, Each each,
-                       const std::function<void()> &first = {})
+bool forEachInParallel(const QPromise<QList<double>> &promise, int readers, qsizetype total, Each each)
 {
     std::atomic<qsizetype> next{0};
     auto work = [&] {
@@ -86,7 +86,7 @@ bool forEachInParallel(const QPromise<QList<double>> &promise, int readers, qsiz
     // A busy pool takes no more helpers: the calling thread does their share instead.
     QSemaphore finished;
     int helpers = 0;
-    for (int k = 1; k < readers && k < total + (first ? 1 : 0); ++k) {
+    for (int k = 1; k < readers && k < total; ++k) {
         if (!readerPool().tryStart([&] {
                 work();
                 finished.release();
@@ -94,8 +94,6 @@ bool forEachInParallel(const QPromise<QList<double>> &promise, int readers, qsiz
             break;
         ++helpers;
     }
-    if (first)
-        first();
     work();
     finished.acquire(helpers);
     return !promise.isCanceled();
@@ -134,27 +132,25 @@ QFuture<QList<double>> LibraryScanner::probeAll(MediaCommands &media, const QStr
     });
 }
 
-QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const QString &folder,
-                                                   const QStringList &names, const QStringList &paths,
-                                                   const QString &cacheRoot, int readers)
-{
-    if (readers <= 0)
-        readers = readerCountFor(folder);
-    return QtConcurrent::run([&media, folder, names, paths, cacheRoot, readers](QPromise<QList<double>> &promise) {
-        // Every entry is looked at while this thread reads the kept lengths: on a cold disk
-        // both wait on it, and a rescan of an unchanged folder reads nothing else. The key is
-        // taken before the probe: a change while probing moves the key on disk away from the
-        // one kept, so the next scan probes again.
-        LengthCache cache(cacheRoot, folder, LengthCache::DefaultSettleNs, LengthCache::Loading::Later);
-        QList<std::optional<LengthCache::Key>> keys(names.size());
-        if (!forEachInParallel(promise, readers, names.size(), [&](qsizetype i) { keys[i] = cache.keyOf(names[i]); },
-                               [&] { cache.load(); }))
-            return;
-        // Entries unchanged since the last scan take its lengths here; reader threads are
-        // woken only for the rest, which a rescan of an unchanged folder does not have.
-        promise.setProgressRange(0, int(names.size()));
-        QList<double> lengths(names.size(), 0.0);
-        QList<qsizetype> unknown;
+namespace {
+
+// What a folder's scan knows so far, handed from the calling thread to the readers.
+struct FolderPass {
+    FolderPass(const QString &cacheRoot, const QString &folder, qsizetype entries)
+        : cache(cacheRoot, folder, LengthCache::DefaultSettleNs, LengthCache::Loading::Later), keys(entries)
+    {
+    }
+    LengthCache cache;
+    QList<std::optional<LengthCache::Key>> keys;
+    qsizetype keyed = 0; // keys[0, keyed) are looked at
+    QList<double> lengths;
+    QList<qsizetype> unknown;
+
+    // Takes the kept length of every entry unchanged since the last scan; the rest are unknown.
+    void takeKept(const QStringList &names)
+    {
+        lengths = QList<double>(names.size(), 0.0);
+        unknown.clear();
         for (qsizetype i = 0; i < names.size(); ++i) {
             const auto kept = keys[i] ? cache.find(names[i], *keys[i]) : std::nullopt;
             if (kept)
@@ -162,18 +158,68 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
             else
                 unknown.append(i);
         }
-        std::atomic<int> done{int(names.size() - unknown.size())};
+    }
+
+    // Keeps the lengths for the next scan. A folder found exactly as it was kept (no entry
+    // added, changed or gone) keeps what it loaded without rebuilding it.
+    void keep(const QStringList &names)
+    {
+        if (unknown.isEmpty() && cache.loadedCount() == names.size()) {
+            cache.keepLoaded();
+        } else {
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                if (keys[i])
+                    cache.insert(names[i], *keys[i], lengths.at(i));
+            }
+        }
+        (void)cache.save();
+    }
+};
+
+} // namespace
+
+QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const QString &folder,
+                                                   const QStringList &names, const QStringList &paths,
+                                                   const QString &cacheRoot, int readers, int inlineMs)
+{
+    // The key is taken before the probe: a change while probing moves the key on disk away
+    // from the one kept, so the next scan probes again.
+    auto pass = std::make_shared<FolderPass>(cacheRoot, folder, names.size());
+    pass->cache.load();
+    const QDeadlineTimer deadline(inlineMs);
+    while (pass->keyed < names.size()) {
+        pass->keys[pass->keyed] = pass->cache.keyOf(names[pass->keyed]);
+        if (++pass->keyed % 16 == 0 && deadline.hasExpired())
+            break;
+    }
+    if (pass->keyed == names.size()) {
+        pass->takeKept(names);
+        if (pass->unknown.isEmpty() && pass->cache.loadedCount() == names.size() && pass->cache.upToDate())
+            return QtFuture::makeReadyFuture(std::move(pass->lengths));
+    }
+    return QtConcurrent::run([&media, folder, names, paths, pass, readers](QPromise<QList<double>> &promise) {
+        const int count = readers > 0 ? readers : readerCountFor(folder);
+        // The entries not looked at yet, on a large or slow folder.
+        const qsizetype from = pass->keyed;
+        if (from < names.size()) {
+            if (!forEachInParallel(promise, count, names.size() - from,
+                                   [&](qsizetype k) { pass->keys[from + k] = pass->cache.keyOf(names[from + k]); }))
+                return;
+            pass->keyed = names.size();
+            pass->takeKept(names);
+        }
+        // Reader threads are woken only for the entries not kept, which a rescan of an
+        // unchanged folder does not have.
+        promise.setProgressRange(0, int(names.size()));
+        std::atomic<int> done{int(names.size() - pass->unknown.size())};
         promise.setProgressValue(done);
-        if (!forEachInParallel(promise, readers, unknown.size(), [&](qsizetype k) {
-                lengths[unknown[k]] = GetPlayLength(media, paths[unknown[k]]);
+        if (!forEachInParallel(promise, count, pass->unknown.size(), [&](qsizetype k) {
+                const qsizetype i = pass->unknown[k];
+                pass->lengths[i] = GetPlayLength(media, paths[i]);
                 promise.setProgressValue(done.fetch_add(1) + 1);
             }))
             return;
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            if (keys[i])
-                cache.insert(names[i], *keys[i], lengths.at(i));
-        }
-        (void)cache.save();
-        promise.addResult(std::move(lengths));
+        pass->keep(names);
+        promise.addResult(std::move(pass->lengths));
     });
 }
