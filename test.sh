@@ -14,7 +14,11 @@ package_log=$(mktemp /tmp/korvanda-check-package.XXXXXX)
 nice -n 19 scripts/check-package.sh >"$package_log" 2>&1 &
 package=$!
 trap 'kill "$package" 2>/dev/null || true; rm -f "$package_log"' EXIT
-scripts/setup.sh "$build" -DCMAKE_BUILD_TYPE=Debug -DKORVANDA_SANITIZE=ON -DKORVANDA_WERROR=ON -DKORVANDA_BUILD_BENCH=OFF
+# The tests are built by clang, in well under half the time GCC takes for an unoptimised,
+# instrumented build; the package is built by GCC with warnings as errors too, so both
+# compilers' warnings stop a change.
+scripts/setup.sh "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DKORVANDA_SANITIZE=ON \
+    -DKORVANDA_WERROR=ON -DKORVANDA_BUILD_BENCH=OFF
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

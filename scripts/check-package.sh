@@ -30,7 +30,7 @@ for tool in dpkg-deb dpkg-shlibdeps apt-cache; do
 done
 
 opts=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DKORVANDA_SANITIZE=OFF
-      -DKORVANDA_WERROR=OFF -DKORVANDA_BUILD_TESTS=OFF -DKORVANDA_BUILD_BENCH=OFF)
+      -DKORVANDA_WERROR=ON -DKORVANDA_BUILD_TESTS=OFF -DKORVANDA_BUILD_BENCH=OFF)
 mkdir -p "$build"
 log=$build/check-package-build.log
 "$root/scripts/setup.sh" "$build" "${opts[@]}" >"$log" 2>&1 || {
