@@ -24,7 +24,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -50,23 +49,17 @@ struct User : MessageBoxes, FolderDialog, SetListDialog, CdImageDialog
     QString cue;
 };
 
-bool ffmpeg(const QStringList &args)
-{
-    return QProcess::execute(u"ffmpeg"_s, QStringList{ u"-nostdin"_s, u"-v"_s, u"error"_s, u"-y"_s } + args) == 0;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
     const auto app = windowBenchApp(argc, argv);
-    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
-    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-cd"_s;
-    std::printf("making the songs (once) in %s\n", qPrintable(base));
-    const QStringList songs = MediaGen::showSet(base + u"/songs"_s, false);
-    if (songs.isEmpty())
+    const ShowSetBench set = showSetBench(argc, argv, u"bench-cd"_s, false);
+    if (set.songs.isEmpty())
         return 1;
-    const QString out = base + u"/out"_s;
+    const int runs = set.runs;
+    const QStringList &songs = set.songs;
+    const QString out = set.base + u"/out"_s;
     QDir(out).removeRecursively();
     QDir().mkpath(out);
 
@@ -88,7 +81,7 @@ int main(int argc, char *argv[])
         QElapsedTimer t;
         t.start();
         for (int i = 0; i < songs.size(); ++i)
-            ffmpeg({ u"-i"_s, songs[i], u"-ar"_s, u"44100"_s, u"-ac"_s, u"2"_s, u"-f"_s, u"s16le"_s, out + u"/%1.raw"_s.arg(i) });
+            MediaGen::ffmpeg({ u"-i"_s, songs[i], u"-ar"_s, u"44100"_s, u"-ac"_s, u"2"_s, u"-f"_s, u"s16le"_s, out + u"/%1.raw"_s.arg(i) });
         const double ffmpegMs = double(t.nsecsElapsed()) / 1e6;
         for (int i = 0; i < songs.size(); ++i)
             QFile::remove(out + u"/%1.raw"_s.arg(i));

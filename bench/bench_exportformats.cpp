@@ -84,13 +84,12 @@ QStringList ffmpegFor(const ExportItem &item, const QString &out)
 int main(int argc, char *argv[])
 {
     const auto app = windowBenchApp(argc, argv);
-    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
-    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-formats"_s;
-    std::printf("making the songs (once) in %s\n", qPrintable(base));
-    const QStringList songs = MediaGen::showSet(base + u"/songs"_s, true);
-    if (songs.isEmpty())
+    const ShowSetBench set = showSetBench(argc, argv, u"bench-formats"_s, true);
+    if (set.songs.isEmpty())
         return 1;
-    const QString out = base + u"/out"_s;
+    const int runs = set.runs;
+    const QStringList &songs = set.songs;
+    const QString out = set.base + u"/out"_s;
     QDir(out).removeRecursively();
     QDir().mkpath(out);
 

@@ -30,12 +30,11 @@ int main(int argc, char *argv[])
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
-    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
-    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath() + u"/bench-loudness"_s;
-    std::printf("making the songs (once) in %s\n", qPrintable(base));
-    const QStringList songs = MediaGen::showSet(base + u"/songs"_s, true);
-    if (songs.isEmpty())
+    const ShowSetBench set = showSetBench(argc, argv, u"bench-loudness"_s, true);
+    if (set.songs.isEmpty())
         return 1;
+    const int runs = set.runs;
+    const QStringList &songs = set.songs;
 
     std::vector<double> ours, theirs, stalls;
     QList<std::optional<Loudness>> levels;

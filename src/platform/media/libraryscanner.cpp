@@ -160,11 +160,17 @@ struct FolderPass {
         }
     }
 
-    // Keeps the lengths for the next scan. A folder found exactly as it was kept (no entry
-    // added, changed or gone) keeps what it loaded without rebuilding it.
+    // Every entry was found as it was kept, and none is gone.
+    [[nodiscard]] bool asKept(const QStringList &names) const
+    {
+        return unknown.isEmpty() && cache.loadedCount() == names.size();
+    }
+
+    // Keeps the lengths for the next scan. A folder found as it was kept keeps what it loaded
+    // without rebuilding it.
     void keep(const QStringList &names)
     {
-        if (unknown.isEmpty() && cache.loadedCount() == names.size()) {
+        if (asKept(names)) {
             cache.keepLoaded();
         } else {
             for (qsizetype i = 0; i < names.size(); ++i) {
@@ -194,7 +200,7 @@ QFuture<QList<double>> LibraryScanner::probeFolder(MediaCommands &media, const Q
     }
     if (pass->keyed == names.size()) {
         pass->takeKept(names);
-        if (pass->unknown.isEmpty() && pass->cache.loadedCount() == names.size() && pass->cache.upToDate())
+        if (pass->asKept(names) && pass->cache.upToDate())
             return QtFuture::makeReadyFuture(std::move(pass->lengths));
     }
     return QtConcurrent::run([&media, folder, names, paths, pass, readers](QPromise<QList<double>> &promise) {
