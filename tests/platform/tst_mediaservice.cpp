@@ -58,7 +58,6 @@ private Q_SLOTS:
 
 int main(int argc, char *argv[])
 {
-    selectMediaBackend();
     QApplication app(argc, argv);
     TestMediaService test;
     return QTest::qExec(&test, argc, argv);
