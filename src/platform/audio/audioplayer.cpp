@@ -20,12 +20,10 @@
 
 namespace {
 
-// The output's own buffer: what a busy machine may delay the output thread by
-// without a gap. Full while a song sounds.
-constexpr int BufferMs = 100;
-// Silence written ahead while nothing sounds: a song started now is heard
-// after this much.
-constexpr int IdleAheadMs = 12;
+// The output's buffer, kept full (of silence while nothing sounds): a song
+// started now is heard after this much, and the output thread may be late by
+// nearly as much without a gap. The sound server sizes its own latency after it.
+const int BufferMs = qEnvironmentVariableIntValue("KORVANDA_OUTPUT_MS") > 0 ? qEnvironmentVariableIntValue("KORVANDA_OUTPUT_MS") : 30;
 constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
@@ -86,7 +84,6 @@ struct Mixer {
     bool open = false;
     std::atomic<int> underruns{ 0 };
     std::atomic<bool> sounding{ false };
-    std::atomic<bool> stalled{ true };
 };
 
 // Lives on the output thread: the stream and the timer that fills it.
@@ -123,11 +120,8 @@ public:
         m_sink = new QAudioSink(device, format, this);
         m_sink->setBufferSize(format.bytesForDuration(qint64(BufferMs) * 1000));
         connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-            if (state == QAudio::IdleState && m_sink->error() == QAudio::UnderrunError) {
-                m_mixer->stalled = true;
-                if (m_mixer->sounding)
-                    ++m_mixer->underruns;
-            }
+            if (state == QAudio::IdleState && m_sink->error() == QAudio::UnderrunError && m_mixer->sounding)
+                ++m_mixer->underruns;
         }, Qt::DirectConnection);
         m_io = m_sink->start();
         {
@@ -135,7 +129,6 @@ public:
             m_base = m_mixer->written;
             m_mixer->open = m_io != nullptr;
         }
-        m_mixer->stalled = true;
         if (m_io)
             m_timer->start();
     }
@@ -165,8 +158,6 @@ private:
             return;
         const int frameBytes = m_format.bytesPerFrame();
         const qint64 free = m_sink->bytesFree() / frameBytes;
-        const qint64 size = m_sink->bufferSize() / frameBytes;
-        const qint64 queued = qMax<qint64>(0, size - free);
         const qint64 played = m_sink->processedUSecs() * m_rate / 1000000;
 
         QMutexLocker lock(&m_mixer->lock);
@@ -175,12 +166,9 @@ private:
         for (const auto &v : std::as_const(m_mixer->voices))
             sounding = sounding || (v->active && !v->failed && !v->ended);
         m_mixer->sounding = sounding;
-        // After running dry the server waits for a full buffer before it plays again.
-        const qint64 ahead = sounding || m_mixer->stalled ? size : qint64(m_rate) * IdleAheadMs / 1000;
-        const qint64 frames = qMin(free, ahead - queued);
+        const qint64 frames = free;
         if (frames <= 0)
             return;
-        m_mixer->stalled = false;
         m_mix.assign(size_t(frames) * SongStream::Channels, 0.0f);
         for (const auto &v : std::as_const(m_mixer->voices))
             if (v->active)

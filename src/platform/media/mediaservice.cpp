@@ -194,6 +194,12 @@ void MediaService::arm(const QString &path)
     updateOpen();
 }
 
+void MediaService::disarm(const QString &path)
+{
+    if (m_player && m_player->state(path) == AudioPlayer::State::Armed)
+        close(path);
+}
+
 void MediaService::setGain(const QString &path, float gain)
 {
     if (m_player)

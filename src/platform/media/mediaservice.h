@@ -55,6 +55,7 @@ public:
     [[nodiscard]] qint64 lengthMs(const QString &path) const override;
     void seek(const QString &path, qint64 ms) override;
     void arm(const QString &path) override;
+    void disarm(const QString &path) override;
     void setGain(const QString &path, float gain) override;
     void prepare() override;
     [[nodiscard]] QList<OutputDevice> outputDevices() const override;

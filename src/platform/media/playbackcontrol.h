@@ -30,6 +30,8 @@ public:
     virtual void seek(const QString &path, qint64 ms) = 0;
     // Decodes the song's first seconds ahead, so that playing it later starts at once.
     virtual void arm(const QString &path) = 0;
+    // Lets go of a song armed but never played; one that plays is left alone.
+    virtual void disarm(const QString &path) = 0;
     // The song's linear gain (its matched level), from now on.
     virtual void setGain(const QString &path, float gain) = 0;
     // Opens the output now, so that the first song sounds at once.
