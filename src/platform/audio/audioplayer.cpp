@@ -84,6 +84,7 @@ struct Mixer {
     bool open = false;
     std::atomic<int> underruns{ 0 };
     std::atomic<bool> sounding{ false };
+    std::atomic<bool> running{ false };
 };
 
 // Lives on the output thread: the stream and the timer that fills it.
@@ -129,8 +130,18 @@ public:
             m_base = m_mixer->written;
             m_mixer->open = m_io != nullptr;
         }
-        if (m_io)
-            m_timer->start();
+        m_mixer->running = false;
+        if (!m_io)
+            return;
+        // The server starts a new stream once more than its buffer is waiting; it
+        // asks for no more than the buffer, so the first silence is written unasked.
+        const QByteArray silence(m_sink->bufferSize() * 2, '\0');
+        const qint64 wrote = m_io->write(silence);
+        {
+            QMutexLocker lock(&m_mixer->lock);
+            m_mixer->written += qMax<qint64>(0, wrote) / format.bytesPerFrame();
+        }
+        m_timer->start();
     }
 
     void close()
@@ -169,6 +180,7 @@ private:
         const qint64 frames = free;
         if (frames <= 0)
             return;
+        m_mixer->running = true;
         m_mix.assign(size_t(frames) * SongStream::Channels, 0.0f);
         for (const auto &v : std::as_const(m_mixer->voices))
             if (v->active)
@@ -447,6 +459,11 @@ QStringList AudioPlayer::paths() const
 {
     QMutexLocker lock(&m_mixer->lock);
     return m_mixer->voices.keys();
+}
+
+bool AudioPlayer::isRunning() const
+{
+    return m_mixer->running;
 }
 
 int AudioPlayer::underruns() const

@@ -62,6 +62,9 @@ public:
     [[nodiscard]] QByteArray device() const { return m_device; }
     // Whether the output stream is open on the device.
     [[nodiscard]] bool isOutputOpen() const;
+    // Whether the device has started taking what is written. A sound server may
+    // take a moment to start a new stream: what plays before then is late.
+    [[nodiscard]] bool isRunning() const;
 
     // Times the device ran dry while a song was sounding, and times a song's
     // decoder had nothing ready when the device wanted more of it.
