@@ -4,9 +4,9 @@
 # Library dependencies come from dpkg-shlibdeps. What it cannot see is listed
 # by hand: Qt loads its platform plugins (qt6-qpa-plugins) and the Japanese Qt
 # translations at run time, and the window asks for a Japanese Gothic font that
-# must be present for the song titles to render. The FFmpeg media plugin ships
-# in libqt6multimedia6, which the linked libQt6Multimedia already pulls in, and
-# that package depends on the PulseAudio client library the sound goes through.
+# must be present for the song titles to render. The sound goes through Qt
+# Multimedia's output stream only (the linked libQt6Multimedia), and that
+# package depends on the PulseAudio client library it uses.
 
 set(CPACK_PACKAGE_NAME korvanda)
 set(CPACK_PACKAGE_VENDOR "Korvanda developers")

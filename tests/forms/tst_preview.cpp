@@ -133,6 +133,33 @@ private Q_SLOTS:
         QCOMPARE(p.position(), u"--:--:-- / --:--:--"_s);
     }
 
+    void keysReachThePlayerWhereverFocusIs()
+    {
+        Player p;
+        p.setList({ song(u"上がる.wav"_s) });
+        p.form()->MSHFlexGrid2().setRow(1);
+        p.key(Qt::Key_F5);
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+        // End from the play button: the last 15 seconds, the higher tone.
+        auto *play = p.child<QPushButton>(u"Command20"_s);
+        play->setFocus();
+        QTest::keyClick(play, Qt::Key_End);
+        QVERIFY2(p.position().startsWith(u"00:00:2"_s), qPrintable(p.position()));
+        QVERIFY(SinkRecorder::hears(sink, High, { Low }));
+        // A text box being edited keeps its keys: Home moves its cursor, not the song.
+        auto *name = p.form()->findChild<QLineEdit *>(u"Text6"_s);
+        name->setText(u"セット"_s);
+        name->setFocus();
+        QTest::keyClick(name, Qt::Key_Left);
+        QCOMPARE(name->cursorPosition(), 2);
+        QVERIFY2(p.position().startsWith(u"00:00:2"_s), qPrintable(p.position()));
+        // Back from the set list.
+        QTest::keyClick(p.child(u"MSHFlexGrid2"_s), Qt::Key_Left);
+        QTRY_VERIFY2(p.position() < u"00:00:25"_s, qPrintable(p.position()));
+        p.key(Qt::Key_Space);
+        QVERIFY(!p.locked());
+    }
+
     void setListSongPlays()
     {
         Player p;

@@ -23,7 +23,7 @@ namespace {
 // The output's buffer, kept full (of silence while nothing sounds): a song
 // started now is heard after this much, and the output thread may be late by
 // nearly as much without a gap. The sound server sizes its own latency after it.
-const int BufferMs = qEnvironmentVariableIntValue("KORVANDA_OUTPUT_MS") > 0 ? qEnvironmentVariableIntValue("KORVANDA_OUTPUT_MS") : 30;
+constexpr int BufferMs = 20;
 constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
