@@ -64,6 +64,7 @@ struct AudioPlayer::Voice {
     float level = 0;       // the ramp: 0 silent, 1 at the song's own gain
     bool active = false;   // playing, not only armed
     bool closing = false;
+    qint64 fadeFrames = 0; // a fade-out longer than the ramp, when closing
     qint64 pendingSeek = -1;
     qint64 shown = 0;      // the place shown before any of it is heard
     bool ended = false;
@@ -199,7 +200,7 @@ private:
     // stops or jumps, and notes which song frames went where.
     void mix(AudioPlayer::Voice &v, qint64 frames)
     {
-        const float step = 1.0f / float(qMax(1, m_rate * RampMs / 1000));
+        const float ramp = 1.0f / float(qMax(1, m_rate * RampMs / 1000));
         qint64 at = 0;
         while (at < frames && !v.failed) {
             if (v.pendingSeek >= 0 && v.level <= 0) {
@@ -210,6 +211,7 @@ private:
             const bool fadeOut = v.closing || v.pendingSeek >= 0;
             if (fadeOut && v.level <= 0)
                 return;
+            const float step = v.closing && v.fadeFrames > 0 ? 1.0f / float(v.fadeFrames) : ramp;
             m_song.resize(size_t(frames - at) * SongStream::Channels);
             qint64 first = 0;
             const qint64 n = v.stream->read(m_song.data(), frames - at, &first);
@@ -382,19 +384,20 @@ void AudioPlayer::play(const QString &path)
     v->active = true;
 }
 
-void AudioPlayer::close(const QString &path)
+void AudioPlayer::close(const QString &path, int fadeMs)
 {
     QMutexLocker lock(&m_mixer->lock);
     const auto v = m_mixer->voices.take(path);
     if (!v)
         return;
     v->closing = true;
+    v->fadeFrames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
     if (v->active && v->level > 0)
         m_mixer->closing.append(v);
     else
         m_mixer->dead.append(v);
     lock.unlock();
-    QTimer::singleShot(RampMs * 4 + BufferMs, this, &AudioPlayer::reap);
+    QTimer::singleShot(RampMs * 4 + BufferMs + qMax(0, fadeMs), this, &AudioPlayer::reap);
 }
 
 void AudioPlayer::seek(const QString &path, qint64 ms)

@@ -45,8 +45,9 @@ public:
     // Plays the song: an armed one at once, one that ended from its start;
     // one playing plays on.
     void play(const QString &path);
-    // Ends the song (with a short fade) and forgets it.
-    void close(const QString &path);
+    // Ends the song and forgets it: a fade of `fadeMs` (at least the few
+    // milliseconds that keep a stop from clicking).
+    void close(const QString &path, int fadeMs = 0);
     // Moves the song to `ms`; a song that ended plays again from there.
     void seek(const QString &path, qint64 ms);
     // A linear gain for the song (the matched level), applied in the float samples.
