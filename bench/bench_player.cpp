@@ -260,6 +260,7 @@ void clockOverSong(MainWindow &window, PlaybackControl &playback, Monitor &monit
     window.form()->MSHFlexGrid2().setRow(1);
     const qint64 length = playback.lengthMs(song);
     QTest::qWait(300);
+    const bool trace = qEnvironmentVariableIsSet("BENCH_TRACE");
     const auto from = Clock::now();
     window.findChild<QAction *>(u"playSetListAction"_s)->trigger();
     const double onset = monitor.soundAfter(from, 2000);
@@ -267,6 +268,8 @@ void clockOverSong(MainWindow &window, PlaybackControl &playback, Monitor &monit
     while (playback.state(song) == PlaybackControl::State::Playing) {
         const double heard = std::chrono::duration<double, std::milli>(Clock::now() - from).count() - onset;
         off.push_back(std::abs(double(playback.positionMs(song)) - heard));
+        if (trace && off.size() % 20 == 1)
+            std::printf("    at %.0f ms heard, shown %lld ms\n", heard, static_cast<long long>(playback.positionMs(song)));
         QTest::qWait(50);
     }
     const auto ended = Clock::now();
@@ -324,6 +327,29 @@ int main(int argc, char **argv)
     // The media player of before is measured first, before the window opens its output: with
     // that stream open the sound server would be ready for it too.
     Monitor monitor(sink);
+    if (qEnvironmentVariable("BENCH_TRACE") == u"1"_s || qEnvironmentVariable("BENCH_TRACE") == u"2"_s) {
+        QTemporaryDir settings;
+        QuietBoxes boxes;
+        SystemFolderDialog folderDialog;
+        NoFiles files;
+        MediaService media;
+        MainWindow window(Form1Services{ &boxes, &folderDialog, &media, settings.path() + u'/', &media }, &files);
+        window.show();
+        QTest::qWait(1500);
+        if (qEnvironmentVariable("BENCH_TRACE") == u"2"_s) {
+            const QString tenMinutes = set.base + u"/ten-minutes.mp3"_s;
+            window.form()->replaceSetList({ tenMinutes }, u"memory"_s);
+            window.form()->MSHFlexGrid2().setRow(1);
+            window.findChild<QAction *>(u"playSetListAction"_s)->trigger();
+            for (int i = 0; i < 40; ++i) {
+                media.seek(tenMinutes, qint64(i) * 14000);
+                QTest::qWait(250);
+            }
+            window.form()->findChild<QPushButton *>(u"Command30"_s)->click();
+        }
+        clockOverSong(window, media, monitor, set.songs.value(0));
+        return 0;
+    }
     std::printf("press to sound, %d presses each, songs of 3:30-4:30 in the set's mix of formats\n", presses);
     print("before: media player, idle", figures(mediaPlayerPresses(monitor, set.songs, presses)));
     {

@@ -1,5 +1,6 @@
 #include "platform/audio/audioplayer.h"
 
+#include "platform/audio/realtimemutex.h"
 #include "platform/audio/songstream.h"
 
 #include <QAudioDevice>
@@ -75,7 +76,7 @@ struct AudioPlayer::Voice {
 };
 
 struct Mixer {
-    mutable QMutex lock;
+    mutable RealtimeMutex lock;
     QHash<QString, std::shared_ptr<AudioPlayer::Voice>> voices;
     QList<std::shared_ptr<AudioPlayer::Voice>> closing;
     // Faded out: the stream's thread is joined on the player's thread, never the output's.
@@ -121,13 +122,9 @@ public:
         m_format = format;
         m_sink = new QAudioSink(device, format, this);
         m_sink->setBufferSize(format.bytesForDuration(qint64(BufferMs) * 1000));
-        connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-            if (state == QAudio::IdleState && m_sink->error() == QAudio::UnderrunError && m_mixer->sounding)
-                ++m_mixer->underruns;
-        }, Qt::DirectConnection);
         m_io = m_sink->start();
         {
-            QMutexLocker lock(&m_mixer->lock);
+            std::unique_lock lock(m_mixer->lock);
             m_base = m_mixer->written;
             m_mixer->open = m_io != nullptr;
         }
@@ -139,7 +136,7 @@ public:
         const QByteArray silence(m_sink->bufferSize() * 2, '\0');
         const qint64 wrote = m_io->write(silence);
         {
-            QMutexLocker lock(&m_mixer->lock);
+            std::unique_lock lock(m_mixer->lock);
             m_mixer->written += qMax<qint64>(0, wrote) / format.bytesPerFrame();
         }
         m_timer->start();
@@ -151,7 +148,7 @@ public:
         if (!m_sink)
             return;
         {
-            QMutexLocker lock(&m_mixer->lock);
+            std::unique_lock lock(m_mixer->lock);
             // What was queued is gone with the stream: count it as played.
             m_mixer->played = m_mixer->written;
             m_mixer->open = false;
@@ -172,11 +169,16 @@ private:
         const qint64 free = m_sink->bytesFree() / frameBytes;
         const qint64 played = m_sink->processedUSecs() * m_rate / 1000000;
 
-        QMutexLocker lock(&m_mixer->lock);
+        std::unique_lock lock(m_mixer->lock);
         m_mixer->played = qMax(m_mixer->played, qMin(m_base + played, m_mixer->written));
         bool sounding = !m_mixer->closing.isEmpty();
         for (const auto &v : std::as_const(m_mixer->voices))
             sounding = sounding || (v->active && !v->failed && !v->ended);
+        // The server drained all that was written: what plays now is a gap.
+        const bool dry = m_mixer->running && free * frameBytes >= m_sink->bufferSize();
+        if (dry && m_mixer->sounding && !m_wasDry)
+            ++m_mixer->underruns;
+        m_wasDry = dry;
         m_mixer->sounding = sounding;
         const qint64 frames = free;
         if (frames <= 0)
@@ -281,6 +283,7 @@ private:
     QIODevice *m_io = nullptr;
     QAudioFormat m_format;
     qint64 m_base = 0;
+    bool m_wasDry = false;
     std::vector<float> m_mix;
     std::vector<float> m_song;
 };
@@ -307,7 +310,7 @@ AudioPlayer::~AudioPlayer()
     QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->close(); }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto voices = std::move(m_mixer->voices);
     const auto closing = std::move(m_mixer->closing);
     const auto dead = std::move(m_mixer->dead);
@@ -342,7 +345,7 @@ void AudioPlayer::setDevice(const QByteArray &id)
 
 bool AudioPlayer::isOutputOpen() const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     return m_mixer->open;
 }
 
@@ -353,7 +356,7 @@ std::shared_ptr<AudioPlayer::Voice> AudioPlayer::voiceOf(const QString &path) co
 
 void AudioPlayer::reap()
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto dead = std::move(m_mixer->dead);
     m_mixer->dead.clear();
     lock.unlock();
@@ -362,7 +365,7 @@ void AudioPlayer::reap()
 void AudioPlayer::arm(const QString &path)
 {
     reap();
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     if (m_mixer->voices.contains(path))
         return;
     auto voice = std::make_shared<Voice>();
@@ -374,7 +377,7 @@ void AudioPlayer::arm(const QString &path)
 void AudioPlayer::play(const QString &path)
 {
     arm(path);
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (v->ended && m_mixer->played >= v->endSink) {
         v->pendingSeek = 0;
@@ -386,7 +389,7 @@ void AudioPlayer::play(const QString &path)
 
 void AudioPlayer::close(const QString &path, int fadeMs)
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = m_mixer->voices.take(path);
     if (!v)
         return;
@@ -402,7 +405,7 @@ void AudioPlayer::close(const QString &path, int fadeMs)
 
 void AudioPlayer::seek(const QString &path, qint64 ms)
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (!v || v->failed)
         return;
@@ -415,14 +418,14 @@ void AudioPlayer::seek(const QString &path, qint64 ms)
 
 void AudioPlayer::setGain(const QString &path, float gain)
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     if (const auto v = voiceOf(path))
         v->gain = std::isfinite(gain) ? qMax(0.0f, gain) : 1.0f;
 }
 
 AudioPlayer::State AudioPlayer::state(const QString &path) const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (!v)
         return State::Closed;
@@ -437,7 +440,7 @@ AudioPlayer::State AudioPlayer::state(const QString &path) const
 
 qint64 AudioPlayer::positionMs(const QString &path) const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (!v)
         return 0;
@@ -460,7 +463,7 @@ qint64 AudioPlayer::positionMs(const QString &path) const
 
 QStringList AudioPlayer::paths() const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     return m_mixer->voices.keys();
 }
 
