@@ -256,6 +256,38 @@ private Q_SLOTS:
         QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 
+    // What already is CD audio reaches the image bit for bit: a 16-bit 44.1 kHz
+    // stereo WAV is its own track, byte for byte (dither only touches samples
+    // between two steps). A float sample that is not a number is silence there,
+    // never a full-scale click; the others are within a step of their value.
+    void samplesKeptExactly()
+    {
+        const QString cd = path(u"cd16.wav"_s), nan = path(u"nan.wav"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(44100, 4.6), u"-c:a"_s, u"pcm_s16le"_s, cd }));
+        QList<float> samples;
+        for (int i = 0; i < 44100 * 5; ++i) {
+            const float s = 0.25f * std::sin(float(i) * 0.0627f);
+            samples << (i % 1000 == 7 ? NAN : s) << (i % 1500 == 3 ? NAN : -s);
+        }
+        QVERIFY(fixtures::writeFile(nan, fixtures::floatWav(samples)));
+        CdImageWriter::Request request;
+        request.paths = { cd, nan };
+        request.gapSeconds = 0;
+        request.cuePath = path(u"exact.cue"_s);
+        const CdImageWriter::Result result = CdImageWriter::write(request, {}, {});
+        QVERIFY2(result.outcome == CdImageWriter::Result::Outcome::Written, qPrintable(result.reason));
+        const QByteArray bin = fixtures::contents(CdImageWriter::binPathFor(request.cuePath));
+        const QByteArray own = reference(cd, false);
+        QVERIFY(own.size() > 44100 * 4 * 4);
+        QVERIFY(bin.startsWith(own));
+        const auto *track = reinterpret_cast<const qint16 *>(bin.constData() + result.layout.tracks[1].startSector * CdLayout::BytesPerSector);
+        QStringList wrong;
+        for (qsizetype i = 0; i < samples.size() && wrong.size() < 5; ++i)
+            if (std::isnan(samples[i]) ? track[i] != 0 : std::abs(track[i] - std::lround(samples[i] * 32768.0f)) > 1)
+                wrong << u"%1: %2"_s.arg(i).arg(track[i]);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", "_s)));
+    }
+
     void cdTextInBothBlocks()
     {
         QStringEncoder sjis("windows-31j");

@@ -217,6 +217,38 @@ private Q_SLOTS:
         }
     }
 
+    // A WAV export keeps what already is CD audio bit for bit (dither only
+    // where a sample falls between two steps), and writes a float sample that
+    // is not a number as silence, never as a full-scale click.
+    void wavKeptExactly()
+    {
+        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-c:a"_s, u"pcm_s16le"_s, path(u"cd16.wav"_s) }));
+        QList<float> samples;
+        for (int i = 0; i < 44100 * 2; ++i) {
+            const float s = 0.25f * std::sin(float(i) * 0.0627f);
+            samples << (i % 1000 == 7 ? NAN : s) << (i % 1500 == 3 ? NAN : -s);
+        }
+        QVERIFY(fixtures::writeFile(path(u"nan.wav"_s), fixtures::floatWav(samples)));
+        const Run run = commandLine({ u"--export"_s, path(u"exact"_s), u"--format"_s, u"wav"_s,
+                                      playlist(u"exact"_s, { u"cd16.wav"_s, u"nan.wav"_s }) });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const auto pcm = [](const QString &file) {
+            QByteArray out;
+            return MediaGen::ffmpeg({ u"-i"_s, file, u"-f"_s, u"s16le"_s, u"-"_s }, &out) ? out : QByteArray();
+        };
+        const QByteArray own = pcm(path(u"cd16.wav"_s));
+        QVERIFY(own.size() > 44100 * 4 * 5);
+        QCOMPARE(pcm(path(u"exact/exact/01 cd16.wav"_s)), own);
+        const QByteArray written = pcm(path(u"exact/exact/02 nan.wav"_s));
+        QCOMPARE(written.size(), samples.size() * 2);
+        const auto *got = reinterpret_cast<const qint16 *>(written.constData());
+        QStringList wrong;
+        for (qsizetype i = 0; i < samples.size() && wrong.size() < 5; ++i)
+            if (std::isnan(samples[i]) ? got[i] != 0 : std::abs(got[i] - std::lround(samples[i] * 32768.0f)) > 1)
+                wrong << u"%1: %2"_s.arg(i).arg(got[i]);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", "_s)));
+    }
+
     // A song that cannot be converted stops the export there: the songs before
     // it are on the device, nothing of it or after it is, and no temporary file
     // is left behind.
