@@ -204,6 +204,31 @@ private Q_SLOTS:
         QVERIFY(!fixtures::contents(path(u"corpus.cue"_s)).contains("INDEX 00"));
     }
 
+    // The image's .bin is the file its cue sheet names, whatever the set's
+    // name holds: a burning program finds it beside the .cue.
+    void cueNamesItsImage_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("quotation marks") << u"Live at \"Club\""_s;
+        QTest::newRow("a tab") << u"Live\tat Club"_s;
+        QTest::newRow("a line separator") << u"Live\u2028ライブ"_s;
+    }
+    void cueNamesItsImage()
+    {
+        QFETCH(QString, name);
+        const QString out = path(u"named"_s);
+        QVERIFY(QDir(out).removeRecursively() && QDir().mkpath(out));
+        QVERIFY(writePlaylist(path(u"named.m3u8"_s), u"set"_s, { m_sources[2].path }));
+        const Run run = commandLine({ u"--cd-image"_s, out + u'/' + name + u".cue"_s, path(u"named.m3u8"_s) });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const QString cue = QString::fromUtf8(fixtures::contents(out + u'/' + name + u".cue"_s));
+        const QRegularExpressionMatch file = QRegularExpression(u"^FILE \"([^\"]*)\" BINARY\r$"_s,
+                                                                QRegularExpression::MultilineOption).match(cue);
+        QVERIFY2(file.hasMatch(), qPrintable(cue));
+        QCOMPARE(QDir(out).entryList({ u"*.bin"_s }), QStringList{ file.captured(1) });
+        QVERIFY(QFileInfo(out + u'/' + file.captured(1)).size() > 44100 * 4 * 4);
+    }
+
     void refusalsWriteNothing_data()
     {
         QTest::addColumn<QStringList>("songs");
