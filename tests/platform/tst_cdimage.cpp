@@ -313,6 +313,42 @@ private Q_SLOTS:
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", "_s)));
     }
 
+    // A test write, then the real one: each pass hands the drive the whole
+    // image, each track its own sectors (without the gaps libburn writes itself).
+    void burnPassesReadTheImage()
+    {
+        const CdLayout layout = CdLayout::plan({ 44100 * 5, 44100 * 2, 44100 * 5 }, 2);
+        const QString image = fixtures::writeSong(m_dir.path(), u"passes.bin"_s, layout.imageBytes(), 27);
+        const QByteArray bin = fixtures::contents(image);
+        QByteArray tracks;
+        for (const CdTrack &track : layout.tracks)
+            tracks += bin.mid(track.startSector * CdLayout::BytesPerSector, track.sectors * CdLayout::BytesPerSector);
+        const QList<QByteArray> passes = LibburnDiscWriter::passBytes(image, layout, 2);
+        QCOMPARE(passes.size(), 2);
+        QVERIFY2(passes[0] == tracks, "the test pass");
+        QVERIFY2(passes[1] == tracks, "the real pass");
+    }
+
+    // libburn counts the sectors of the track it writes; the bar counts the disc's.
+    void burnProgressCountsTheDisc()
+    {
+        const CdLayout layout = CdLayout::plan({ 44100 * 60, 44100 * 5, 44100 * 120 }, 2);
+        const auto at = [&](int track, double part) {
+            const int sectors = int(layout.tracks[track].sectors);
+            return LibburnDiscWriter::discFraction(layout, track, int(sectors * part), sectors);
+        };
+        QCOMPARE(at(0, 0), 0.0);
+        QCOMPARE(at(2, 1), 1.0);
+        // Each track takes its own share of the bar, gap included, in order.
+        const double total = double(layout.imageSectors);
+        QVERIFY(std::abs(at(0, 1) - double(layout.tracks[0].sectors) / total) < 1e-9);
+        QVERIFY(std::abs(at(1, 0) - at(0, 1)) < 1e-9 && std::abs(at(2, 0) - at(1, 1)) < 1e-9);
+        QVERIFY(std::abs(at(2, 0.5) - (double(layout.tracks[2].gapStartSector()) + (layout.tracks[2].sectors + 150) / 2.0) / total) < 1e-9);
+        // Figures from beyond the layout stay on the bar.
+        QCOMPARE(LibburnDiscWriter::discFraction(layout, 7, 10, 20), 1.0);
+        QCOMPARE(LibburnDiscWriter::discFraction(layout, 0, 30, 20), double(layout.tracks[0].sectors) / total);
+    }
+
     void cdTextInBothBlocks()
     {
         QStringEncoder sjis("windows-31j");
