@@ -110,7 +110,8 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
     c.frame = av_frame_alloc();
     if (!c.packet || !c.frame)
         return fail(u"メモリが足りません"_s);
-    c.resampler = std::make_unique<Resampler>(output.sampleRate, output.stereo);
+    c.resampler = std::make_unique<Resampler>(
+        output.sampleRate, output.stereo || (output.stereoUnlessWider && c.codec->ch_layout.nb_channels <= 2));
 
     decoder->m_sourceChannels = c.codec->ch_layout.nb_channels;
     decoder->m_sourceMask = c.codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? c.codec->ch_layout.u.mask : 0;
