@@ -17,6 +17,8 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <csignal>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -247,6 +249,56 @@ private Q_SLOTS:
             if (std::isnan(samples[i]) ? got[i] != 0 : std::abs(got[i] - std::lround(samples[i] * 32768.0f)) > 1)
                 wrong << u"%1: %2"_s.arg(i).arg(got[i]);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", "_s)));
+    }
+
+    // Ctrl+C or SIGTERM stops the command line the way the window's cancel
+    // stops an export: the song being written removed, those already there
+    // kept whole, a message and a non-zero status; a CD image is not left at all.
+    void signalStopsTheCommandLine()
+    {
+        fixtures::SlowVolume volume(m_dir.path());
+        if (!volume.mount(64, 8 << 20))
+            QSKIP(qPrintable(volume.why()));
+        QStringList names;
+        for (int i = 0; i < 3; ++i)
+            names << QFileInfo(fixtures::writeSong(m_dir.path(), u"big%1.mp3"_s.arg(i), 6 << 20, quint32(i))).fileName();
+        const QString folder = volume.folder() + u"/stopped"_s;
+        // The signal comes while the second song is being written.
+        std::atomic_bool done{ false };
+        std::thread signaller([&] {
+            while (!done && !(QFileInfo(folder + u"/02 big1.mp3"_s).size() > 0))
+                QThread::msleep(5);
+            if (!done)
+                ::raise(SIGINT);
+        });
+        Run run = commandLine({ u"--export"_s, volume.folder(), playlist(u"stopped"_s, names) });
+        done = true;
+        signaller.join();
+        QCOMPARE(run.status, 128 + SIGINT);
+        QVERIFY2(run.err.contains(u"中止しました。"_s), qPrintable(run.err));
+        QCOMPARE(filesIn(folder), QStringList{ u"01 big0.mp3"_s });
+        QCOMPARE(fixtures::contents(folder + u"/01 big0.mp3"_s), fixtures::contents(path(names[0])));
+
+        // The image is written into a file without a name until it is whole;
+        // the signal comes once that file is open.
+        const QString cd = path(u"stopped-cd"_s);
+        QVERIFY(QDir().mkpath(cd));
+        const auto writing = [&cd] {
+            const QFileInfoList open = QDir(u"/proc/self/fd"_s).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            return std::any_of(open.cbegin(), open.cend(), [&cd](const QFileInfo &fd) { return fd.symLinkTarget().startsWith(cd); });
+        };
+        done = false;
+        std::thread terminator([&] {
+            while (!done && !writing())
+                QThread::msleep(1);
+            if (!done)
+                ::raise(SIGTERM);
+        });
+        run = commandLine({ u"--cd-image"_s, cd + u"/set.cue"_s, playlist(u"cd"_s, QStringList(8, u"music.wav"_s)) });
+        done = true;
+        terminator.join();
+        QCOMPARE(run.status, 128 + SIGTERM);
+        QCOMPARE(filesIn(cd), QStringList());
     }
 
     // A song that cannot be converted stops the export there: the songs before

@@ -41,6 +41,12 @@ void ExportJob::cancel()
     m_cancel = true;
 }
 
+void ExportJob::abort()
+{
+    m_abort = true;
+    m_cancel = true;
+}
+
 ExportResult ExportJob::run()
 {
     // Converted songs count with their expected size until they are made, then
