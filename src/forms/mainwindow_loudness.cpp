@@ -123,12 +123,13 @@ std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, c
 std::optional<MainWindow::MatchedLevels> MainWindow::matchedLevels(const QStringList &paths, const QStringList &titles,
                                                                   const MeasureSongs &measure)
 {
-    // What the window measured already is used as it stands; the rest is measured now.
+    // What the window measured already is used while the file is the one it
+    // measured; the rest, and a song rendered again since, is measured now.
     QList<std::optional<Loudness>> levels(paths.size());
     QStringList missing;
     QList<qsizetype> where;
     for (qsizetype i = 0; i < paths.size(); ++i) {
-        const LoudnessService::Result result = m_loudness->result(paths[i]);
+        const LoudnessService::Result result = m_loudness->currentResult(paths[i]);
         if (result.state == LoudnessService::State::Measured) {
             levels[i] = result.loudness;
         } else {

@@ -295,6 +295,16 @@ private Q_SLOTS:
 
         w.menu(u"matchLevelsAction"_s);
         QVERIFY(label->text().endsWith(u"そろえる目標 -21.1 LUFS"_s));
+
+        // The quiet song rendered again under its name, as loud as the others:
+        // the export measures it anew instead of lifting it by its old level.
+        QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=f=1000:d=3"_s,
+                                             u"-af"_s, u"volume=-3dB"_s, quiet }));
+        w.window->form()->findChild<QLineEdit *>(u"Text2"_s)->setText(w.dir.filePath(u"out"_s));
+        w.answers = { true };
+        w.click(u"Command9"_s);
+        QCOMPARE(w.lastPrompt(), u"出力完了、テキストボックスにセトリ書き出し完了"_s);
+        QCOMPARE(fixtures::contents(w.dir.filePath(u"out/音量/02 quiet.wav"_s)), fixtures::contents(quiet));
         w.restart();
         QVERIFY(w.child<QAction>(u"matchLevelsAction"_s)->isChecked());
     }
