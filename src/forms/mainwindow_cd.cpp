@@ -7,10 +7,8 @@
 #include "platform/audio/cdimagecheck.h"
 #include "platform/audio/cdimagewriter.h"
 #include "platform/audio/libburndiscwriter.h"
-#include "platform/audio/loudnessservice.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
-#include "platform/media/lengthcache.h"
 #include "platform/storage/settingsfile.h"
 
 #include <QAction>
@@ -204,11 +202,20 @@ void MainWindow::makeAudioCd()
         request.paths.append(song.path);
         titles.append(song.title);
     }
-    const std::optional<QList<float>> gains = matchedGains(request.paths, titles, [this](const QStringList &paths) {
-        return awaited(this, [&paths] { return LoudnessService::measureAll(paths, LengthCache::defaultRoot()); });
-    });
-    if (!gains)
+    // One dialog and one cancel from the songs' levels to the burn; nothing is
+    // written until the levels are known.
+    std::atomic_bool cancel{ false };
+    std::unique_ptr<QProgressDialog> progress = progressDialog(this, u"音楽CDのイメージを作っています"_s, &cancel);
+    QProgressDialog *dialog = progress.get();
+    const std::optional<QList<float>> gains = matchedGains(request.paths, titles, dialog);
+    if (!gains) {
+        progress.reset();
+        if (cancel)
+            m_services.boxes->inform(this, u"音楽CDの作成を中止しました。ファイルは残していません。"_s, CdNotice);
         return;
+    }
+    dialog->setLabelText(u"音楽CDのイメージを作っています"_s);
+    dialog->setValue(0);
     request.gains = *gains;
     request.text = report.text;
     request.gapSeconds = gap;
@@ -216,9 +223,6 @@ void MainWindow::makeAudioCd()
     request.capacitySectors = capacity;
     request.expectedBytes = report.layout.imageBytes();
 
-    std::atomic_bool cancel{ false };
-    std::unique_ptr<QProgressDialog> progress = progressDialog(this, u"音楽CDのイメージを作っています"_s, &cancel);
-    QProgressDialog *dialog = progress.get();
     const qsizetype count = songs.size();
     const CdImageWriter::Result written = awaited(this, [&] {
         int shown = -1;

@@ -20,7 +20,9 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -276,7 +278,7 @@ private Q_SLOTS:
     // spread in the status bar, and the option to match kept for the next run.
     void setListLoudness()
     {
-        Window w;
+        Window w({ u"hour.wav"_s });
         const QString loud = w.dir.filePath(u"loud.wav"_s), quiet = w.dir.filePath(u"quiet.wav"_s);
         for (const auto &[file, volume] : { std::pair{ loud, u"-3dB"_s }, std::pair{ quiet, u"-12dB"_s } })
             QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=f=1000:d=3"_s,
@@ -305,6 +307,33 @@ private Q_SLOTS:
         w.click(u"Command9"_s);
         QCOMPARE(w.lastPrompt(), u"出力完了、テキストボックスにセトリ書き出し完了"_s);
         QCOMPARE(fixtures::contents(w.dir.filePath(u"out/音量/02 quiet.wav"_s)), fixtures::contents(quiet));
+
+        // A song the background is still measuring (an hour of silence, which
+        // takes no room on disk): the export waits for that measurement in a
+        // progress dialog, and its cancel stops the export before anything is made.
+        QFile hour(w.dir.filePath(u"hour.wav"_s));
+        QVERIFY(hour.open(QIODevice::WriteOnly));
+        const quint32 bytes = 44100u * 4 * 3600;
+        QDataStream wav(&hour);
+        wav.setByteOrder(QDataStream::LittleEndian);
+        wav.writeRawData("RIFF", 4), wav << quint32(36 + bytes), wav.writeRawData("WAVEfmt ", 8);
+        wav << quint32(16) << quint16(1) << quint16(2) << quint32(44100) << quint32(44100 * 4) << quint16(4) << quint16(16);
+        wav.writeRawData("data", 4), wav << bytes;
+        QVERIFY(hour.resize(44 + bytes));
+        w.add(1);
+        bool cancelled = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto *dialog = w.window->findChild<QProgressDialog *>(); dialog && dialog->isVisible() && !cancelled)
+                cancelled = true, dialog->findChild<QPushButton *>()->click();
+        });
+        poll.start(20);
+        const QStringList made = QDir(w.dir.filePath(u"out/音量"_s)).entryList(QDir::Files);
+        w.answers = { true };
+        w.click(u"Command9"_s);
+        QVERIFY(cancelled);
+        QCOMPARE(w.lastPrompt(), u"出力を中止しました。ファイルは作っていません。"_s);
+        QCOMPARE(QDir(w.dir.filePath(u"out/音量"_s)).entryList(QDir::Files), made);
         w.restart();
         QVERIFY(w.child<QAction>(u"matchLevelsAction"_s)->isChecked());
     }
