@@ -10,6 +10,7 @@
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/storage/settingsfile.h"
+#include "platform/storage/stopsignal.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -223,6 +224,10 @@ void MainWindow::makeAudioCd()
     request.capacitySectors = capacity;
     request.expectedBytes = report.layout.imageBytes();
 
+    // The system asking the program to end stops the image and the burn as the
+    // cancel does; the window's own loop is ended meanwhile, but the wait for
+    // the image would otherwise last until it is whole.
+    const auto stopped = [&] { return cancel.load() || StopSignal::raised() != 0; };
     const qsizetype count = songs.size();
     const CdImageWriter::Result written = awaited(this, [&] {
         int shown = -1;
@@ -234,7 +239,7 @@ void MainWindow::makeAudioCd()
                 shown = song;
                 showProgress(dialog, burn ? 0.3 * double(bytes) / double(total) : double(bytes) / double(total), label);
             },
-            [&] { return cancel.load(); });
+            stopped);
     });
     const QString notes = report.notes.isEmpty() ? QString() : u"\n\n"_s + report.notes.join(u'\n');
 
@@ -268,7 +273,7 @@ void MainWindow::makeAudioCd()
     const DiscWriter::Outcome burned = awaited(this, [&] {
         return discWriter().burn(
             CdImageWriter::binPathFor(cuePath), written.layout, request.text, testFirst,
-            [&](double fraction) { showProgress(dialog, 0.3 + 0.7 * fraction); }, [&] { return cancel.load(); });
+            [&](double fraction) { showProgress(dialog, 0.3 + 0.7 * fraction); }, stopped);
     });
     progress.reset();
     if (!burned.ok) {

@@ -8,6 +8,7 @@
 #include "platform/audio/exportshaping.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/storage/settingsfile.h"
+#include "platform/storage/stopsignal.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -115,5 +116,6 @@ bool MainWindow::shapeExport(ExportPlan &plan)
         loudness = matched->levels;
     }
     awaited(this, [&] { ExportShaping::shape(plan, format, levels, loudness); });
-    return true;
+    // The program asked to end meanwhile makes no folder it would leave empty.
+    return StopSignal::raised() == 0;
 }

@@ -14,6 +14,7 @@
 #include "platform/audio/discwriter.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/setlistdialog.h"
+#include "platform/storage/stopsignal.h"
 #include "support/mediagen.h"
 
 #include <QAction>
@@ -23,6 +24,8 @@
 #include <QProgressDialog>
 #include <QSpinBox>
 #include <QTimer>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -261,6 +264,14 @@ private Q_SLOTS:
         w.shown.clear();
         w.menu(u"audioCdAction"_s);
         QVERIFY(w.lastPrompt().startsWith(u"ドライブ「TEST CDRW」に空の CD-R が入っていません。"_s) && !QFile::exists(w.cue));
+        // Asked by the system to end, the image stops as its cancel stops it: nothing left.
+        StopSignal::install();
+        ::raise(SIGTERM);
+        w.answers = { true };
+        w.menu(u"audioCdAction"_s);
+        StopSignal::clear();
+        std::signal(SIGINT, SIG_DFL), std::signal(SIGTERM, SIG_DFL);
+        QVERIFY(w.lastPrompt().startsWith(u"音楽CDの作成を中止しました。"_s) && !QFile::exists(w.cue));
 
         // A blank disc: burned from a whole image, with its titles, tested first when asked.
         w.cdWriter.drive->blankDisc = true;
