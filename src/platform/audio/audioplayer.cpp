@@ -25,10 +25,16 @@ namespace {
 // started now is heard after this much, and the output thread may be late by
 // nearly as much without a gap. The sound server sizes its own latency after it.
 constexpr int BufferMs = 20;
+// While a song sounds, more is written ahead than the server asks for: its
+// requests come through a thread of the sound library that a busy machine may
+// delay, and a late request must not become a gap.
+constexpr int SoundingAheadMs = 60;
 constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
 constexpr int RampMs = 5;
+// Decoded ahead before a song sounds.
+constexpr int ReadyMs = 30;
 // The song frames the clock remembers having written.
 constexpr size_t LogEntries = 64;
 
@@ -180,7 +186,8 @@ private:
             ++m_mixer->underruns;
         m_wasDry = dry;
         m_mixer->sounding = sounding;
-        const qint64 frames = free;
+        const qint64 inFlight = m_mixer->written - qMin(m_base + played, m_mixer->written);
+        const qint64 frames = sounding ? qMax(free, qint64(m_rate) * SoundingAheadMs / 1000 - inFlight) : free;
         if (frames <= 0)
             return;
         m_mixer->running = true;
@@ -214,6 +221,10 @@ private:
             if (fadeOut && v.level <= 0)
                 return;
             const float step = v.closing && v.fadeFrames > 0 ? 1.0f / float(v.fadeFrames) : ramp;
+            // A song starts (or comes back) only with a little of it decoded, so that
+            // it does not stop again a moment later.
+            if (!fadeOut && v.level <= 0 && !v.stream->hasAhead(qint64(m_rate) * ReadyMs / 1000))
+                return;
             m_song.resize(size_t(frames - at) * SongStream::Channels);
             qint64 first = 0;
             const qint64 n = v.stream->read(m_song.data(), frames - at, &first);
@@ -227,22 +238,30 @@ private:
                         v.endSink = m_mixer->written + at;
                         v.endSong = first;
                     }
-                } else if (status == SongStream::Status::Playing && v.level > 0 && !fadeOut) {
-                    ++m_mixer->underruns; // the decoder fell behind the output
                 }
                 // A fade cut short by a dry decoder ends here.
                 if (fadeOut)
                     v.level = 0;
                 return;
             }
+            // A decoder that fell behind leaves a gap: the song fades into it over
+            // what there is rather than stopping dead, and fades in again after it.
+            const bool starved = n < frames - at && !fadeOut && v.stream->status() == SongStream::Status::Playing;
+            const qint64 tail = starved ? qMin<qint64>(n, qint64(1.0f / ramp)) : 0;
+            if (starved)
+                ++m_mixer->underruns;
             float *out = m_mix.data() + at * SongStream::Channels;
             const float *in = m_song.data();
             for (qint64 i = 0; i < n; ++i) {
                 v.level = fadeOut ? qMax(0.0f, v.level - step) : qMin(1.0f, v.level + step);
-                const float g = v.gain * v.level;
+                float g = v.gain * v.level;
+                if (i >= n - tail)
+                    g *= float(n - i - 1) / float(tail);
                 out[2 * i] += in[2 * i] * g;
                 out[2 * i + 1] += in[2 * i + 1] * g;
             }
+            if (starved)
+                v.level = 0;
             if (!fadeOut) {
                 const qint64 sink = m_mixer->written + at;
                 if (!v.log.empty() && v.log.back().sink + v.log.back().count == sink

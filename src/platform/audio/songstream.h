@@ -38,6 +38,8 @@ public:
     // Whether its first second (or the whole of a shorter song) is ready to be
     // read, so that starting it costs no decode at all.
     [[nodiscard]] bool isArmed() const;
+    // Whether `frames` are ready to be read (or all there is of the song).
+    [[nodiscard]] bool hasAhead(qint64 frames) const;
 
     static constexpr int Channels = 2;
 
