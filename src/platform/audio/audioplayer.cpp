@@ -27,8 +27,9 @@ namespace {
 constexpr int BufferMs = 20;
 // While a song sounds, more is written ahead than the server asks for: its
 // requests come through a thread of the sound library that a busy machine may
-// delay, and a late request must not become a gap.
-constexpr int SoundingAheadMs = 60;
+// delay, and a late request must not become a gap. Not more: a jump in the
+// song is heard after what was written ahead.
+constexpr int SoundingAheadMs = 40;
 constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
@@ -179,7 +180,7 @@ private:
         m_mixer->played = qMax(m_mixer->played, qMin(m_base + played, m_mixer->written));
         bool sounding = !m_mixer->closing.isEmpty();
         for (const auto &v : std::as_const(m_mixer->voices))
-            sounding = sounding || (v->active && !v->failed && !v->ended);
+            sounding = sounding || (v->active && v->level > 0 && !v->failed && !v->ended);
         // The server drained all that was written: what plays now is a gap.
         const bool dry = m_mixer->running && free * frameBytes >= m_sink->bufferSize();
         if (dry && m_mixer->sounding && !m_wasDry)
