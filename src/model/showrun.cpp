@@ -138,7 +138,7 @@ std::optional<ShowRun::Song> ShowRun::playing() const
 
 std::optional<ShowRun::Song> ShowRun::selected() const
 {
-    return m_current < 0 && m_index < m_songs.size() ? std::optional(m_songs.at(m_index)) : std::nullopt;
+    return m_index < m_songs.size() ? std::optional(m_songs.at(m_index)) : std::nullopt;
 }
 
 std::optional<ShowRun::Song> ShowRun::fading(qint64 nowMs) const

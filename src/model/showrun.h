@@ -89,7 +89,8 @@ public:
     [[nodiscard]] std::optional<Song> due(qint64 nowMs);
 
     [[nodiscard]] std::optional<Song> playing() const;
-    // What GO starts next, or the song that follows by itself.
+    // What GO starts next (once the song playing is over), or the song that
+    // follows by itself: the one worth arming now.
     [[nodiscard]] std::optional<Song> selected() const;
     // Where the selected song starts: 0, or where it was interrupted.
     [[nodiscard]] qint64 resumeMs() const { return m_resumeMs; }

@@ -90,27 +90,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("answers");
         QTest::addColumn<int>("playing"); // the row playing at the end, 0 for none
-        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("selected"); // what GO starts next, 0 for none
 
         // The guard: a key fires once until let go of, and never twice within 400 ms.
         QTest::newRow("held key fires once") << QList<int>{} << u"0:gA 0.05:gA* 0.3:gA* 180:e 180.5:gA* 181:uA 181.2:gA"_s
-                                             << u"S H H H S"_s << 2 << 0;
+                                             << u"S H H H S"_s << 2 << 3;
         QTest::newRow("a press never released") << QList<int>{} << u"0:gA 180:e 181:gA"_s << u"S H"_s << 0 << 2;
-        QTest::newRow("focus lost releases") << QList<int>{} << u"0:gA 180:e 180.5:x 181:gA"_s << u"S S"_s << 2 << 0;
-        QTest::newRow("other key not held") << QList<int>{} << u"0:gA 180:e 180.1:gB"_s << u"S S"_s << 2 << 0;
+        QTest::newRow("focus lost releases") << QList<int>{} << u"0:gA 180:e 180.5:x 181:gA"_s << u"S S"_s << 2 << 3;
+        QTest::newRow("other key not held") << QList<int>{} << u"0:gA 180:e 180.1:gB"_s << u"S S"_s << 2 << 3;
         QTest::newRow("second GO within 400 ms") << QList<int>{} << u"0:gA 0.05:e 0.2:gB 0.399:gC 0.4:gD"_s
-                                                 << u"S T T S"_s << 2 << 0;
+                                                 << u"S T T S"_s << 2 << 3;
         // GO never stops nor restarts what plays.
-        QTest::newRow("GO while playing") << QList<int>{} << u"0:gA 0.1:uA 5:gA 6:gB"_s << u"S P P"_s << 1 << 0;
+        QTest::newRow("GO while playing") << QList<int>{} << u"0:gA 0.1:uA 5:gA 6:gB"_s << u"S P P"_s << 1 << 2;
         QTest::newRow("GO after the last") << QList<int>{} << u"0:gA 180:e 181:gB 421:e 422:gC 542:e 543:gD"_s
                                            << u"S S S O"_s << 0 << 0;
-        QTest::newRow("device gone, then back") << QList<int>{} << u"0:d 1:gA 1:uA 2:D 2.1:gA"_s << u"N S"_s << 1 << 0;
-        QTest::newRow("failed song waits for GO") << QList<int>{ 2 } << u"0:gA 1:F 100:f 101:gB"_s << u"S - S"_s << 2 << 0;
+        QTest::newRow("device gone, then back") << QList<int>{} << u"0:d 1:gA 1:uA 2:D 2.1:gA"_s << u"N S"_s << 1 << 2;
+        QTest::newRow("failed song waits for GO") << QList<int>{ 2 } << u"0:gA 1:F 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
 
         // Follow: by itself after the pause, early on GO, held by Esc.
-        QTest::newRow("follows after the pause") << QList<int>{ 2 } << u"0:gA 180:e 209.9:f 210:f"_s << u"S - 2"_s << 2 << 0;
-        QTest::newRow("GO in the pause starts it") << QList<int>{ 2 } << u"0:gA 180:e 185:gB 210:f"_s << u"S S -"_s << 2 << 0;
-        QTest::newRow("Esc holds a follow") << QList<int>{ 2 } << u"0:gA 180:e 200:s 300:f 301:gB"_s << u"S h - S"_s << 2 << 0;
+        QTest::newRow("follows after the pause") << QList<int>{ 2 } << u"0:gA 180:e 209.9:f 210:f"_s << u"S - 2"_s << 2 << 3;
+        QTest::newRow("GO in the pause starts it") << QList<int>{ 2 } << u"0:gA 180:e 185:gB 210:f"_s << u"S S -"_s << 2 << 3;
+        QTest::newRow("Esc holds a follow") << QList<int>{ 2 } << u"0:gA 180:e 200:s 300:f 301:gB"_s << u"S h - S"_s << 2 << 3;
         QTest::newRow("no follow after a stop") << QList<int>{ 2 } << u"0:gA 100:s 200:f"_s << u"S f -"_s << 0 << 2;
 
         // Stop in two steps.
@@ -120,13 +120,13 @@ private Q_SLOTS:
         QTest::newRow("Esc with nothing playing") << QList<int>{} << u"0:s"_s << u"n"_s << 0 << 1;
 
         // Back re-selects the song just played, never one that sounds.
-        QTest::newRow("Back after a song") << QList<int>{} << u"0:gA 180:e 181:b 182:gB"_s << u"S y S"_s << 1 << 0;
-        QTest::newRow("Back while playing") << QList<int>{} << u"0:gA 10:b"_s << u"S n"_s << 1 << 0;
+        QTest::newRow("Back after a song") << QList<int>{} << u"0:gA 180:e 181:b 182:gB"_s << u"S y S"_s << 1 << 2;
+        QTest::newRow("Back while playing") << QList<int>{} << u"0:gA 10:b"_s << u"S n"_s << 1 << 2;
         QTest::newRow("Back during its fade") << QList<int>{} << u"0:gA 100:s 101:b 102:b"_s << u"S f n y"_s << 0 << 1;
         QTest::newRow("Back before the first") << QList<int>{} << u"0:b"_s << u"n"_s << 0 << 1;
         QTest::newRow("Back cancels a follow") << QList<int>{ 2 } << u"0:gA 180:e 181:b 300:f"_s << u"S y -"_s << 0 << 1;
         // A song cut off by its device is selected again, from where it was.
-        QTest::newRow("interrupted") << QList<int>{} << u"0:gA 180:e 181:gB 200:i19 201:gC"_s << u"S S S"_s << 2 << 0;
+        QTest::newRow("interrupted") << QList<int>{} << u"0:gA 180:e 181:gB 200:i19 201:gC"_s << u"S S S"_s << 2 << 3;
     }
 
     void keysAndSongs()

@@ -388,8 +388,14 @@ void AudioPlayer::close(const QString &path, int fadeMs)
 {
     QMutexLocker lock(&m_mixer->lock);
     const auto v = m_mixer->voices.take(path);
-    if (!v)
+    if (!v) {
+        // Closing a song again while it fades out shortens its fade: Esc twice cuts.
+        const qint64 frames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
+        for (const auto &fading : std::as_const(m_mixer->closing))
+            if (fading->path == path && fading->fadeFrames > frames)
+                fading->fadeFrames = frames;
         return;
+    }
     v->closing = true;
     v->fadeFrames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
     if (v->active && v->level > 0)

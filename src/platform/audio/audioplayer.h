@@ -46,7 +46,8 @@ public:
     // one playing plays on.
     void play(const QString &path);
     // Ends the song and forgets it: a fade of `fadeMs` (at least the few
-    // milliseconds that keep a stop from clicking).
+    // milliseconds that keep a stop from clicking). Closing a song that fades
+    // out already makes its fade no longer than that.
     void close(const QString &path, int fadeMs = 0);
     // Moves the song to `ms`; a song that ended plays again from there.
     void seek(const QString &path, qint64 ms);
