@@ -130,7 +130,9 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
 
 ShowWindow::~ShowWindow()
 {
-    if (!m_armed.isEmpty())
+    // A show that ended let go of everything then: the window may be deleted
+    // later than the player.
+    if (!m_finished && !m_armed.isEmpty())
         m_playback->disarm(m_armed);
 }
 
@@ -217,6 +219,8 @@ void ShowWindow::keyPressEvent(QKeyEvent *event)
     case Role::None:
         break;
     }
+    // The song after the one just started is decoded from now on, not at the next tick.
+    armSelected();
     refresh();
 }
 
