@@ -10,6 +10,7 @@
 #include "forms/mainwindow.h"
 #include "forms/show/showcontroller.h"
 #include "forms/show/showwindow.h"
+#include "platform/audio/audioplayer.h"
 #include "platform/desktop/setlistdialog.h"
 
 #include <QAction>
@@ -383,6 +384,59 @@ private Q_SLOTS:
         QTRY_VERIFY(!show && !p.window->showController()->window());
     }
 
+    // The stage's device unplugged mid-song: a red banner, the song stopped
+    // where it was, GO refused until the device is back, then on from there.
+    void showDeviceLostAndBack()
+    {
+        QString module;
+        const auto plugIn = [&] {
+            return fixtures::run(u"pactl"_s, { u"load-module"_s, u"module-null-sink"_s, u"sink_name=korvanda_stage"_s }, &module);
+        };
+        QVERIFY(plugIn());
+        const auto unload = qScopeGuard([&] {
+            if (!module.isEmpty())
+                fixtures::run(u"pactl"_s, { u"unload-module"_s, module });
+        });
+        Player p;
+        QMenu *menu = p.child<QMenu>(u"outputMenu"_s);
+        const auto choose = [&] {
+            Q_EMIT menu->aboutToShow();
+            for (QAction *a : menu->actions())
+                if (a->data().toByteArray() == "korvanda_stage")
+                    return a->trigger(), true;
+            return false;
+        };
+        QTRY_VERIFY(choose());
+        p.setList({ song(u"上がる.wav"_s), song(u"b.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
+        QTest::qWait(1500);
+
+        QVERIFY(fixtures::run(u"pactl"_s, { u"unload-module"_s, std::exchange(module, QString()) }));
+        auto *banner = p.show()->findChild<QLabel *>(u"showBanner"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 5000);
+        QVERIFY2(banner->text().contains(u"korvanda_stage"_s), qPrintable(banner->text()));
+        // Not left on the stream the server moved to its default device.
+        QVERIFY(!p.media->player().isOutputOpen());
+        QVERIFY2(p.figure(u"showNext"_s).startsWith(u"次: 上がる（0:0"_s), qPrintable(p.figure(u"showNext"_s)));
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Closed);
+        p.showKey(Qt::Key_Space);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"出力先がありません"_s), qPrintable(p.figure(u"showMessage"_s)));
+
+        QVERIFY(plugIn());
+        QTRY_VERIFY_WITH_TIMEOUT(!banner->isVisible(), 5000);
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Armed); // nothing starts without GO
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
+        QVERIFY2(p.media->positionMs(song(u"上がる.wav"_s)) >= 1500, "on from where it stopped");
+        p.answers = { true };
+        const QPointer<ShowWindow> show = p.show();
+        QVERIFY(show->close());
+        QVERIFY2(show->findChild<QPlainTextEdit *>(u"showRecord"_s)->toPlainText().contains(u"［出力先が切れて中断］"_s),
+                 "the interruption is in the record");
+    }
+
     void outputDeviceChosenRememberedAndLost()
     {
         QString module;
@@ -411,6 +465,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!p.locked(), 5000);
         QVERIFY2(p.lastPrompt().contains(u"使えなくなったため、再生を止めました"_s), qPrintable(p.lastPrompt()));
         QVERIFY(p.media->openPaths().isEmpty());
+        // The stream the server moved to its default device is let go of.
+        QTRY_VERIFY(!p.media->player().isOutputOpen());
     }
 };
 

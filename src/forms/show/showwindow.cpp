@@ -263,11 +263,11 @@ void ShowWindow::startPlaying()
     // would reach the song just started.
     if (song.path == m_fadingPath)
         m_fadingPath.clear();
-    if (m_armed != song.path || from > 0) {
+    if (m_armed != song.path)
         m_playback->arm(song.path);
-        if (from > 0)
-            m_playback->seek(song.path, from);
-    }
+    // A song that resumes starts where it was, before any of its start is heard.
+    if (from > 0)
+        m_playback->seek(song.path, from);
     m_armed.clear();
     m_playingPath = song.path;
     const int result = m_media->sendString(playCommand(song.path), nullptr, 0);
@@ -363,9 +363,8 @@ void ShowWindow::armSelected()
     m_armed = path;
     if (path.isEmpty())
         return;
+    // Only armed: moving a song starts it, and nothing starts without a GO.
     m_playback->arm(path);
-    if (m_run.resumeMs() > 0)
-        m_playback->seek(path, m_run.resumeMs());
 }
 
 void ShowWindow::checkDevice()
@@ -378,6 +377,10 @@ void ShowWindow::checkDevice()
     }
     if (missing == m_deviceMissing)
         return;
+    // The player is told too: the sound server moves the stream of a device
+    // that went away to its default, perhaps the hall's speakers, and its
+    // notice of the change may come late or never.
+    m_playback->setOutputDevice(chosen);
     m_deviceMissing = missing;
     m_run.setDeviceMissing(missing);
     if (!missing) {

@@ -28,6 +28,7 @@ constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
 constexpr int RampMs = 5;
+constexpr int DevicePollMs = 250;
 // The song frames the clock remembers having written.
 constexpr size_t LogEntries = 64;
 
@@ -299,6 +300,16 @@ AudioPlayer::AudioPlayer(QObject *parent)
     m_thread->start(QThread::TimeCriticalPriority);
     QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->begin(); }, Qt::BlockingQueuedConnection);
     connect(m_devices, &QMediaDevices::audioOutputsChanged, this, &AudioPlayer::devicesChanged);
+    // The server's notice that a device went away does not always come, and
+    // meanwhile it moves the stream to its default device, perhaps the hall's
+    // speakers: a chosen device is looked for now and then as well.
+    auto *poll = new QTimer(this);
+    poll->setInterval(DevicePollMs);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (!m_device.isEmpty())
+            devicesChanged();
+    });
+    poll->start();
     devicesChanged();
 }
 
@@ -319,7 +330,8 @@ void AudioPlayer::devicesChanged()
     const QAudioDevice device = deviceOf(m_device);
     if (device.isNull()) {
         // Never through another device by itself: nothing plays until it is back.
-        if (!m_openedOn.isNull()) {
+        // The sound server may already have moved the stream to its default.
+        if (!m_openedOn.isNull() || isOutputOpen()) {
             m_openedOn = QByteArray();
             QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->close(); }, Qt::BlockingQueuedConnection);
         }
@@ -333,10 +345,12 @@ void AudioPlayer::devicesChanged()
 
 void AudioPlayer::setDevice(const QByteArray &id)
 {
-    if (id == m_device && isOutputOpen())
-        return;
-    m_device = id;
-    m_openedOn = QByteArray();
+    // The same device again is looked for again: the server's notice that it
+    // went away may never have come.
+    if (id != m_device || !isOutputOpen()) {
+        m_device = id;
+        m_openedOn = QByteArray();
+    }
     devicesChanged();
 }
 

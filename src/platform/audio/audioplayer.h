@@ -59,7 +59,8 @@ public:
     [[nodiscard]] QStringList paths() const;
 
     // The device the sound goes to; empty for the sound server's default. A
-    // chosen device that is not there plays nothing until it is back.
+    // chosen device that is not there plays nothing until it is back. Setting
+    // the same device again checks that it is still there.
     void setDevice(const QByteArray &id);
     [[nodiscard]] QByteArray device() const { return m_device; }
     // Whether the output stream is open on the device.
