@@ -29,6 +29,7 @@ int main(int argc, char *argv[])
     Application::setIdentity();
     QApplication app(argc, argv);
     Application::prepare(app);
+    Application::endOnStopSignal(&app);
 
     DialogMessageBoxes boxes;
     SystemFolderDialog folderDialog;

@@ -10,11 +10,13 @@
 #include "platform/storage/exportcheck.h"
 #include "platform/storage/exportjob.h"
 #include "platform/storage/foldercreation.h"
+#include "platform/storage/stopsignal.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cmath>
 
@@ -76,7 +78,9 @@ std::optional<Arguments> parse(const QStringList &arguments)
 LevelMatch::Plan matchLevels(const QStringList &paths, const QStringList &titles,
                                             QList<std::optional<Loudness>> *loudness, QTextStream &out)
 {
-    *loudness = LoudnessService::measureAll(paths, LengthCache::defaultRoot());
+    *loudness = LoudnessService::measureAll(paths, LengthCache::defaultRoot(), nullptr, StopSignal::flag());
+    if (StopSignal::raised())
+        return {};
     const LevelMatch::Plan plan = LevelMatch::plan(*loudness);
     if (plan.targetLufs)
         out << u"音量をそろえます: 目標 %1 LUFS"_s.arg(LevelMatch::lufsText(*plan.targetLufs)) << Qt::endl;
@@ -85,6 +89,14 @@ LevelMatch::Plan matchLevels(const QStringList &paths, const QStringList &titles
             out << u"「%1」は音が割れないように %2 dB までしか上げられません"_s.arg(titles.value(i), LevelMatch::lufsText(plan.songs[i].gainDb))
                 << Qt::endl;
     return plan;
+}
+
+// The status of a run ended by a signal, as a shell reports a process the
+// signal ended: 128 and its number.
+int stopped(QTextStream &err, const QString &what)
+{
+    err << u"中止しました。"_s << what << Qt::endl;
+    return 128 + StopSignal::raised();
 }
 
 int exportSet(const Arguments &a, const SetListSongs &set, QTextStream &out, QTextStream &err)
@@ -103,6 +115,8 @@ int exportSet(const Arguments &a, const SetListSongs &set, QTextStream &out, QTe
     std::optional<LevelMatch::Plan> levels;
     if (a.matchLevels)
         levels = matchLevels(paths, titles, &loudness, out);
+    if (StopSignal::raised())
+        return stopped(err, u"何も出力していません。"_s);
     ExportShaping::shape(plan, a.format.value_or(ExportFormat::Format::Original), levels, loudness);
 
     if (const QStringList problems = ExportCheck::problems(plan); !problems.isEmpty()) {
@@ -124,8 +138,18 @@ int exportSet(const Arguments &a, const SetListSongs &set, QTextStream &out, QTe
         result = r;
         loop.quit();
     });
+    // A signal stops the copy at once: the song being written is removed, the
+    // songs already there stay, each whole.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &job, [&job] {
+        if (StopSignal::raised())
+            job.abort();
+    });
+    watch.start(50);
     job.start();
     loop.exec();
+    if (result.outcome != ExportResult::Outcome::Completed && StopSignal::raised())
+        return stopped(err, u"出力済みの %1 曲は %2 に残し、書きかけの曲は消しました。"_s.arg(result.exported).arg(plan.folder));
     if (result.outcome != ExportResult::Outcome::Completed) {
         if (result.failedIndex >= 0)
             err << u"「%1」を出力できませんでした。\n理由: %2\n出力はこの曲で止まりました（出力済み %3 曲）。"_s
@@ -151,6 +175,7 @@ bool CommandLine::isCommand(const QStringList &arguments)
 
 int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
+    StopSignal::clear();
     const std::optional<Arguments> a = parse(arguments);
     if (!a) {
         err << u"使い方: korvanda --cd-image 出力.cue [--gap 秒] [--match-levels] セットリスト.m3u8\n"
@@ -183,6 +208,8 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
             titles.append(song.title);
         QList<std::optional<Loudness>> loudness;
         const LevelMatch::Plan plan = matchLevels(request.paths, titles, &loudness, out);
+        if (StopSignal::raised())
+            return stopped(err, u"イメージは作っていません。"_s);
         for (const LevelMatch::Song &song : plan.songs)
             request.gains.append(float(std::pow(10.0, song.gainDb / 20.0)));
     }
@@ -190,7 +217,9 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
     request.gapSeconds = a->gapSeconds;
     request.cuePath = cuePath;
     request.expectedBytes = report.layout.imageBytes();
-    const CdImageWriter::Result result = CdImageWriter::write(request, {}, {});
+    const CdImageWriter::Result result = CdImageWriter::write(request, {}, [] { return StopSignal::raised() != 0; });
+    if (result.outcome == CdImageWriter::Result::Outcome::Cancelled)
+        return stopped(err, u"イメージは作っていません。"_s);
     if (result.outcome != CdImageWriter::Result::Outcome::Written) {
         const QString song = result.failedSong >= 0 ? set.songs[result.failedSong].title : QString();
         err << (song.isEmpty() ? u"音楽CDのイメージを書けませんでした: %1"_s.arg(result.reason)

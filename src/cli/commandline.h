@@ -19,6 +19,8 @@ public:
     [[nodiscard]] static bool isCommand(const QStringList &arguments);
 
     // Does the work; the exit status: 0 when written, 1 when refused or
-    // failed, 2 for arguments it cannot read.
+    // failed, 2 for arguments it cannot read, 128 and the signal's number
+    // when Ctrl+C or SIGTERM stopped it (the song or the image being written
+    // removed, the songs already exported kept).
     static int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
 };

@@ -1,9 +1,12 @@
 #include "forms/application.h"
 
+#include "platform/storage/stopsignal.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 using namespace Qt::StringLiterals;
@@ -35,4 +38,19 @@ void Application::prepare(QApplication &app)
         else
             delete translator;
     }
+}
+
+void Application::endOnStopSignal(QObject *owner)
+{
+    StopSignal::install();
+    // A handler may do next to nothing, so the window's thread looks at the
+    // note; a quarter of a second is nothing beside the time a logout allows.
+    // It keeps looking: a signal that came before the program's own loop
+    // started ends that loop too.
+    auto *watch = new QTimer(owner);
+    QObject::connect(watch, &QTimer::timeout, watch, [] {
+        if (const int signal = StopSignal::raised())
+            QCoreApplication::exit(128 + signal);
+    });
+    watch->start(250);
 }

@@ -88,7 +88,10 @@ void Form1::Command9_Click()
 
     ExportJob job(plan);
     const qsizetype count = plan.items.size();
-    connect(&job, &ExportJob::itemStarted, this, [&](int index) {
+    // The job, not the form, receives its figures: when the loop is ended from
+    // outside (the program ending), figures still queued go with the job
+    // instead of reaching a dialog gone with this function.
+    connect(&job, &ExportJob::itemStarted, &job, [&](int index) {
         const ExportItem &item = plan.items.at(index);
         // The cursor stands on the number cell of the song being copied; the
         // grid draws that cell in its own colour.
@@ -97,9 +100,9 @@ void Form1::Command9_Click()
         list.setCol(0);
         progress.setLabelText(u"%1 / %2 曲目を出力しています\n%3"_s.arg(index + 1).arg(count).arg(item.exportName));
     });
-    connect(&job, &ExportJob::itemFinished, this,
+    connect(&job, &ExportJob::itemFinished, &job,
             [&](int index) { Text4->appendText(plan.items.at(index).line); });
-    connect(&job, &ExportJob::bytesProgress, this, [&](qint64 done, qint64 total) {
+    connect(&job, &ExportJob::bytesProgress, &job, [&](qint64 done, qint64 total) {
         progress.setValue(total > 0 ? int(done * ProgressSteps / total) : 0);
     });
     connect(&progress, &QProgressDialog::canceled, &job, &ExportJob::cancel);

@@ -9,7 +9,6 @@
 #include <QMainWindow>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,6 +19,7 @@ class DiscWriter;
 class QAction;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QTimer;
 class QToolBar;
 class PreviewController;
@@ -101,19 +101,24 @@ private:
     void createLoudness(QMenu *options);
     void measureSetList();
     void showLoudness();
-    using MeasureSongs = std::function<QList<std::optional<Loudness>>(const QStringList &paths)>;
     // The linear gain per song (empty when the option is off); nothing when the
-    // user stops at the songs that may not reach the target. Songs the window
-    // has not measured yet are measured through `measure`.
+    // user cancels in `progress` or stops at the songs that may not reach the
+    // target. Songs not measured yet are waited for in `progress`.
     [[nodiscard]] std::optional<QList<float>> matchedGains(const QStringList &paths, const QStringList &titles,
-                                                           const MeasureSongs &measure);
+                                                           QProgressDialog *progress);
     // The level plan and each song's loudness, whether or not the option is on.
     struct MatchedLevels {
         LevelMatch::Plan plan;
         QList<std::optional<Loudness>> levels;
     };
     [[nodiscard]] std::optional<MatchedLevels> matchedLevels(const QStringList &paths, const QStringList &titles,
-                                                             const MeasureSongs &measure);
+                                                             QProgressDialog *progress);
+    // Each song's level as the background measures it, waiting for the songs
+    // under way (and starting those not asked for yet, or changed since) with
+    // the songs left in `progress`; nothing when it is cancelled or the
+    // program ends meanwhile.
+    [[nodiscard]] std::optional<QList<std::optional<Loudness>>> measuredLevels(const QStringList &paths,
+                                                                               QProgressDialog *progress);
     // mainwindow_export.cpp: the export's format for the venue's player and
     // its songs at one level.
     void createExportOptions(QMenu *menu);

@@ -7,11 +7,10 @@
 #include "platform/audio/cdimagecheck.h"
 #include "platform/audio/cdimagewriter.h"
 #include "platform/audio/libburndiscwriter.h"
-#include "platform/audio/loudnessservice.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
-#include "platform/media/lengthcache.h"
 #include "platform/storage/settingsfile.h"
+#include "platform/storage/stopsignal.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -204,11 +203,20 @@ void MainWindow::makeAudioCd()
         request.paths.append(song.path);
         titles.append(song.title);
     }
-    const std::optional<QList<float>> gains = matchedGains(request.paths, titles, [this](const QStringList &paths) {
-        return awaited(this, [&paths] { return LoudnessService::measureAll(paths, LengthCache::defaultRoot()); });
-    });
-    if (!gains)
+    // One dialog and one cancel from the songs' levels to the burn; nothing is
+    // written until the levels are known.
+    std::atomic_bool cancel{ false };
+    std::unique_ptr<QProgressDialog> progress = progressDialog(this, u"音楽CDのイメージを作っています"_s, &cancel);
+    QProgressDialog *dialog = progress.get();
+    const std::optional<QList<float>> gains = matchedGains(request.paths, titles, dialog);
+    if (!gains) {
+        progress.reset();
+        if (cancel)
+            m_services.boxes->inform(this, u"音楽CDの作成を中止しました。ファイルは残していません。"_s, CdNotice);
         return;
+    }
+    dialog->setLabelText(u"音楽CDのイメージを作っています"_s);
+    dialog->setValue(0);
     request.gains = *gains;
     request.text = report.text;
     request.gapSeconds = gap;
@@ -216,9 +224,10 @@ void MainWindow::makeAudioCd()
     request.capacitySectors = capacity;
     request.expectedBytes = report.layout.imageBytes();
 
-    std::atomic_bool cancel{ false };
-    std::unique_ptr<QProgressDialog> progress = progressDialog(this, u"音楽CDのイメージを作っています"_s, &cancel);
-    QProgressDialog *dialog = progress.get();
+    // The system asking the program to end stops the image and the burn as the
+    // cancel does; the window's own loop is ended meanwhile, but the wait for
+    // the image would otherwise last until it is whole.
+    const auto stopped = [&] { return cancel.load() || StopSignal::raised() != 0; };
     const qsizetype count = songs.size();
     const CdImageWriter::Result written = awaited(this, [&] {
         int shown = -1;
@@ -230,7 +239,7 @@ void MainWindow::makeAudioCd()
                 shown = song;
                 showProgress(dialog, burn ? 0.3 * double(bytes) / double(total) : double(bytes) / double(total), label);
             },
-            [&] { return cancel.load(); });
+            stopped);
     });
     const QString notes = report.notes.isEmpty() ? QString() : u"\n\n"_s + report.notes.join(u'\n');
 
@@ -264,7 +273,7 @@ void MainWindow::makeAudioCd()
     const DiscWriter::Outcome burned = awaited(this, [&] {
         return discWriter().burn(
             CdImageWriter::binPathFor(cuePath), written.layout, request.text, testFirst,
-            [&](double fraction) { showProgress(dialog, 0.3 + 0.7 * fraction); }, [&] { return cancel.load(); });
+            [&](double fraction) { showProgress(dialog, 0.3 + 0.7 * fraction); }, stopped);
     });
     progress.reset();
     if (!burned.ok) {

@@ -6,14 +6,15 @@
 #include "forms/awaited.h"
 #include "model/libraryentry.h"
 #include "platform/audio/exportshaping.h"
-#include "platform/audio/loudnessservice.h"
-#include "platform/media/lengthcache.h"
+#include "platform/desktop/messageboxes.h"
 #include "platform/storage/settingsfile.h"
+#include "platform/storage/stopsignal.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QToolBar>
 
 using namespace Qt::StringLiterals;
@@ -96,14 +97,25 @@ bool MainWindow::shapeExport(ExportPlan &plan)
             paths.append(item.sourcePath);
             titles.append(LibraryEntry::titleOf(item.fileName));
         }
-        const std::optional<MatchedLevels> matched = matchedLevels(paths, titles, [this](const QStringList &missing) {
-            return awaited(this, [&missing] { return LoudnessService::measureAll(missing, LengthCache::defaultRoot()); });
-        });
-        if (!matched)
+        // Nothing is made until the levels are known, so a cancel here leaves
+        // nothing behind.
+        QProgressDialog progress(this);
+        progress.setWindowTitle(u"リスト曲をフォルダに出力する"_s);
+        progress.setCancelButtonText(u"中止"_s);
+        progress.setMinimumDuration(300);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        const std::optional<MatchedLevels> matched = matchedLevels(paths, titles, &progress);
+        if (!matched) {
+            if (progress.wasCanceled())
+                m_services.boxes->inform(this, u"出力を中止しました。ファイルは作っていません。"_s, u"お知らせ"_s);
             return false;
+        }
         levels = matched->plan;
         loudness = matched->levels;
     }
     awaited(this, [&] { ExportShaping::shape(plan, format, levels, loudness); });
-    return true;
+    // The program asked to end meanwhile makes no folder it would leave empty.
+    return StopSignal::raised() == 0;
 }

@@ -4,6 +4,7 @@
 // audio CD to one level.
 #include "forms/mainwindow.h"
 
+#include "forms/inputblocker.h"
 #include "forms/loudnesscelldelegate.h"
 #include "forms/songgrid.h"
 #include "model/levelmatch.h"
@@ -14,8 +15,10 @@
 #include "platform/storage/settingsfile.h"
 
 #include <QAction>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QStatusBar>
 
 #include <cmath>
@@ -107,11 +110,11 @@ void MainWindow::showLoudness()
     m_loudnessLabel->setText(text);
 }
 
-std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, const QStringList &titles, const MeasureSongs &measure)
+std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, const QStringList &titles, QProgressDialog *progress)
 {
     if (!m_matchAction->isChecked())
         return QList<float>{};
-    const std::optional<MatchedLevels> matched = matchedLevels(paths, titles, measure);
+    const std::optional<MatchedLevels> matched = matchedLevels(paths, titles, progress);
     if (!matched)
         return std::nullopt;
     QList<float> gains;
@@ -120,29 +123,61 @@ std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, c
     return gains;
 }
 
-std::optional<MainWindow::MatchedLevels> MainWindow::matchedLevels(const QStringList &paths, const QStringList &titles,
-                                                                  const MeasureSongs &measure)
+std::optional<QList<std::optional<Loudness>>> MainWindow::measuredLevels(const QStringList &paths, QProgressDialog *progress)
 {
-    // What the window measured already is used as it stands; the rest is measured now.
-    QList<std::optional<Loudness>> levels(paths.size());
-    QStringList missing;
-    QList<qsizetype> where;
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        const LoudnessService::Result result = m_loudness->result(paths[i]);
-        if (result.state == LoudnessService::State::Measured) {
-            levels[i] = result.loudness;
-        } else {
-            missing.append(paths[i]);
-            where.append(i);
+    // The background service measures each file once: a song it is measuring
+    // already is waited for, never measured a second time beside it. What it
+    // measured is used while the file is the one it measured; asking again
+    // measures anew a song rendered again since.
+    const auto left = [&] {
+        m_loudness->request(paths);
+        qsizetype count = 0;
+        for (const QString &path : paths) {
+            const LoudnessService::State state = m_loudness->currentResult(path).state;
+            count += state != LoudnessService::State::Measured && state != LoudnessService::State::Failed;
         }
+        return count;
+    };
+    qsizetype count = left();
+    if (count > 0) {
+        const qsizetype total = count;
+        QEventLoop loop;
+        // The dialog's figures may let a result in (a modal dialog handles
+        // events as it takes them), so the count is taken afresh each time.
+        const auto show = [&] {
+            progress->setLabelText(u"音量を測っています（あと %1 曲）"_s.arg(count));
+            progress->setValue(int(progress->maximum() * (total - count) / total));
+        };
+        connect(m_loudness, &LoudnessService::measured, &loop, [&] {
+            count = left();
+            if (count == 0)
+                loop.quit();
+            else
+                show();
+        });
+        connect(progress, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
+        const InputBlocker blocker(this);
+        show();
+        if (count > 0 && !progress->wasCanceled())
+            loop.exec();
     }
-    if (!missing.isEmpty()) {
-        const QList<std::optional<Loudness>> measured = measure(missing);
-        for (qsizetype k = 0; k < where.size(); ++k)
-            levels[where[k]] = measured[k];
-    }
+    // Cancelled, or the program is ending (which ends every loop waiting).
+    if (count > 0 || progress->wasCanceled())
+        return std::nullopt;
+    QList<std::optional<Loudness>> levels;
+    for (const QString &path : paths)
+        levels.append(m_loudness->currentResult(path).loudness);
+    return levels;
+}
 
-    const LevelMatch::Plan plan = LevelMatch::plan(levels);
+std::optional<MainWindow::MatchedLevels> MainWindow::matchedLevels(const QStringList &paths, const QStringList &titles,
+                                                                  QProgressDialog *progress)
+{
+    const std::optional<QList<std::optional<Loudness>>> levels = measuredLevels(paths, progress);
+    if (!levels)
+        return std::nullopt;
+
+    const LevelMatch::Plan plan = LevelMatch::plan(*levels);
     QStringList limited;
     int more = 0;
     for (qsizetype i = 0; i < plan.songs.size(); ++i) {
@@ -162,5 +197,5 @@ std::optional<MainWindow::MatchedLevels> MainWindow::matchedLevels(const QString
                                       .arg(LevelMatch::lufsText(*plan.targetLufs), limited.join(u'\n')),
                                   u"確認"_s))
         return std::nullopt;
-    return MatchedLevels{ plan, levels };
+    return MatchedLevels{ plan, *levels };
 }

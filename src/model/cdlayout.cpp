@@ -45,15 +45,20 @@ QString CdLayout::minutesText(qint64 seconds)
     return u"%1:%2"_s.arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-namespace {
-
-QString quoted(QString words)
+QString cueWords(QString words)
 {
     words.replace(u'"', u'\'');
     for (QChar &c : words)
         if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             c = u' ';
-    return u'"' + words + u'"';
+    return words;
+}
+
+namespace {
+
+QString quoted(const QString &words)
+{
+    return u'"' + cueWords(words) + u'"';
 }
 
 } // namespace

@@ -65,5 +65,10 @@ struct CdText
 
 // The cue sheet of a one-file image: FILE, one TRACK per song with its gap as
 // INDEX 00, INDEX 01, TITLE and PERFORMER. Quotation marks and line breaks in
-// the words would end the field early, so they are replaced.
+// the words would end the field early, so they are replaced (cueWords).
 [[nodiscard]] QString cueSheet(const CdLayout &layout, const CdText &text, const QString &binFileName);
+
+// Words as a cue sheet can hold them between its quotation marks: a quotation
+// mark becomes an apostrophe, a control character or a line break a blank.
+// The image's file is named so too, so that its sheet names a file that exists.
+[[nodiscard]] QString cueWords(QString words);

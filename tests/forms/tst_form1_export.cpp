@@ -4,8 +4,13 @@
 #include "support/formfixture.h"
 
 #include "forms/setlisttextbox.h"
+#include "platform/storage/stopsignal.h"
 
 #include <QSignalSpy>
+#include <QTimer>
+
+#include <csignal>
+#include <thread>
 
 using fixtures::contents;
 using fixtures::writeSong;
@@ -128,6 +133,41 @@ private Q_SLOTS:
         QVERIFY(QDir(f.out.path() + u"/Live/Old"_s).isEmpty());
         QCOMPARE(fixtures::snapshot(f.songs.path()), before);
         QVERIFY(!QFileInfo::exists(u"/korvanda-root-test"_s));
+    }
+
+    // Asked by the system to end (SIGTERM at logout), the window stops an
+    // export at once, as a closing program does: the song being written is
+    // removed, the one already there is kept whole, and the program ends.
+    void systemEndStopsTheExport()
+    {
+        ExportFixture f;
+        fixtures::SlowVolume volume(f.out.path());
+        if (!volume.mount(64, 8 << 20))
+            QSKIP(qPrintable(volume.why()));
+        const QString first = writeSong(f.songs.path(), u"big0.mp3"_s, 6 << 20, 3), second = writeSong(f.songs.path(), u"big1.mp3"_s, 6 << 20, 4);
+        f.setSetList({ first, second });
+        f.edit(u"Text2"_s)->setText(volume.folder());
+        const QString folder = volume.folder() + u"/June Tour/"_s;
+        QObject program;
+        Application::endOnStopSignal(&program);
+        std::atomic_bool done{ false };
+        std::thread system([&] {
+            while (!done && !(QFileInfo(folder + u"02 big1.mp3"_s).size() > 0))
+                QThread::msleep(5);
+            if (!done)
+                ::raise(SIGTERM);
+        });
+        f.boxes.answers = { true };
+        f.click(u"Command9"_s);
+        done = true;
+        system.join();
+        // The program's own loop resets what ended every loop, for the tests after this one.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(); });
+        QCoreApplication::exec();
+        StopSignal::clear();
+        std::signal(SIGINT, SIG_DFL), std::signal(SIGTERM, SIG_DFL);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{ u"01 big0.mp3"_s });
+        QCOMPARE(contents(folder + u"01 big0.mp3"_s), contents(first));
     }
 };
 

@@ -14,13 +14,18 @@
 #include "platform/audio/discwriter.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/setlistdialog.h"
+#include "platform/storage/stopsignal.h"
 #include "support/mediagen.h"
 
 #include <QAction>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QSpinBox>
+#include <QTimer>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -259,6 +264,14 @@ private Q_SLOTS:
         w.shown.clear();
         w.menu(u"audioCdAction"_s);
         QVERIFY(w.lastPrompt().startsWith(u"ドライブ「TEST CDRW」に空の CD-R が入っていません。"_s) && !QFile::exists(w.cue));
+        // Asked by the system to end, the image stops as its cancel stops it: nothing left.
+        StopSignal::install();
+        ::raise(SIGTERM);
+        w.answers = { true };
+        w.menu(u"audioCdAction"_s);
+        StopSignal::clear();
+        std::signal(SIGINT, SIG_DFL), std::signal(SIGTERM, SIG_DFL);
+        QVERIFY(w.lastPrompt().startsWith(u"音楽CDの作成を中止しました。"_s) && !QFile::exists(w.cue));
 
         // A blank disc: burned from a whole image, with its titles, tested first when asked.
         w.cdWriter.drive->blankDisc = true;
@@ -276,7 +289,7 @@ private Q_SLOTS:
     // spread in the status bar, and the option to match kept for the next run.
     void setListLoudness()
     {
-        Window w;
+        Window w({ u"hour.wav"_s });
         const QString loud = w.dir.filePath(u"loud.wav"_s), quiet = w.dir.filePath(u"quiet.wav"_s);
         for (const auto &[file, volume] : { std::pair{ loud, u"-3dB"_s }, std::pair{ quiet, u"-12dB"_s } })
             QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=f=1000:d=3"_s,
@@ -295,6 +308,43 @@ private Q_SLOTS:
 
         w.menu(u"matchLevelsAction"_s);
         QVERIFY(label->text().endsWith(u"そろえる目標 -21.1 LUFS"_s));
+
+        // The quiet song rendered again under its name, as loud as the others:
+        // the export measures it anew instead of lifting it by its old level.
+        QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=f=1000:d=3"_s,
+                                             u"-af"_s, u"volume=-3dB"_s, quiet }));
+        w.window->form()->findChild<QLineEdit *>(u"Text2"_s)->setText(w.dir.filePath(u"out"_s));
+        w.answers = { true };
+        w.click(u"Command9"_s);
+        QCOMPARE(w.lastPrompt(), u"出力完了、テキストボックスにセトリ書き出し完了"_s);
+        QCOMPARE(fixtures::contents(w.dir.filePath(u"out/音量/02 quiet.wav"_s)), fixtures::contents(quiet));
+
+        // A song the background is still measuring (an hour of silence, which
+        // takes no room on disk): the export waits for that measurement in a
+        // progress dialog, and its cancel stops the export before anything is made.
+        QFile hour(w.dir.filePath(u"hour.wav"_s));
+        QVERIFY(hour.open(QIODevice::WriteOnly));
+        const quint32 bytes = 44100u * 4 * 3600;
+        QDataStream wav(&hour);
+        wav.setByteOrder(QDataStream::LittleEndian);
+        wav.writeRawData("RIFF", 4), wav << quint32(36 + bytes), wav.writeRawData("WAVEfmt ", 8);
+        wav << quint32(16) << quint16(1) << quint16(2) << quint32(44100) << quint32(44100 * 4) << quint16(4) << quint16(16);
+        wav.writeRawData("data", 4), wav << bytes;
+        QVERIFY(hour.resize(44 + bytes));
+        w.add(1);
+        bool cancelled = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto *dialog = w.window->findChild<QProgressDialog *>(); dialog && dialog->isVisible() && !cancelled)
+                cancelled = true, dialog->findChild<QPushButton *>()->click();
+        });
+        poll.start(20);
+        const QStringList made = QDir(w.dir.filePath(u"out/音量"_s)).entryList(QDir::Files);
+        w.answers = { true };
+        w.click(u"Command9"_s);
+        QVERIFY(cancelled);
+        QCOMPARE(w.lastPrompt(), u"出力を中止しました。ファイルは作っていません。"_s);
+        QCOMPARE(QDir(w.dir.filePath(u"out/音量"_s)).entryList(QDir::Files), made);
         w.restart();
         QVERIFY(w.child<QAction>(u"matchLevelsAction"_s)->isChecked());
     }

@@ -204,6 +204,31 @@ private Q_SLOTS:
         QVERIFY(!fixtures::contents(path(u"corpus.cue"_s)).contains("INDEX 00"));
     }
 
+    // The image's .bin is the file its cue sheet names, whatever the set's
+    // name holds: a burning program finds it beside the .cue.
+    void cueNamesItsImage_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("quotation marks") << u"Live at \"Club\""_s;
+        QTest::newRow("a tab") << u"Live\tat Club"_s;
+        QTest::newRow("a line separator") << u"Live\u2028ライブ"_s;
+    }
+    void cueNamesItsImage()
+    {
+        QFETCH(QString, name);
+        const QString out = path(u"named"_s);
+        QVERIFY(QDir(out).removeRecursively() && QDir().mkpath(out));
+        QVERIFY(writePlaylist(path(u"named.m3u8"_s), u"set"_s, { m_sources[2].path }));
+        const Run run = commandLine({ u"--cd-image"_s, out + u'/' + name + u".cue"_s, path(u"named.m3u8"_s) });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const QString cue = QString::fromUtf8(fixtures::contents(out + u'/' + name + u".cue"_s));
+        const QRegularExpressionMatch file = QRegularExpression(u"^FILE \"([^\"]*)\" BINARY\r$"_s,
+                                                                QRegularExpression::MultilineOption).match(cue);
+        QVERIFY2(file.hasMatch(), qPrintable(cue));
+        QCOMPARE(QDir(out).entryList({ u"*.bin"_s }), QStringList{ file.captured(1) });
+        QVERIFY(QFileInfo(out + u'/' + file.captured(1)).size() > 44100 * 4 * 4);
+    }
+
     void refusalsWriteNothing_data()
     {
         QTest::addColumn<QStringList>("songs");
@@ -254,6 +279,74 @@ private Q_SLOTS:
         result = CdImageWriter::write(request, {}, {});
         QVERIFY2(result.outcome == CdImageWriter::Result::Outcome::Failed && result.failedSong == -1, qPrintable(result.reason));
         QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // What already is CD audio reaches the image bit for bit: a 16-bit 44.1 kHz
+    // stereo WAV is its own track, byte for byte (dither only touches samples
+    // between two steps). A float sample that is not a number is silence there,
+    // never a full-scale click; the others are within a step of their value.
+    void samplesKeptExactly()
+    {
+        const QString cd = path(u"cd16.wav"_s), nan = path(u"nan.wav"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(44100, 4.6), u"-c:a"_s, u"pcm_s16le"_s, cd }));
+        QList<float> samples;
+        for (int i = 0; i < 44100 * 5; ++i) {
+            const float s = 0.25f * std::sin(float(i) * 0.0627f);
+            samples << (i % 1000 == 7 ? NAN : s) << (i % 1500 == 3 ? NAN : -s);
+        }
+        QVERIFY(fixtures::writeFile(nan, fixtures::floatWav(samples)));
+        CdImageWriter::Request request;
+        request.paths = { cd, nan };
+        request.gapSeconds = 0;
+        request.cuePath = path(u"exact.cue"_s);
+        const CdImageWriter::Result result = CdImageWriter::write(request, {}, {});
+        QVERIFY2(result.outcome == CdImageWriter::Result::Outcome::Written, qPrintable(result.reason));
+        const QByteArray bin = fixtures::contents(CdImageWriter::binPathFor(request.cuePath));
+        const QByteArray own = reference(cd, false);
+        QVERIFY(own.size() > 44100 * 4 * 4);
+        QVERIFY(bin.startsWith(own));
+        const auto *track = reinterpret_cast<const qint16 *>(bin.constData() + result.layout.tracks[1].startSector * CdLayout::BytesPerSector);
+        QStringList wrong;
+        for (qsizetype i = 0; i < samples.size() && wrong.size() < 5; ++i)
+            if (std::isnan(samples[i]) ? track[i] != 0 : std::abs(track[i] - std::lround(samples[i] * 32768.0f)) > 1)
+                wrong << u"%1: %2"_s.arg(i).arg(track[i]);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", "_s)));
+    }
+
+    // A test write, then the real one: each pass hands the drive the whole
+    // image, each track its own sectors (without the gaps libburn writes itself).
+    void burnPassesReadTheImage()
+    {
+        const CdLayout layout = CdLayout::plan({ 44100 * 5, 44100 * 2, 44100 * 5 }, 2);
+        const QString image = fixtures::writeSong(m_dir.path(), u"passes.bin"_s, layout.imageBytes(), 27);
+        const QByteArray bin = fixtures::contents(image);
+        QByteArray tracks;
+        for (const CdTrack &track : layout.tracks)
+            tracks += bin.mid(track.startSector * CdLayout::BytesPerSector, track.sectors * CdLayout::BytesPerSector);
+        const QList<QByteArray> passes = LibburnDiscWriter::passBytes(image, layout, 2);
+        QCOMPARE(passes.size(), 2);
+        QVERIFY2(passes[0] == tracks, "the test pass");
+        QVERIFY2(passes[1] == tracks, "the real pass");
+    }
+
+    // libburn counts the sectors of the track it writes; the bar counts the disc's.
+    void burnProgressCountsTheDisc()
+    {
+        const CdLayout layout = CdLayout::plan({ 44100 * 60, 44100 * 5, 44100 * 120 }, 2);
+        const auto at = [&](int track, double part) {
+            const int sectors = int(layout.tracks[track].sectors);
+            return LibburnDiscWriter::discFraction(layout, track, int(sectors * part), sectors);
+        };
+        QCOMPARE(at(0, 0), 0.0);
+        QCOMPARE(at(2, 1), 1.0);
+        // Each track takes its own share of the bar, gap included, in order.
+        const double total = double(layout.imageSectors);
+        QVERIFY(std::abs(at(0, 1) - double(layout.tracks[0].sectors) / total) < 1e-9);
+        QVERIFY(std::abs(at(1, 0) - at(0, 1)) < 1e-9 && std::abs(at(2, 0) - at(1, 1)) < 1e-9);
+        QVERIFY(std::abs(at(2, 0.5) - (double(layout.tracks[2].gapStartSector()) + (layout.tracks[2].sectors + 150) / 2.0) / total) < 1e-9);
+        // Figures from beyond the layout stay on the bar.
+        QCOMPARE(LibburnDiscWriter::discFraction(layout, 7, 10, 20), 1.0);
+        QCOMPARE(LibburnDiscWriter::discFraction(layout, 0, 30, 20), double(layout.tracks[0].sectors) / total);
     }
 
     void cdTextInBothBlocks()

@@ -17,6 +17,8 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <csignal>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -215,6 +217,88 @@ private Q_SLOTS:
             QVERIFY(bytes.startsWith(QByteArray("ID3\x03", 4)));
             QVERIFY(bytes.left(200).contains("TIT2"));
         }
+    }
+
+    // A WAV export keeps what already is CD audio bit for bit (dither only
+    // where a sample falls between two steps), and writes a float sample that
+    // is not a number as silence, never as a full-scale click.
+    void wavKeptExactly()
+    {
+        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-c:a"_s, u"pcm_s16le"_s, path(u"cd16.wav"_s) }));
+        QList<float> samples;
+        for (int i = 0; i < 44100 * 2; ++i) {
+            const float s = 0.25f * std::sin(float(i) * 0.0627f);
+            samples << (i % 1000 == 7 ? NAN : s) << (i % 1500 == 3 ? NAN : -s);
+        }
+        QVERIFY(fixtures::writeFile(path(u"nan.wav"_s), fixtures::floatWav(samples)));
+        const Run run = commandLine({ u"--export"_s, path(u"exact"_s), u"--format"_s, u"wav"_s,
+                                      playlist(u"exact"_s, { u"cd16.wav"_s, u"nan.wav"_s }) });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const auto pcm = [](const QString &file) {
+            QByteArray out;
+            return MediaGen::ffmpeg({ u"-i"_s, file, u"-f"_s, u"s16le"_s, u"-"_s }, &out) ? out : QByteArray();
+        };
+        const QByteArray own = pcm(path(u"cd16.wav"_s));
+        QVERIFY(own.size() > 44100 * 4 * 5);
+        QCOMPARE(pcm(path(u"exact/exact/01 cd16.wav"_s)), own);
+        const QByteArray written = pcm(path(u"exact/exact/02 nan.wav"_s));
+        QCOMPARE(written.size(), samples.size() * 2);
+        const auto *got = reinterpret_cast<const qint16 *>(written.constData());
+        QStringList wrong;
+        for (qsizetype i = 0; i < samples.size() && wrong.size() < 5; ++i)
+            if (std::isnan(samples[i]) ? got[i] != 0 : std::abs(got[i] - std::lround(samples[i] * 32768.0f)) > 1)
+                wrong << u"%1: %2"_s.arg(i).arg(got[i]);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", "_s)));
+    }
+
+    // Ctrl+C or SIGTERM stops the command line the way the window's cancel
+    // stops an export: the song being written removed, those already there
+    // kept whole, a message and a non-zero status; a CD image is not left at all.
+    void signalStopsTheCommandLine()
+    {
+        fixtures::SlowVolume volume(m_dir.path());
+        if (!volume.mount(64, 8 << 20))
+            QSKIP(qPrintable(volume.why()));
+        QStringList names;
+        for (int i = 0; i < 3; ++i)
+            names << QFileInfo(fixtures::writeSong(m_dir.path(), u"big%1.mp3"_s.arg(i), 6 << 20, quint32(i))).fileName();
+        const QString folder = volume.folder() + u"/stopped"_s;
+        // The signal comes while the second song is being written.
+        std::atomic_bool done{ false };
+        std::thread signaller([&] {
+            while (!done && !(QFileInfo(folder + u"/02 big1.mp3"_s).size() > 0))
+                QThread::msleep(5);
+            if (!done)
+                ::raise(SIGINT);
+        });
+        Run run = commandLine({ u"--export"_s, volume.folder(), playlist(u"stopped"_s, names) });
+        done = true;
+        signaller.join();
+        QCOMPARE(run.status, 128 + SIGINT);
+        QVERIFY2(run.err.contains(u"中止しました。"_s), qPrintable(run.err));
+        QCOMPARE(filesIn(folder), QStringList{ u"01 big0.mp3"_s });
+        QCOMPARE(fixtures::contents(folder + u"/01 big0.mp3"_s), fixtures::contents(path(names[0])));
+
+        // The image is written into a file without a name until it is whole;
+        // the signal comes once that file is open.
+        const QString cd = path(u"stopped-cd"_s);
+        QVERIFY(QDir().mkpath(cd));
+        const auto writing = [&cd] {
+            const QFileInfoList open = QDir(u"/proc/self/fd"_s).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            return std::any_of(open.cbegin(), open.cend(), [&cd](const QFileInfo &fd) { return fd.symLinkTarget().startsWith(cd); });
+        };
+        done = false;
+        std::thread terminator([&] {
+            while (!done && !writing())
+                QThread::msleep(1);
+            if (!done)
+                ::raise(SIGTERM);
+        });
+        run = commandLine({ u"--cd-image"_s, cd + u"/set.cue"_s, playlist(u"cd"_s, QStringList(8, u"music.wav"_s)) });
+        done = true;
+        terminator.join();
+        QCOMPARE(run.status, 128 + SIGTERM);
+        QCOMPARE(filesIn(cd), QStringList());
     }
 
     // A song that cannot be converted stops the export there: the songs before

@@ -4,7 +4,9 @@
 #include "platform/storage/durablecopy.h"
 #include "platform/storage/exportcheck.h"
 #include "platform/storage/exportjob.h"
+#include "model/exportformat.h"
 #include "support/fixtures.h"
+#include "support/mediagen.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -199,6 +201,51 @@ private Q_SLOTS:
         QCOMPARE(snapshot(m_songs), before);
         QCOMPARE(progress.last(), 2 * 300000 + DurableCopy::InFlightBytes + 1);
         QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+    }
+
+    // The bar ends full whatever the songs become: copies, MP3s whose frames'
+    // gain moves (the same size as their source), and songs converted to
+    // files of sizes known only once they are made.
+    void progressEndsFull_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<double>("gainDb");
+        QTest::newRow("MP3s, levels matched, kept as they are") << QStringList{ u"a.mp3"_s, u"b.mp3"_s } << int(ExportFormat::Format::Original) << -3.0;
+        QTest::newRow("a mix, levels matched") << QStringList{ u"a.mp3"_s, u"c.wav"_s, u"d.bin"_s } << int(ExportFormat::Format::Original) << -3.0;
+        QTest::newRow("a mix as WAV") << QStringList{ u"a.mp3"_s, u"c.wav"_s } << int(ExportFormat::Format::Wav) << 0.0;
+    }
+    void progressEndsFull()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, format);
+        QFETCH(double, gainDb);
+        QStringList sources;
+        QList<ExportFormat::Source> known;
+        for (const QString &name : names) {
+            const QString file = m_songs + u'/' + name;
+            QVERIFY(name.endsWith(u".bin"_s) ? !writeSong(m_songs, name, 300000, 7).isEmpty() : MediaGen::tone(file, 3.0));
+            sources.append(file);
+            // A gain the bytes-only file cannot take leaves it a copy.
+            known.append({ name.endsWith(u".bin"_s) ? 0.0 : gainDb, Loudness{ -20, -10 }, QFileInfo(file).size(), 3.0 });
+        }
+        ExportPlan plan = planExport(rowsFor(sources), m_out, u"Set"_s, u'/');
+        ExportFormat::apply(plan, ExportFormat::Format(format), known);
+        QVERIFY(QDir().mkpath(plan.folder));
+        ExportJob job(plan);
+        QList<std::pair<qint64, qint64>> progress;
+        std::optional<ExportResult> result;
+        connect(&job, &ExportJob::bytesProgress, this, [&](qint64 done, qint64 total) { progress.append({ done, total }); });
+        connect(&job, &ExportJob::finished, this, [&](const ExportResult &r) { result = r; });
+        job.start();
+        QVERIFY(QTest::qWaitFor([&] { return result.has_value(); }, 60000));
+        QVERIFY2(result->outcome == ExportResult::Outcome::Completed, qPrintable(result->reason));
+        qint64 written = 0;
+        for (const ExportItem &item : plan.items)
+            written += QFileInfo(item.destinationPath).size();
+        QCOMPARE(progress.last(), std::make_pair(written, written));
+        for (const auto &[done, total] : progress)
+            QVERIFY(done <= total);
     }
 
     // On a volume as slow as a stick: the bar never shows a byte that has not

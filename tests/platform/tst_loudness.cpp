@@ -123,6 +123,47 @@ private Q_SLOTS:
                  qPrintable(u"%1 dBTP against %2"_s.arg(l->truePeakDb).arg(reference.truePeakDb)));
     }
 
+    // MP3s joined end to end (a mono jingle, then a stereo song) switch their
+    // channels, or their rate, mid-stream: measured as a stereo system plays
+    // them, the mono part on both speakers, against ffmpeg's meter on the two
+    // parts decoded and joined by ffmpeg itself.
+    void channelsChangeMidStream_data()
+    {
+        QTest::addColumn<QList<int>>("channels");
+        QTest::addColumn<QList<int>>("rates");
+        QTest::newRow("mono jingle, then stereo") << QList<int>{ 1, 2 } << QList<int>{ 44100, 44100 };
+        QTest::newRow("stereo, then mono") << QList<int>{ 2, 1 } << QList<int>{ 44100, 44100 };
+        QTest::newRow("48 kHz stereo, then 44.1 kHz mono") << QList<int>{ 2, 1 } << QList<int>{ 48000, 44100 };
+    }
+    void channelsChangeMidStream()
+    {
+        QFETCH(QList<int>, channels);
+        QFETCH(QList<int>, rates);
+        QByteArray joined;
+        QStringList inputs, parts;
+        for (int i = 0; i < 2; ++i) {
+            const QString part = path(u"part%1.mp3"_s.arg(i));
+            // The jingle louder than the song, so that a part measured wrongly shows.
+            QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-t"_s, i == 0 ? u"2.5"_s : u"5"_s, u"-af"_s,
+                                       i == 0 ? u"volume=4dB"_s : u"volume=-4dB"_s, u"-ac"_s, QString::number(channels[i]), u"-ar"_s,
+                                       QString::number(rates[i]), u"-c:a"_s, u"libmp3lame"_s, u"-b:a"_s, u"192k"_s, part }));
+            joined += fixtures::contents(part);
+            inputs << u"-i"_s << part;
+            parts << u"[%1:a]%2aresample=48000[p%1]"_s.arg(i).arg(channels[i] == 1 ? u"pan=stereo|c0=c0|c1=c0,"_s : QString());
+        }
+        const QString song = path(u"joined.mp3"_s), reference = path(u"joined-reference.wav"_s);
+        QVERIFY(fixtures::writeFile(song, joined));
+        QVERIFY(MediaGen::ffmpeg(inputs + QStringList{ u"-filter_complex"_s, parts.join(u';') + u";[p0][p1]concat=n=2:v=0:a=1"_s,
+                                                       u"-c:a"_s, u"pcm_f32le"_s, reference }));
+        QString reason;
+        const std::optional<Loudness> l = LoudnessMeter::measure(song, &reason);
+        QVERIFY2(l, qPrintable(reason));
+        const FfmpegMeter expected = ffmpegMeter(reference, false);
+        QVERIFY2(std::abs(l->lufs - expected.lufs) <= 0.1, qPrintable(u"%1 LUFS against %2"_s.arg(l->lufs).arg(expected.lufs)));
+        QVERIFY2(std::abs(l->truePeakDb - expected.truePeakDb) <= 0.25,
+                 qPrintable(u"%1 dBTP against %2"_s.arg(l->truePeakDb).arg(expected.truePeakDb)));
+    }
+
     // Silence has no loudness; a file that is no song is named, not measured as silence.
     void silenceAndDamage()
     {

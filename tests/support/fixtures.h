@@ -49,6 +49,17 @@ inline QString writeSong(const QString &folder, const QString &name, qint64 size
     return writeFile(folder + u'/' + name, bytes) ? folder + u'/' + name : QString();
 }
 
+// A 44.1 kHz stereo WAV of 32-bit float samples, as given (NaNs included):
+// no encoder writes those, but a damaged render or a plug-in can.
+inline QByteArray floatWav(const QList<float> &interleaved)
+{
+    const auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const auto le16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    const QByteArray data(reinterpret_cast<const char *>(interleaved.constData()), interleaved.size() * 4);
+    return "RIFF" + le32(quint32(36 + data.size())) + "WAVEfmt " + le32(16) + le16(3) + le16(2) + le32(44100)
+        + le32(44100 * 8) + le16(8) + le16(32) + "data" + le32(quint32(data.size())) + data;
+}
+
 // Names, hashes and modification times of everything in a folder.
 inline QMap<QString, QByteArray> snapshot(const QString &folder)
 {

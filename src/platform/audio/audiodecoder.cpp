@@ -41,6 +41,12 @@ struct AudioDecoder::Context
     // After a seek into the middle the tag's trim counts from the time stamps.
     bool seenUnknown = false;
 
+    [[nodiscard]] std::unique_ptr<Resampler> makeResampler() const
+    {
+        return std::make_unique<Resampler>(
+            output.sampleRate, output.stereo || (output.stereoUnlessWider && codec->ch_layout.nb_channels <= 2));
+    }
+
     [[nodiscard]] double secondsOf(qint64 pts) const
     {
         return double(pts) * av_q2d(format->streams[stream]->time_base);
@@ -168,7 +174,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
     if (!c.packet || !c.frame)
         return fail(u"メモリが足りません"_s);
     c.output = output;
-    c.resampler = std::make_unique<Resampler>(output.sampleRate, output.stereo);
+    c.resampler = c.makeResampler();
 
     decoder->m_sourceChannels = c.codec->ch_layout.nb_channels;
     decoder->m_sourceMask = c.codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? c.codec->ch_layout.u.mask : 0;
@@ -323,7 +329,7 @@ bool AudioDecoder::seek(qint64 frame)
         && (fromStart || av_seek_frame(c.format, c.stream, start, AVSEEK_FLAG_BACKWARD) < 0))
         return false;
     avcodec_flush_buffers(c.codec);
-    c.resampler = std::make_unique<Resampler>(c.output.sampleRate, c.output.stereo);
+    c.resampler = c.makeResampler();
     c.block.clear();
     c.seen = 0;
     c.seenUnknown = !fromStart;

@@ -16,8 +16,12 @@ class AudioDecoder
 {
 public:
     struct Output {
-        int sampleRate = 0;   // 0: the song's own rate
-        bool stereo = true;   // false: the song's own channels
+        int sampleRate = 0;   // 0: the song's own rate (the one it starts with)
+        bool stereo = true;   // false: the song's own channels (those it starts with)
+        // With `stereo` false: a song that starts with one or two channels
+        // comes out as stereo all the same, as a stereo system plays it, so a
+        // mono jingle joined to a stereo song is heard whole; wider songs keep theirs.
+        bool stereoUnlessWider = false;
     };
     // Receives each block; returning false stops the decoding.
     using Consumer = std::function<bool(const float *samples, qint64 frames)>;

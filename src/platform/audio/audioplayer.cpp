@@ -1,5 +1,6 @@
 #include "platform/audio/audioplayer.h"
 
+#include "platform/audio/realtimemutex.h"
 #include "platform/audio/songstream.h"
 
 #include <QAudioDevice>
@@ -24,11 +25,17 @@ namespace {
 // started now is heard after this much, and the output thread may be late by
 // nearly as much without a gap. The sound server sizes its own latency after it.
 constexpr int BufferMs = 20;
+// While a song sounds, more is written ahead than the server asks for: its
+// requests come through a thread of the sound library that a busy machine may
+// delay, and a late request must not become a gap.
+constexpr int SoundingAheadMs = 60;
 constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
 constexpr int RampMs = 5;
 constexpr int DevicePollMs = 250;
+// Decoded ahead before a song sounds.
+constexpr int ReadyMs = 30;
 // The song frames the clock remembers having written.
 constexpr size_t LogEntries = 64;
 
@@ -76,7 +83,7 @@ struct AudioPlayer::Voice {
 };
 
 struct Mixer {
-    mutable QMutex lock;
+    mutable RealtimeMutex lock;
     QHash<QString, std::shared_ptr<AudioPlayer::Voice>> voices;
     QList<std::shared_ptr<AudioPlayer::Voice>> closing;
     // Faded out: the stream's thread is joined on the player's thread, never the output's.
@@ -122,13 +129,9 @@ public:
         m_format = format;
         m_sink = new QAudioSink(device, format, this);
         m_sink->setBufferSize(format.bytesForDuration(qint64(BufferMs) * 1000));
-        connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-            if (state == QAudio::IdleState && m_sink->error() == QAudio::UnderrunError && m_mixer->sounding)
-                ++m_mixer->underruns;
-        }, Qt::DirectConnection);
         m_io = m_sink->start();
         {
-            QMutexLocker lock(&m_mixer->lock);
+            std::unique_lock lock(m_mixer->lock);
             m_base = m_mixer->written;
             m_mixer->open = m_io != nullptr;
         }
@@ -140,7 +143,7 @@ public:
         const QByteArray silence(m_sink->bufferSize() * 2, '\0');
         const qint64 wrote = m_io->write(silence);
         {
-            QMutexLocker lock(&m_mixer->lock);
+            std::unique_lock lock(m_mixer->lock);
             m_mixer->written += qMax<qint64>(0, wrote) / format.bytesPerFrame();
         }
         m_timer->start();
@@ -152,7 +155,7 @@ public:
         if (!m_sink)
             return;
         {
-            QMutexLocker lock(&m_mixer->lock);
+            std::unique_lock lock(m_mixer->lock);
             // What was queued is gone with the stream: count it as played.
             m_mixer->played = m_mixer->written;
             m_mixer->open = false;
@@ -173,13 +176,19 @@ private:
         const qint64 free = m_sink->bytesFree() / frameBytes;
         const qint64 played = m_sink->processedUSecs() * m_rate / 1000000;
 
-        QMutexLocker lock(&m_mixer->lock);
+        std::unique_lock lock(m_mixer->lock);
         m_mixer->played = qMax(m_mixer->played, qMin(m_base + played, m_mixer->written));
         bool sounding = !m_mixer->closing.isEmpty();
         for (const auto &v : std::as_const(m_mixer->voices))
             sounding = sounding || (v->active && !v->failed && !v->ended);
+        // The server drained all that was written: what plays now is a gap.
+        const bool dry = m_mixer->running && free * frameBytes >= m_sink->bufferSize();
+        if (dry && m_mixer->sounding && !m_wasDry)
+            ++m_mixer->underruns;
+        m_wasDry = dry;
         m_mixer->sounding = sounding;
-        const qint64 frames = free;
+        const qint64 inFlight = m_mixer->written - qMin(m_base + played, m_mixer->written);
+        const qint64 frames = sounding ? qMax(free, qint64(m_rate) * SoundingAheadMs / 1000 - inFlight) : free;
         if (frames <= 0)
             return;
         m_mixer->running = true;
@@ -213,6 +222,10 @@ private:
             if (fadeOut && v.level <= 0)
                 return;
             const float step = v.closing && v.fadeFrames > 0 ? 1.0f / float(v.fadeFrames) : ramp;
+            // A song starts (or comes back) only with a little of it decoded, so that
+            // it does not stop again a moment later.
+            if (!fadeOut && v.level <= 0 && !v.stream->hasAhead(qint64(m_rate) * ReadyMs / 1000))
+                return;
             m_song.resize(size_t(frames - at) * SongStream::Channels);
             qint64 first = 0;
             const qint64 n = v.stream->read(m_song.data(), frames - at, &first);
@@ -226,22 +239,30 @@ private:
                         v.endSink = m_mixer->written + at;
                         v.endSong = first;
                     }
-                } else if (status == SongStream::Status::Playing && v.level > 0 && !fadeOut) {
-                    ++m_mixer->underruns; // the decoder fell behind the output
                 }
                 // A fade cut short by a dry decoder ends here.
                 if (fadeOut)
                     v.level = 0;
                 return;
             }
+            // A decoder that fell behind leaves a gap: the song fades into it over
+            // what there is rather than stopping dead, and fades in again after it.
+            const bool starved = n < frames - at && !fadeOut && v.stream->status() == SongStream::Status::Playing;
+            const qint64 tail = starved ? qMin<qint64>(n, qint64(1.0f / ramp)) : 0;
+            if (starved)
+                ++m_mixer->underruns;
             float *out = m_mix.data() + at * SongStream::Channels;
             const float *in = m_song.data();
             for (qint64 i = 0; i < n; ++i) {
                 v.level = fadeOut ? qMax(0.0f, v.level - step) : qMin(1.0f, v.level + step);
-                const float g = v.gain * v.level;
+                float g = v.gain * v.level;
+                if (i >= n - tail)
+                    g *= float(n - i - 1) / float(tail);
                 out[2 * i] += in[2 * i] * g;
                 out[2 * i + 1] += in[2 * i + 1] * g;
             }
+            if (starved)
+                v.level = 0;
             if (!fadeOut) {
                 const qint64 sink = m_mixer->written + at;
                 if (!v.log.empty() && v.log.back().sink + v.log.back().count == sink
@@ -282,6 +303,7 @@ private:
     QIODevice *m_io = nullptr;
     QAudioFormat m_format;
     qint64 m_base = 0;
+    bool m_wasDry = false;
     std::vector<float> m_mix;
     std::vector<float> m_song;
 };
@@ -318,7 +340,7 @@ AudioPlayer::~AudioPlayer()
     QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->close(); }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto voices = std::move(m_mixer->voices);
     const auto closing = std::move(m_mixer->closing);
     const auto dead = std::move(m_mixer->dead);
@@ -356,7 +378,7 @@ void AudioPlayer::setDevice(const QByteArray &id)
 
 bool AudioPlayer::isOutputOpen() const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     return m_mixer->open;
 }
 
@@ -367,7 +389,7 @@ std::shared_ptr<AudioPlayer::Voice> AudioPlayer::voiceOf(const QString &path) co
 
 void AudioPlayer::reap()
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto dead = std::move(m_mixer->dead);
     m_mixer->dead.clear();
     lock.unlock();
@@ -376,7 +398,7 @@ void AudioPlayer::reap()
 void AudioPlayer::arm(const QString &path)
 {
     reap();
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     if (m_mixer->voices.contains(path))
         return;
     auto voice = std::make_shared<Voice>();
@@ -388,7 +410,7 @@ void AudioPlayer::arm(const QString &path)
 void AudioPlayer::play(const QString &path)
 {
     arm(path);
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (v->ended && m_mixer->played >= v->endSink) {
         v->pendingSeek = 0;
@@ -400,7 +422,7 @@ void AudioPlayer::play(const QString &path)
 
 void AudioPlayer::close(const QString &path, int fadeMs)
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = m_mixer->voices.take(path);
     if (!v) {
         // Closing a song again while it fades out shortens its fade: Esc twice cuts.
@@ -422,7 +444,7 @@ void AudioPlayer::close(const QString &path, int fadeMs)
 
 void AudioPlayer::seek(const QString &path, qint64 ms)
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (!v || v->failed)
         return;
@@ -435,14 +457,14 @@ void AudioPlayer::seek(const QString &path, qint64 ms)
 
 void AudioPlayer::setGain(const QString &path, float gain)
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     if (const auto v = voiceOf(path))
         v->gain = std::isfinite(gain) ? qMax(0.0f, gain) : 1.0f;
 }
 
 AudioPlayer::State AudioPlayer::state(const QString &path) const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (!v)
         return State::Closed;
@@ -457,7 +479,7 @@ AudioPlayer::State AudioPlayer::state(const QString &path) const
 
 qint64 AudioPlayer::positionMs(const QString &path) const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (!v)
         return 0;
@@ -480,7 +502,7 @@ qint64 AudioPlayer::positionMs(const QString &path) const
 
 QStringList AudioPlayer::paths() const
 {
-    QMutexLocker lock(&m_mixer->lock);
+    std::unique_lock lock(m_mixer->lock);
     return m_mixer->voices.keys();
 }
 

@@ -12,7 +12,8 @@ QString CdImageWriter::binPathFor(const QString &cuePath)
 {
     const QFileInfo cue(cuePath);
     const QString base = cue.suffix().compare(u"cue"_s, Qt::CaseInsensitive) == 0 ? cue.completeBaseName() : cue.fileName();
-    return cue.dir().filePath(base + u".bin"_s);
+    // Named as the sheet can name it: a burning program looks for exactly that file.
+    return cue.dir().filePath(cueWords(base) + u".bin"_s);
 }
 
 namespace {

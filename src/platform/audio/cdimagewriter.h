@@ -36,6 +36,7 @@ public:
 
     [[nodiscard]] static Result write(const Request &request, const Progress &progress, const Cancelled &cancelled);
 
-    // "set.cue" -> "set.bin".
+    // "set.cue" -> "set.bin"; "Live at "Club".cue" -> "Live at 'Club'.bin",
+    // the name its cue sheet can give it.
     [[nodiscard]] static QString binPathFor(const QString &cuePath);
 };

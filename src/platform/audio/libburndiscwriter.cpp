@@ -1,5 +1,6 @@
 #include "platform/audio/libburndiscwriter.h"
 
+#include <QFile>
 #include <QStringEncoder>
 #include <QThread>
 
@@ -90,16 +91,22 @@ bool describe(burn_session *session, const QList<burn_track *> &tracks, const Cd
 }
 
 // A disc of audio tracks as libburn builds it; the tracks read the image
-// when sources are given, and nothing when only the words are wanted.
+// when one is named, and nothing when only the words are wanted. libburn
+// reads a source once, from its start to its end, and never goes back: each
+// pass over the disc (a test write, then the real one) needs a session of its
+// own, with the image opened anew.
 struct Session
 {
     burn_disc *disc = burn_disc_create();
     burn_session *session = burn_session_create();
     QList<burn_track *> tracks;
     QList<burn_source *> sources;
+    burn_source *image = nullptr;
 
-    Session(const CdLayout &layout, burn_source *image)
+    Session(const CdLayout &layout, const QString &binPath)
     {
+        if (!binPath.isEmpty())
+            image = burn_file_source_new(QFile::encodeName(binPath).constData(), nullptr);
         burn_disc_add_session(disc, session, BURN_POS_END);
         for (qsizetype i = 0; i < layout.tracks.size(); ++i) {
             const CdTrack &cd = layout.tracks[i];
@@ -126,6 +133,8 @@ struct Session
     {
         for (burn_source *source : std::as_const(sources))
             burn_source_free(source);
+        if (image)
+            burn_source_free(image);
         for (burn_track *track : std::as_const(tracks))
             burn_track_free(track);
         burn_session_free(session);
@@ -156,7 +165,7 @@ QByteArray LibburnDiscWriter::cdTextPacks(const CdLayout &layout, const CdText &
         return {};
     QByteArray packs;
     {
-        Session s(layout, nullptr);
+        Session s(layout, QString());
         unsigned char *bytes = nullptr;
         int count = 0;
         if (describe(s.session, s.tracks, text) && burn_cdtext_from_session(s.session, &bytes, &count, 0) > 0 && bytes)
@@ -164,6 +173,42 @@ QByteArray LibburnDiscWriter::cdTextPacks(const CdLayout &layout, const CdText &
         free(bytes);
     }
     return packs;
+}
+
+double LibburnDiscWriter::discFraction(const CdLayout &layout, int track, int sector, int sectors)
+{
+    if (layout.imageSectors <= 0 || track < 0)
+        return 0.0;
+    if (track >= layout.tracks.size())
+        return 1.0;
+    // The tracks before this one are done, gaps included; this one's share
+    // (its gap and its audio) in the part libburn reports.
+    const CdTrack &current = layout.tracks[track];
+    const double part = sectors > 0 ? qBound(0.0, double(sector) / sectors, 1.0) : 0.0;
+    const double done = double(current.gapStartSector()) + part * double(current.pregapSectors + current.sectors);
+    return qBound(0.0, done / double(layout.imageSectors), 1.0);
+}
+
+QList<QByteArray> LibburnDiscWriter::passBytes(const QString &binPath, const CdLayout &layout, int passes)
+{
+    QList<QByteArray> read;
+    if (burn_initialize() <= 0)
+        return read;
+    for (int pass = 0; pass < passes; ++pass) {
+        Session s(layout, binPath);
+        QByteArray bytes;
+        unsigned char sector[CdLayout::BytesPerSector];
+        for (burn_source *source : std::as_const(s.sources))
+            for (;;) {
+                const int got = source->read ? source->read(source, sector, int(sizeof sector))
+                                             : source->read_xt(source, sector, int(sizeof sector));
+                if (got <= 0)
+                    break;
+                bytes.append(reinterpret_cast<const char *>(sector), got);
+            }
+        read.append(bytes);
+    }
+    return read;
 }
 
 std::optional<DiscWriter::Drive> LibburnDiscWriter::findDrive()
@@ -217,13 +262,17 @@ DiscWriter::Outcome LibburnDiscWriter::burn(const QString &binPath, const CdLayo
         outcome.reason = u"CD を書き込めるドライブが見つかりません"_s;
         return outcome;
     }
-    burn_source *image = burn_file_source_new(binPath.toUtf8().constData(), nullptr);
+    // A test pass fills the first half of the bar, the real one the second.
+    const int passes = testFirst ? 2 : 1;
     const auto runOnce = [&](bool simulate) -> QString {
         if (burn_disc_get_status(drive) != BURN_DISC_BLANK)
             return u"ドライブに空の CD-R がありません"_s;
-        Session s(layout, image);
+        Session s(layout, binPath);
+        if (!s.image)
+            return u"イメージを読めません"_s;
         if (s.sources.size() != layout.tracks.size() || !describe(s.session, s.tracks, text))
             return u"書き込みの準備ができません"_s;
+        const int pass = simulate || passes == 1 ? 0 : 1;
         burn_write_opts *opts = burn_write_opts_new(drive);
         burn_write_opts_set_write_type(opts, BURN_WRITE_SAO, BURN_BLOCK_SAO);
         burn_write_opts_set_underrun_proof(opts, 1);
@@ -237,7 +286,7 @@ DiscWriter::Outcome LibburnDiscWriter::burn(const QString &binPath, const CdLayo
             if (cancelled && cancelled())
                 burn_drive_cancel(drive);
             if (progress && p.sectors > 0)
-                progress(double(p.sector) / p.sectors);
+                progress((pass + discFraction(layout, p.track, p.sector, p.sectors)) / passes);
             QThread::msleep(200);
         }
         if (cancelled && cancelled())
@@ -245,15 +294,10 @@ DiscWriter::Outcome LibburnDiscWriter::burn(const QString &binPath, const CdLayo
         return burn_drive_wrote_well(drive) ? QString() : u"ディスクへの書き込みに失敗しました"_s;
     };
     QString failure;
-    if (image) {
-        if (testFirst)
-            failure = runOnce(true);
-        if (failure.isEmpty())
-            failure = runOnce(false);
-        burn_source_free(image);
-    } else {
-        failure = u"イメージを読めません"_s;
-    }
+    if (testFirst)
+        failure = runOnce(true);
+    if (failure.isEmpty())
+        failure = runOnce(false);
     burn_drive_release(drive, 1);
     burn_drive_info_free(infos);
     outcome.ok = failure.isEmpty();

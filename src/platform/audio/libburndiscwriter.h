@@ -24,6 +24,15 @@ public:
     // Latin-1 block. Empty when libburn refuses the words.
     [[nodiscard]] static QByteArray cdTextPacks(const CdLayout &layout, const CdText &text);
 
+    // How far a burn is, 0..1 over the whole disc, from libburn's figures for
+    // the track being written (its index, its sectors done and its sectors).
+    [[nodiscard]] static double discFraction(const CdLayout &layout, int track, int sector, int sectors);
+
+    // What the tracks' sources hand the drive, all tracks of a pass joined,
+    // for each of `passes` passes over the image (a test write, then the
+    // real one) as a burn sets them up; read without a drive.
+    [[nodiscard]] static QList<QByteArray> passBytes(const QString &binPath, const CdLayout &layout, int passes);
+
 private:
     bool m_initialized = false;
 };

@@ -69,7 +69,10 @@ void mapChannels(ebur128_state *st, int channels, unsigned long long mask)
 
 std::optional<Loudness> LoudnessMeter::measure(const QString &path, QString *reason, const std::atomic_bool *stop)
 {
-    std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(path, AudioDecoder::Output{ 0, false }, reason);
+    // One rate and one layout for the whole song, whatever its frames switch
+    // to; a mono song comes out on both channels, which the meter weighs as
+    // it weighs dual mono.
+    std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(path, AudioDecoder::Output{ 0, false, true }, reason);
     if (!decoder)
         return std::nullopt;
     // The rate and channels are known once the first block is decoded.

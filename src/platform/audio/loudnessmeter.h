@@ -9,7 +9,8 @@
 
 // Measures a song as BS.1770 hears it: its samples, at the song's own rate
 // and channels, straight from the decoder into libebur128. A mono song is
-// measured as dual mono, the way it sounds when both speakers play it.
+// measured as dual mono, the way it sounds when both speakers play it; so is
+// a mono part of a song whose channels change on the way.
 class LoudnessMeter
 {
 public:

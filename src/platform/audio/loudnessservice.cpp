@@ -79,6 +79,14 @@ LoudnessService::Result LoudnessService::result(const QString &path) const
     return { it->state, it->loudness };
 }
 
+LoudnessService::Result LoudnessService::currentResult(const QString &path) const
+{
+    const auto it = m_known.constFind(path);
+    if (it == m_known.cend() || it->key != LengthCache::keyOfFile(path))
+        return {};
+    return { it->state, it->loudness };
+}
+
 std::optional<Loudness> LoudnessService::measureOne(const QString &path, const QString &cacheRoot, qint64 settleNs,
                                                     QString *reason, const std::atomic_bool *stop)
 {

@@ -36,6 +36,10 @@ public:
     // returns at once.
     void request(const QStringList &paths);
     [[nodiscard]] Result result(const QString &path) const;
+    // The result while the file is still the one measured: a song rendered
+    // again under its name since gets nothing, so that a gain is never
+    // worked out from its old level.
+    [[nodiscard]] Result currentResult(const QString &path) const;
     [[nodiscard]] bool isMeasuring() const { return m_running > 0; }
 
     // Measures songs on all cores and waits for them, the cache first: for the

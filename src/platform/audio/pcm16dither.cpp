@@ -21,8 +21,12 @@ void Pcm16Dither::convert(const float *in, qint16 *out, qint64 samples)
         qint16 *y = out + done;
         for (int i = 0; i < n; ++i) {
             // Full scale is 32768 steps, as FFmpeg's own conversion counts it;
-            // what lies beyond is clipped, and a sample that is not a number is too.
+            // what lies beyond is clipped. A sample that is not a number is
+            // silence, as the other integer formats write it: clipped, it
+            // would be a full-scale click. Chosen, not branched, so the loop
+            // still vectorizes.
             float s = x[i] * 32768.0f;
+            s = s == s ? s : 0.0f;
             s = s < 32767.0f ? s : 32767.0f;
             s = s > -32768.0f ? s : -32768.0f;
             const float step = (s + Round) - Round;

@@ -23,18 +23,25 @@ bool Resampler::setUp(const AVFrame *frame)
         av_channel_layout_copy(&in, &frame->ch_layout);
     else
         av_channel_layout_default(&in, frame->ch_layout.nb_channels);
+    // The first frame decides what the song's own rate and channels are; a
+    // later frame is converted into them.
     AVChannelLayout out{};
     if (m_stereo)
         out = AV_CHANNEL_LAYOUT_STEREO;
-    else
+    else if (m_outChannels == 0)
         av_channel_layout_copy(&out, &in);
+    else if (m_outMask != 0)
+        av_channel_layout_from_mask(&out, m_outMask);
+    else
+        av_channel_layout_default(&out, m_outChannels);
 
     m_inRate = frame->sample_rate;
     m_inFormat = frame->format;
     m_inChannels = frame->ch_layout.nb_channels;
     m_inMask = in.order == AV_CHANNEL_ORDER_NATIVE ? in.u.mask : 0;
-    m_outRate = m_wantedRate > 0 ? m_wantedRate : frame->sample_rate;
+    m_outRate = m_wantedRate > 0 ? m_wantedRate : m_outRate > 0 ? m_outRate : frame->sample_rate;
     m_outChannels = out.nb_channels;
+    m_outMask = out.order == AV_CHANNEL_ORDER_NATIVE ? out.u.mask : 0;
 
     swr_free(&m_swr);
     const int failed = swr_alloc_set_opts2(&m_swr, &out, AV_SAMPLE_FMT_FLT, m_outRate, &in,
@@ -46,7 +53,7 @@ bool Resampler::setUp(const AVFrame *frame)
     // A mono song is heard on both speakers at its own level, as a mono
     // recording played on a stereo system is; the library's default would
     // lower it by 3 dB.
-    if (ok && m_stereo && in.nb_channels == 1) {
+    if (ok && out.nb_channels == 2 && in.nb_channels == 1) {
         const double matrix[2] = { 1.0, 1.0 };
         ok = swr_set_matrix(m_swr, matrix, 1) == 0;
     }

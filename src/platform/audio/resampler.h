@@ -8,10 +8,14 @@ struct SwrContext;
 // Turns decoded frames of any sample format, rate and channel layout into
 // interleaved float samples at one rate, as stereo or in the source's own
 // channels. Floats all the way, so nothing is rounded before the last step.
+// What comes out keeps one rate and one layout for the whole song, even when
+// the frames change theirs on the way (MP3s joined end to end): whoever takes
+// the samples counts them by that layout.
 class Resampler
 {
 public:
-    // outRate 0 keeps the source's rate; stereo false keeps its channels.
+    // outRate 0 keeps the rate the source starts with; stereo false keeps the
+    // channels it starts with.
     Resampler(int outRate, bool stereo);
     ~Resampler();
     Resampler(const Resampler &) = delete;
@@ -32,6 +36,7 @@ private:
     bool m_stereo;
     int m_outRate = 0;
     int m_outChannels = 0;
+    unsigned long long m_outMask = 0;   // of the layout kept; 0: the usual one for the count
     int m_inRate = 0;
     int m_inFormat = -1;
     int m_inChannels = 0;

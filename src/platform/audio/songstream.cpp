@@ -90,6 +90,12 @@ bool SongStream::isArmed() const
     return m_seekTo < 0 && (m_decodedAll || availableLocked() >= m_rate);
 }
 
+bool SongStream::hasAhead(qint64 frames) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_seekTo < 0 && (m_decodedAll || availableLocked() >= std::min(frames, m_capacity));
+}
+
 void SongStream::work()
 {
     QString reason;

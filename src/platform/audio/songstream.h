@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/audio/realtimemutex.h"
+
 #include <QString>
 
 #include <condition_variable>
@@ -36,6 +38,8 @@ public:
     // Whether its first second (or the whole of a shorter song) is ready to be
     // read, so that starting it costs no decode at all.
     [[nodiscard]] bool isArmed() const;
+    // Whether `frames` are ready to be read (or all there is of the song).
+    [[nodiscard]] bool hasAhead(qint64 frames) const;
 
     static constexpr int Channels = 2;
 
@@ -46,8 +50,8 @@ private:
     const QString m_path;
     const int m_rate;
     const qint64 m_capacity; // frames
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
+    mutable RealtimeMutex m_mutex;
+    std::condition_variable_any m_wake;
     std::vector<float> m_ring;
     qint64 m_read = 0;    // frames taken out since the last seek
     qint64 m_written = 0; // frames put in since the last seek

@@ -41,14 +41,26 @@ void ExportJob::cancel()
     m_cancel = true;
 }
 
+void ExportJob::abort()
+{
+    m_abort = true;
+    m_cancel = true;
+}
+
 ExportResult ExportJob::run()
 {
-    // Converted songs count with their expected size until they are made.
+    // Converted songs count with their expected size until they are made, then
+    // with what was made in place of that: the same figure both times, so the
+    // bar ends full whether a song was expected at its source's size (a copy,
+    // an MP3 whose frames' gain moves) or at an estimate.
+    QList<qint64> counted;
     qint64 total = 0;
-    for (const ExportItem &item : m_plan.items)
-        total += item.expectedBytes >= 0 && ConversionsAhead::needsConversion(item)
-                     ? item.expectedBytes
-                     : qMax<qint64>(0, QFileInfo(item.sourcePath).size());
+    for (const ExportItem &item : m_plan.items) {
+        counted.append(item.expectedBytes >= 0 && ConversionsAhead::needsConversion(item)
+                           ? item.expectedBytes
+                           : qMax<qint64>(0, QFileInfo(item.sourcePath).size()));
+        total += counted.last();
+    }
     ConversionsAhead conversions(m_plan.items);
 
     ExportResult result;
@@ -91,7 +103,7 @@ ExportResult ExportJob::run()
                          ready.reason, int(i) });
                 break;
             }
-            total += ready.bytes - item.expectedBytes;
+            total += ready.bytes - counted.at(i);
             source = ready.path;
         }
         // The user's cancel is not passed down: the current song is finished.

@@ -46,6 +46,9 @@ public Q_SLOTS:
     // Stops after the item being copied: a song is either on the stick whole,
     // with its line, or not at all.
     void cancel();
+    // Stops at once, as a closing program does: the song being copied is
+    // removed, the songs done stay.
+    void abort();
 
 Q_SIGNALS:
     void itemStarted(int index);
