@@ -2,6 +2,7 @@
 
 #include "forms/preview/previewbar.h"
 #include "forms/preview/previewcontroller.h"
+#include "forms/show/showcontroller.h"
 #include "forms/slotstatusbar.h"
 #include "model/setlistfile.h"
 #include "model/songtable.h"
@@ -71,6 +72,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     createFileMenu();
     createEditMenu();
     placePreview();
+    placeShow();
     createHelpMenu();
     addToolBar(Qt::BottomToolBarArea, m_exportBar);
 
@@ -101,6 +103,15 @@ void MainWindow::placePreview()
         else
             statusBar()->showMessage(text);
     });
+}
+
+void MainWindow::placeShow()
+{
+    if (!m_services.playback || !m_services.media)
+        return;
+    m_show = new ShowController(m_form, m_services.media, m_services.playback, m_services.boxes, this, m_slotBar,
+                                [this] { return m_file; });
+    menuBar()->addMenu(m_show->menu());
 }
 
 QAction *MainWindow::addEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut)

@@ -23,6 +23,7 @@ class QProgressDialog;
 class QTimer;
 class QToolBar;
 class PreviewController;
+class ShowController;
 class SetListDialog;
 class SetListFile;
 class SlotStatusBar;
@@ -44,6 +45,8 @@ public:
     // The file the set list was opened from or saved to; empty when none.
     [[nodiscard]] QString currentFile() const { return m_file; }
     [[nodiscard]] QStringList recentFiles() const { return m_recent; }
+    // The show, once placed (it needs a player).
+    [[nodiscard]] ShowController *showController() const { return m_show; }
 
     // Opens a set-list file in place of the set list, without asking about the
     // current one (callers ask first). False when nothing was opened; the set
@@ -125,6 +128,8 @@ private:
 
     // The preview's menu, bar and run-through clock, placed in the window.
     void placePreview();
+    // The show's menu (本番モード), placed in the window.
+    void placeShow();
 
     // The unsaved-changes question; false when the user cancels (or saving fails).
     bool maySetListGo();
@@ -177,4 +182,5 @@ private:
     QList<std::pair<QAction *, Form1::Action>> m_formActions;
 
     PreviewController *m_preview = nullptr;
+    ShowController *m_show = nullptr;
 };

@@ -1,17 +1,22 @@
 // Listening in the window, heard on the real sound server: where the song is and
-// moving in it, set-list songs, the run-through against the slot, and the device
-// the sound goes to. Tones that change pitch tell where playback is.
+// moving in it, set-list songs, the run-through against the slot, the device
+// the sound goes to, and the show (本番モード). Tones that change pitch tell
+// where playback is.
 #include "support/fixtures.h"
 #include "support/formfixture.h"
 #include "support/mediagen.h"
 #include "support/sinkrecorder.h"
 
 #include "forms/mainwindow.h"
+#include "forms/show/showcontroller.h"
+#include "forms/show/showwindow.h"
+#include "platform/audio/audioplayer.h"
 #include "platform/desktop/setlistdialog.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QSlider>
 #include <QSpinBox>
@@ -33,7 +38,7 @@ struct Player : ScriptedBoxes, SetListDialog
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
     QString fileToOpen(QWidget *, const QString &) override { return {}; }
-    QString fileToSave(QWidget *, const QString &) override { return {}; }
+    QString fileToSave(QWidget *, const QString &) override { return saveAs; }
 
     template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const
     {
@@ -57,7 +62,19 @@ struct Player : ScriptedBoxes, SetListDialog
         return disabled == 5 && child(u"Label9"_s)->isVisible() && !child<QAction>(u"quitAction"_s)->isEnabled();
     }
 
+    // The show running; fails the test when there is none.
+    [[nodiscard]] ShowWindow *show() const
+    {
+        ShowWindow *w = window->showController()->window();
+        if (!w)
+            qFatal("no show running");
+        return w;
+    }
+    void showKey(Qt::Key key) const { QTest::keyClick(show(), key); }
+    [[nodiscard]] QString figure(const QString &name) const { return show()->findChild<QLabel *>(name)->text(); }
+
     QTemporaryDir dir;
+    QString saveAs;
     ScriptedFolderDialog folders;
     std::unique_ptr<MediaService> media;
     std::unique_ptr<MainWindow> window;
@@ -228,6 +245,198 @@ private Q_SLOTS:
         QVERIFY(p.media->openPaths().isEmpty());
     }
 
+    // The show as the performer runs it: GO plays the armed song and never
+    // stops one, Esc fades, Esc twice cuts, Back offers the song again, and
+    // the record lands beside the set list; the main window takes nothing meanwhile.
+    void showGoFadeCutBackAndRecord()
+    {
+        Player p;
+        const QString second = p.dir.filePath(u"二曲目.wav"_s);
+        QVERIFY(QFile::copy(song(u"上がる.wav"_s), second));
+        p.setList({ song(u"上がる.wav"_s), second, song(u"b.wav"_s) });
+        p.saveAs = p.dir.filePath(u"ライブ.m3u8"_s);
+        p.child<QAction>(u"saveSetListAsAction"_s)->trigger();
+        p.child<QAction>(u"showFade3000Action"_s)->trigger();
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QVERIFY(p.show()->isFullScreen());
+        // The first song is armed before any GO.
+        QTRY_VERIFY(p.media->state(song(u"上がる.wav"_s)) == PlaybackControl::State::Armed);
+
+        // Locked: a click asks nothing, the window does not close, F7 opens no second show.
+        const qsizetype asked = p.shown.size();
+        QTest::mouseClick(p.child(u"Command3"_s), Qt::LeftButton);
+        QCOMPARE(p.shown.size(), asked);
+        QVERIFY(!p.window->close());
+
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+        QCOMPARE(p.figure(u"showSong"_s), u"上がる"_s);
+        QVERIFY2(p.figure(u"showNext"_s).contains(u"二曲目"_s), qPrintable(p.figure(u"showNext"_s)));
+        QTRY_COMPARE(p.media->state(second), PlaybackControl::State::Armed);
+        p.showKey(Qt::Key_Return); // never stops what plays
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"演奏中の曲は止めません"_s), qPrintable(p.figure(u"showMessage"_s)));
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Playing);
+
+        // Esc: three seconds of fade, then silence.
+        {
+            SinkRecorder fade(sink);
+            p.showKey(Qt::Key_Escape);
+            QTest::qWait(4000);
+            const QList<int> heard = fade.tones({ Low, High });
+            const qsizetype silent = heard.indexOf(0, 1);
+            QVERIFY2(silent >= 8 && silent <= 15 && heard.mid(silent).count(0) == heard.size() - silent,
+                     qPrintable(u"%1 windows"_s.arg(silent)));
+        }
+        // GO, then Esc twice: cut at once.
+        QTest::qWait(500);
+        p.showKey(Qt::Key_PageDown);
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+        {
+            SinkRecorder cut(sink);
+            p.showKey(Qt::Key_Escape);
+            QTest::qWait(300);
+            p.showKey(Qt::Key_Escape);
+            QTest::qWait(1500);
+            const QList<int> heard = cut.tones({ Low, High });
+            QVERIFY2(heard.indexOf(0) > 0 && heard.indexOf(0) <= 3 && heard.mid(heard.indexOf(0)).count(0) == heard.size() - heard.indexOf(0),
+                     "silent within half a second of the second Esc");
+        }
+        // Back: the song just cut, from its start.
+        p.showKey(Qt::Key_Left);
+        QVERIFY2(p.figure(u"showNext"_s).contains(u"二曲目"_s), qPrintable(p.figure(u"showNext"_s)));
+        QTest::qWait(500);
+        p.showKey(Qt::Key_Right);
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+        QVERIFY2(p.media->positionMs(second) < 5000, "from its start");
+        p.showKey(Qt::Key_Escape);
+        p.showKey(Qt::Key_Escape);
+
+        // Esc with nothing playing asks; yes ends the show with its record.
+        p.answers = { true };
+        QTest::qWait(200);
+        p.showKey(Qt::Key_Escape);
+        QVERIFY(p.show()->isFinished());
+        const QString file = p.show()->recordFile();
+        QCOMPARE(QFileInfo(file).absolutePath(), QFileInfo(p.saveAs).absolutePath());
+        QVERIFY2(QFileInfo(file).fileName().startsWith(u"ライブ_本番記録_"_s), qPrintable(file));
+        QFile record(file);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(record.readAll());
+        QVERIFY2(text.contains(u"上がる  ［フェードアウト］"_s) && text.count(u"二曲目  ［カット］"_s) == 2
+                     && text.contains(u"演奏しなかった曲: b"_s),
+                 qPrintable(text));
+        QCOMPARE(p.show()->findChild<QPlainTextEdit *>(u"showRecord"_s)->toPlainText(), text);
+
+        p.showKey(Qt::Key_Escape); // closes the window: the main window takes input again
+        QTRY_VERIFY(!p.window->showController()->window());
+        QTest::mouseClick(p.child(u"Command3"_s), Qt::LeftButton);
+        QCOMPARE(p.shown.size(), asked + 2);
+    }
+
+    // A pedal that bounces or a key held down fires one GO, an ignored GO says
+    // so, and every figure can be read by its accessible name.
+    void showGuardsItsKeys()
+    {
+        Player p;
+        p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"上がる.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
+        // GO, Esc twice and GO again at once: the second GO is too soon.
+        p.showKey(Qt::Key_Space);
+        p.showKey(Qt::Key_Escape);
+        p.showKey(Qt::Key_Escape);
+        p.showKey(Qt::Key_Enter);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"続けて押された"_s), qPrintable(p.figure(u"showMessage"_s)));
+        QCOMPARE(p.media->state(song(u"b.wav"_s)), PlaybackControl::State::Armed);
+
+        // Held down across the end of b: its repeats start nothing.
+        QTest::qWait(500);
+        QTest::keyPress(p.show(), Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, High, { Low }));
+        QTRY_VERIFY_WITH_TIMEOUT(p.figure(u"showSong"_s) == u"曲間"_s, 3000);
+        for (int i = 0; i < 5; ++i) {
+            QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, u" "_s, true);
+            QApplication::sendEvent(p.show(), &repeat);
+        }
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"キーを一度離して"_s), qPrintable(p.figure(u"showMessage"_s)));
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Armed);
+        QTest::keyRelease(p.show(), Qt::Key_Space);
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, Low, { High }));
+
+        for (const char *name : { "showSong", "showSongLeft", "showNext", "showSlotLeft", "showPlan", "showMessage" }) {
+            const auto *label = p.show()->findChild<QLabel *>(QLatin1StringView(name));
+            QVERIFY2(label && label->accessibleName().endsWith(label->text()) && label->accessibleName() != label->text(),
+                     name);
+        }
+        QVERIFY2(p.figure(u"showSongLeft"_s).startsWith(u"残り 0:"_s), qPrintable(p.figure(u"showSongLeft"_s)));
+        // Closing the window asks first; no keeps the show.
+        p.answers = { false };
+        QVERIFY(!p.show()->close());
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Playing);
+        // Yes ends it: the song fades, the record of a set never saved goes beside the settings.
+        p.answers = { true };
+        QPointer<ShowWindow> show = p.show();
+        QVERIFY(show->close());
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Closed);
+        QCOMPARE(QFileInfo(show->recordFile()).absolutePath(), QFileInfo(p.dir.path()).absoluteFilePath());
+        QVERIFY2(QFileInfo(show->recordFile()).fileName().startsWith(u"テスト_本番記録_"_s), qPrintable(show->recordFile()));
+        QTRY_VERIFY(!show && !p.window->showController()->window());
+    }
+
+    // The stage's device unplugged mid-song: a red banner, the song stopped
+    // where it was, GO refused until the device is back, then on from there.
+    void showDeviceLostAndBack()
+    {
+        QString module;
+        const auto plugIn = [&] {
+            return fixtures::run(u"pactl"_s, { u"load-module"_s, u"module-null-sink"_s, u"sink_name=korvanda_stage"_s }, &module);
+        };
+        QVERIFY(plugIn());
+        const auto unload = qScopeGuard([&] {
+            if (!module.isEmpty())
+                fixtures::run(u"pactl"_s, { u"unload-module"_s, module });
+        });
+        Player p;
+        QMenu *menu = p.child<QMenu>(u"outputMenu"_s);
+        const auto choose = [&] {
+            Q_EMIT menu->aboutToShow();
+            for (QAction *a : menu->actions())
+                if (a->data().toByteArray() == "korvanda_stage")
+                    return a->trigger(), true;
+            return false;
+        };
+        QTRY_VERIFY(choose());
+        p.setList({ song(u"上がる.wav"_s), song(u"b.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
+        QTest::qWait(1500);
+
+        QVERIFY(fixtures::run(u"pactl"_s, { u"unload-module"_s, std::exchange(module, QString()) }));
+        auto *banner = p.show()->findChild<QLabel *>(u"showBanner"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 5000);
+        QVERIFY2(banner->text().contains(u"korvanda_stage"_s), qPrintable(banner->text()));
+        // Not left on the stream the server moved to its default device.
+        QVERIFY(!p.media->player().isOutputOpen());
+        QVERIFY2(p.figure(u"showNext"_s).startsWith(u"次: 上がる（0:0"_s), qPrintable(p.figure(u"showNext"_s)));
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Closed);
+        p.showKey(Qt::Key_Space);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"出力先がありません"_s), qPrintable(p.figure(u"showMessage"_s)));
+
+        QVERIFY(plugIn());
+        QTRY_VERIFY_WITH_TIMEOUT(!banner->isVisible(), 5000);
+        QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Armed); // nothing starts without GO
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
+        QVERIFY2(p.media->positionMs(song(u"上がる.wav"_s)) >= 1500, "on from where it stopped");
+        p.answers = { true };
+        const QPointer<ShowWindow> show = p.show();
+        QVERIFY(show->close());
+        QVERIFY2(show->findChild<QPlainTextEdit *>(u"showRecord"_s)->toPlainText().contains(u"［出力先が切れて中断］"_s),
+                 "the interruption is in the record");
+    }
+
     void outputDeviceChosenRememberedAndLost()
     {
         QString module;
@@ -256,6 +465,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!p.locked(), 5000);
         QVERIFY2(p.lastPrompt().contains(u"使えなくなったため、再生を止めました"_s), qPrintable(p.lastPrompt()));
         QVERIFY(p.media->openPaths().isEmpty());
+        // The stream the server moved to its default device is let go of.
+        QTRY_VERIFY(!p.media->player().isOutputOpen());
     }
 };
 

@@ -34,6 +34,7 @@ constexpr int TickMs = 4;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
 constexpr int RampMs = 5;
+constexpr int DevicePollMs = 250;
 // Decoded ahead before a song sounds.
 constexpr int ReadyMs = 30;
 // The song frames the clock remembers having written.
@@ -322,6 +323,16 @@ AudioPlayer::AudioPlayer(QObject *parent)
     m_thread->start(QThread::TimeCriticalPriority);
     QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->begin(); }, Qt::BlockingQueuedConnection);
     connect(m_devices, &QMediaDevices::audioOutputsChanged, this, &AudioPlayer::devicesChanged);
+    // The server's notice that a device went away does not always come, and
+    // meanwhile it moves the stream to its default device, perhaps the hall's
+    // speakers: a chosen device is looked for now and then as well.
+    auto *poll = new QTimer(this);
+    poll->setInterval(DevicePollMs);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (!m_device.isEmpty())
+            devicesChanged();
+    });
+    poll->start();
     devicesChanged();
 }
 
@@ -342,7 +353,8 @@ void AudioPlayer::devicesChanged()
     const QAudioDevice device = deviceOf(m_device);
     if (device.isNull()) {
         // Never through another device by itself: nothing plays until it is back.
-        if (!m_openedOn.isNull()) {
+        // The sound server may already have moved the stream to its default.
+        if (!m_openedOn.isNull() || isOutputOpen()) {
             m_openedOn = QByteArray();
             QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->close(); }, Qt::BlockingQueuedConnection);
         }
@@ -356,10 +368,12 @@ void AudioPlayer::devicesChanged()
 
 void AudioPlayer::setDevice(const QByteArray &id)
 {
-    if (id == m_device && isOutputOpen())
-        return;
-    m_device = id;
-    m_openedOn = QByteArray();
+    // The same device again is looked for again: the server's notice that it
+    // went away may never have come.
+    if (id != m_device || !isOutputOpen()) {
+        m_device = id;
+        m_openedOn = QByteArray();
+    }
     devicesChanged();
 }
 
@@ -411,8 +425,14 @@ void AudioPlayer::close(const QString &path, int fadeMs)
 {
     std::unique_lock lock(m_mixer->lock);
     const auto v = m_mixer->voices.take(path);
-    if (!v)
+    if (!v) {
+        // Closing a song again while it fades out shortens its fade: Esc twice cuts.
+        const qint64 frames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
+        for (const auto &fading : std::as_const(m_mixer->closing))
+            if (fading->path == path && fading->fadeFrames > frames)
+                fading->fadeFrames = frames;
         return;
+    }
     v->closing = true;
     v->fadeFrames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
     if (v->active && v->level > 0)

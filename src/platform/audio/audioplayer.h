@@ -46,7 +46,8 @@ public:
     // one playing plays on.
     void play(const QString &path);
     // Ends the song and forgets it: a fade of `fadeMs` (at least the few
-    // milliseconds that keep a stop from clicking).
+    // milliseconds that keep a stop from clicking). Closing a song that fades
+    // out already makes its fade no longer than that.
     void close(const QString &path, int fadeMs = 0);
     // Moves the song to `ms`; a song that ended plays again from there.
     void seek(const QString &path, qint64 ms);
@@ -58,7 +59,8 @@ public:
     [[nodiscard]] QStringList paths() const;
 
     // The device the sound goes to; empty for the sound server's default. A
-    // chosen device that is not there plays nothing until it is back.
+    // chosen device that is not there plays nothing until it is back. Setting
+    // the same device again checks that it is still there.
     void setDevice(const QByteArray &id);
     [[nodiscard]] QByteArray device() const { return m_device; }
     // Whether the output stream is open on the device.

@@ -123,11 +123,11 @@ int MediaService::play(const QString &path)
     return Ok;
 }
 
-void MediaService::close(const QString &path)
+void MediaService::close(const QString &path, int fadeMs)
 {
     if (!m_player)
         return;
-    m_player->close(path);
+    m_player->close(path, fadeMs);
     updateOpen();
 }
 
@@ -198,6 +198,11 @@ void MediaService::disarm(const QString &path)
 {
     if (m_player && m_player->state(path) == AudioPlayer::State::Armed)
         close(path);
+}
+
+void MediaService::fadeOut(const QString &path, int ms)
+{
+    close(path, ms);
 }
 
 void MediaService::setGain(const QString &path, float gain)

@@ -56,6 +56,7 @@ public:
     void seek(const QString &path, qint64 ms) override;
     void arm(const QString &path) override;
     void disarm(const QString &path) override;
+    void fadeOut(const QString &path, int ms) override;
     void setGain(const QString &path, float gain) override;
     void prepare() override;
     [[nodiscard]] QList<OutputDevice> outputDevices() const override;
@@ -67,7 +68,7 @@ public:
 
 private:
     int play(const QString &path);
-    void close(const QString &path);
+    void close(const QString &path, int fadeMs = 0);
     void updateOpen();
 
     std::unique_ptr<AudioPlayer> m_player; // touched on this object's thread only

@@ -32,6 +32,9 @@ public:
     virtual void arm(const QString &path) = 0;
     // Lets go of a song armed but never played; one that plays is left alone.
     virtual void disarm(const QString &path) = 0;
+    // Ends the song with a fade over `ms` and lets go of it, as its close
+    // command would at once: a stop that the audience hears as intended.
+    virtual void fadeOut(const QString &path, int ms) = 0;
     // The song's linear gain (its matched level), from now on.
     virtual void setGain(const QString &path, float gain) = 0;
     // Opens the output now, so that the first song sounds at once.

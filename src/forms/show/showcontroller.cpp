@@ -1,0 +1,127 @@
+#include "forms/show/showcontroller.h"
+
+#include "forms/form1.h"
+#include "forms/inputblocker.h"
+#include "forms/show/showwindow.h"
+#include "forms/slotstatusbar.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/storage/settingsfile.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QMenu>
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Kept beside the folder settings, one value a file, like them: the fade in milliseconds.
+const QString FadeStoreName = u"fadedata.dat"_s;
+} // namespace
+
+ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
+                               QWidget *host, const SlotStatusBar *slot, std::function<QString()> setListFile)
+    : QObject(host)
+    , m_form(form)
+    , m_media(media)
+    , m_playback(playback)
+    , m_boxes(boxes)
+    , m_host(host)
+    , m_slot(slot)
+    , m_setListFile(std::move(setListFile))
+{
+    m_menu = new QMenu(u"本番(&S)"_s, host);
+    m_menu->setObjectName(u"showMenu"_s);
+    // Owned by the window, so that whatever blocks its input blocks the key too.
+    m_startAction = new QAction(u"本番モード"_s, host);
+    m_startAction->setObjectName(u"showAction"_s);
+    m_startAction->setShortcut(QKeySequence(Qt::Key_F7));
+    m_menu->addAction(m_startAction);
+    connect(m_startAction, &QAction::triggered, this, &ShowController::start);
+
+    const int stored = SettingsFile::read(m_form->AppFolder() + FadeStoreName).toInt();
+    for (int ms : FadeChoicesMs)
+        if (ms == stored)
+            m_fadeMs = ms;
+    QMenu *fades = m_menu->addMenu(u"Esc のフェードアウト"_s);
+    fades->setObjectName(u"showFadeMenu"_s);
+    auto *group = new QActionGroup(fades);
+    for (int ms : FadeChoicesMs) {
+        QAction *choice = fades->addAction(u"%1 秒"_s.arg(ms / 1000));
+        choice->setObjectName(u"showFade%1Action"_s.arg(ms));
+        choice->setCheckable(true);
+        choice->setChecked(ms == m_fadeMs);
+        group->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, ms] { chooseFade(ms); });
+    }
+}
+
+ShowController::~ShowController()
+{
+    delete m_window;
+}
+
+void ShowController::chooseFade(int ms)
+{
+    m_fadeMs = ms;
+    // Remembering is a convenience: the choice holds for this run anyway.
+    (void)SettingsFile::write(m_form->AppFolder() + FadeStoreName, QString::number(ms));
+}
+
+QString ShowController::recordPath() const
+{
+    // Beside the set list's file; else where the set goes out, else beside the settings.
+    const QString file = m_setListFile ? m_setListFile() : QString();
+    QString folder = file.isEmpty() ? m_form->outputFolder() : QFileInfo(file).absolutePath();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = m_form->AppFolder();
+    QString name = file.isEmpty() ? m_form->setName() : QFileInfo(file).completeBaseName();
+    // A set name may hold what no file name can.
+    static const QRegularExpression unsafe(u"[\\\\/:*?\"<>|\\x00-\\x1f]"_s);
+    name.replace(unsafe, u"_"_s);
+    if (name.trimmed().isEmpty())
+        name = u"セットリスト"_s;
+    if (!folder.endsWith(u'/') && !folder.endsWith(u'\\'))
+        folder += u'/';
+    return folder + name + u"_本番記録_"_s + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmm"_s) + u".txt"_s;
+}
+
+void ShowController::start()
+{
+    if (m_window || !m_startAction->isEnabled())
+        return;
+    const QList<SetListEntry> entries = m_form->setListEntries();
+    if (entries.isEmpty()) {
+        m_boxes->inform(m_host, u"セットリストに曲がセットされていません"_s, u"お知らせ"_s);
+        return;
+    }
+    // One player for the show: a preview playing now gives way.
+    if (m_form->isPlaying())
+        m_form->stopPreview();
+
+    ShowWindow::Setup setup;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        setup.songs.append({ int(i + 1), entries[i].path, entries[i].title, entries[i].seconds.value_or(0) * 1000 });
+    setup.pauseMs = qint64(m_slot->pauseSeconds()) * 1000;
+    if (const auto slot = m_slot->slotSeconds())
+        setup.slotMs = *slot * 1000;
+    setup.fadeMs = m_fadeMs;
+    setup.title = m_form->setName().isEmpty() ? u"セットリスト"_s : m_form->setName();
+    setup.recordPath = recordPath();
+
+    // The main window shows the set as it was and takes nothing while the show runs.
+    m_lock = std::make_unique<InputBlocker>(m_host);
+    m_startAction->setEnabled(false);
+    m_window = new ShowWindow(std::move(setup), m_media, m_playback, m_boxes);
+    connect(m_window, &ShowWindow::closed, this, [this] {
+        m_lock.reset();
+        m_startAction->setEnabled(true);
+        m_window->deleteLater();
+        m_window = nullptr;
+    });
+    m_window->showFullScreen();
+    m_window->activateWindow();
+    m_window->setFocus();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class Form1;
+class InputBlocker;
+class MediaCommands;
+class MessageBoxes;
+class PlaybackControl;
+class QAction;
+class QMenu;
+class QWidget;
+class ShowWindow;
+class SlotStatusBar;
+
+// 本番モード: the set list played as the show (F7), in a full-screen window of
+// its own, while the main window stays as it is and takes no input; and the
+// length of the fade that Esc starts. Owns its menu and the show window; the
+// main window only places the menu.
+class ShowController : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `setListFile` names the set list's file, beside which the record goes;
+    // empty when the set list was never saved.
+    ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes, QWidget *host,
+                   const SlotStatusBar *slot, std::function<QString()> setListFile);
+    ~ShowController() override;
+
+    [[nodiscard]] QMenu *menu() const { return m_menu; }
+    // The show running, if one is.
+    [[nodiscard]] ShowWindow *window() const { return m_window; }
+    [[nodiscard]] int fadeMs() const { return m_fadeMs; }
+
+    static constexpr int FadeChoicesMs[] = { 1000, 2000, 3000, 5000 };
+
+private:
+    void start();
+    void chooseFade(int ms);
+    [[nodiscard]] QString recordPath() const;
+
+    Form1 *m_form;
+    MediaCommands *m_media;
+    PlaybackControl *m_playback;
+    MessageBoxes *m_boxes;
+    QWidget *m_host;
+    const SlotStatusBar *m_slot;
+    std::function<QString()> m_setListFile;
+
+    QMenu *m_menu = nullptr;
+    QAction *m_startAction = nullptr;
+    int m_fadeMs = 2000;
+    ShowWindow *m_window = nullptr;
+    std::unique_ptr<InputBlocker> m_lock;
+};

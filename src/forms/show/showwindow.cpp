@@ -1,0 +1,520 @@
+#include "forms/show/showwindow.h"
+
+#include "platform/media/mediacommands.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/media/playbackcontrol.h"
+#include "platform/storage/setliststorage.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Often enough that a song's end, a following song and the clocks are late by
+// a tenth of a second at most; GO itself never waits for it.
+constexpr int TickMs = 100;
+constexpr qint64 SayMs = 2500;
+constexpr qint64 FlashMs = 500;
+const QString Hint = u"GO: Space / Enter / PageDown / →　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace"_s;
+
+enum class Role { None, Go, Stop, Back };
+
+Role roleOf(int key)
+{
+    switch (key) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_PageDown:
+    case Qt::Key_Right:
+        return Role::Go;
+    case Qt::Key_Escape:
+        return Role::Stop;
+    case Qt::Key_Left:
+    case Qt::Key_PageUp:
+    case Qt::Key_Backspace:
+        return Role::Back;
+    default:
+        return Role::None;
+    }
+}
+
+QString firstFreeName(const QString &path)
+{
+    const QFileInfo info(path);
+    QString candidate = path;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = info.path() + u'/' + info.completeBaseName() + u" (%1)."_s.arg(n) + info.suffix();
+    return candidate;
+}
+
+} // namespace
+
+ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
+                       QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_setup(std::move(setup))
+    , m_media(media)
+    , m_playback(playback)
+    , m_boxes(boxes)
+    , m_run(m_setup.songs, m_setup.pauseMs, m_setup.slotMs)
+{
+    setObjectName(u"showWindow"_s);
+    setWindowTitle(u"本番モード - "_s + m_setup.title);
+    setAccessibleName(u"本番モード"_s);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, Qt::black);
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, Qt::black);
+    dark.setColor(QPalette::Text, Qt::white);
+    setPalette(dark);
+    setAutoFillBackground(true);
+    // Every key is the window's own: no button or box may take Space or Enter.
+    setFocusPolicy(Qt::StrongFocus);
+
+    auto *layout = new QVBoxLayout(this);
+    m_banner = addLabel("showBanner", u"警告"_s);
+    m_banner->setStyleSheet(u"background: #c00000; color: white; font-weight: bold;"_s);
+    m_banner->hide();
+    m_song = addLabel("showSong", u"演奏中の曲"_s);
+    m_songLeft = addLabel("showSongLeft", u"曲の残り時間"_s);
+    m_next = addLabel("showNext", u"次の曲"_s);
+    auto *figures = new QHBoxLayout;
+    m_slotLeft = addLabel("showSlotLeft", u"持ち時間の残り"_s);
+    m_plan = addLabel("showPlan", u"予定との差"_s);
+    figures->addWidget(m_slotLeft, 1);
+    figures->addWidget(m_plan, 1);
+    m_message = addLabel("showMessage", u"お知らせ"_s);
+    m_record = new QPlainTextEdit(this);
+    m_record->setObjectName(u"showRecord"_s);
+    m_record->setAccessibleName(u"本番の記録"_s);
+    m_record->setReadOnly(true);
+    m_record->setFocusPolicy(Qt::NoFocus);
+    m_record->hide();
+    m_close = new QPushButton(u"閉じる"_s, this);
+    m_close->setObjectName(u"showClose"_s);
+    m_close->setAccessibleName(u"本番モードを閉じる"_s);
+    m_close->setFocusPolicy(Qt::NoFocus);
+    m_close->hide();
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+
+    layout->addWidget(m_banner);
+    layout->addWidget(m_song);
+    layout->addWidget(m_songLeft, 3);
+    layout->addWidget(m_next);
+    layout->addLayout(figures);
+    layout->addWidget(m_message);
+    layout->addWidget(m_record, 4);
+    layout->addWidget(m_close, 0, Qt::AlignRight);
+
+    m_clock.start();
+    m_tick = new QTimer(this);
+    m_tick->setInterval(TickMs);
+    connect(m_tick, &QTimer::timeout, this, &ShowWindow::tick);
+    m_tick->start();
+    m_playback->prepare();
+    tick();
+}
+
+ShowWindow::~ShowWindow()
+{
+    // A show that ended let go of everything then: the window may be deleted
+    // later than the player.
+    if (!m_finished && !m_armed.isEmpty())
+        m_playback->disarm(m_armed);
+}
+
+QLabel *ShowWindow::addLabel(const char *name, const QString &role)
+{
+    auto *label = new QLabel(this);
+    label->setObjectName(QLatin1StringView(name));
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    label->setAccessibleName(role);
+    m_roles.insert(label, role);
+    return label;
+}
+
+void ShowWindow::setText(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    // A screen reader reads the figure with what it is.
+    label->setAccessibleName(m_roles.value(label) + u"　"_s + text);
+}
+
+void ShowWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // Sized by the screen, so that the figures read from two metres on a laptop.
+    const int h = qMax(200, height());
+    const auto size = [&](QWidget *w, double share, bool bold) {
+        QFont font = w->font();
+        font.setPixelSize(qMax(12, int(h * share)));
+        font.setBold(bold);
+        w->setFont(font);
+    };
+    size(m_banner, 0.05, true);
+    size(m_song, 0.07, true);
+    size(m_songLeft, m_finished ? 0.08 : 0.24, true);
+    size(m_next, 0.06, false);
+    size(m_slotLeft, 0.08, true);
+    size(m_plan, 0.05, false);
+    size(m_message, 0.03, false);
+    size(m_record, 0.025, false);
+}
+
+bool ShowWindow::event(QEvent *event)
+{
+    // Keys let go of elsewhere never come back as releases.
+    if (event->type() == QEvent::WindowDeactivate)
+        m_run.releaseAll();
+    return QWidget::event(event);
+}
+
+void ShowWindow::focusOutEvent(QFocusEvent *event)
+{
+    m_run.releaseAll();
+    QWidget::focusOutEvent(event);
+}
+
+void ShowWindow::keyPressEvent(QKeyEvent *event)
+{
+    const Role role = roleOf(event->key());
+    if (role == Role::None || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (m_finished) {
+        if (role == Role::Stop)
+            close();
+        return;
+    }
+    switch (role) {
+    case Role::Go:
+        go(event->key(), event->isAutoRepeat());
+        break;
+    case Role::Stop:
+        if (!event->isAutoRepeat())
+            stop();
+        break;
+    case Role::Back:
+        if (!event->isAutoRepeat())
+            back();
+        break;
+    case Role::None:
+        break;
+    }
+    // The song after the one just started is decoded from now on, not at the next tick.
+    armSelected();
+    refresh();
+}
+
+void ShowWindow::keyReleaseEvent(QKeyEvent *event)
+{
+    if (!event->isAutoRepeat())
+        m_run.release(event->key());
+    QWidget::keyReleaseEvent(event);
+}
+
+void ShowWindow::go(int key, bool autoRepeat)
+{
+    switch (m_run.go(now(), key, autoRepeat)) {
+    case ShowRun::Go::Started:
+        startPlaying();
+        break;
+    case ShowRun::Go::TooSoon:
+        say(u"GO を無視しました（続けて押されたため）"_s, true);
+        break;
+    case ShowRun::Go::Held:
+        say(u"GO を無視しました（キーを一度離してください）"_s, true);
+        break;
+    case ShowRun::Go::Playing:
+        say(u"GO を無視しました（演奏中の曲は止めません。止めるには Esc）"_s, true);
+        break;
+    case ShowRun::Go::NoDevice:
+        say(u"GO を無視しました（出力先がありません）"_s, true);
+        break;
+    case ShowRun::Go::Over:
+        say(u"最後の曲まで終わりました。Esc で本番を終えます"_s, false);
+        break;
+    }
+}
+
+void ShowWindow::startPlaying()
+{
+    const ShowRun::Song song = *m_run.playing();
+    const qint64 from = m_run.record().constLast().fromMs;
+    // The same file still fading out goes on under its own fade; a cut now
+    // would reach the song just started.
+    if (song.path == m_fadingPath)
+        m_fadingPath.clear();
+    if (m_armed != song.path)
+        m_playback->arm(song.path);
+    // A song that resumes starts where it was, before any of its start is heard.
+    if (from > 0)
+        m_playback->seek(song.path, from);
+    m_armed.clear();
+    m_playingPath = song.path;
+    const int result = m_media->sendString(playCommand(song.path), nullptr, 0);
+    const qint64 probed = m_playback->lengthMs(song.path);
+    m_playingLengthMs = probed > 0 ? probed : song.lengthMs;
+    if (result != 0) {
+        m_playingPath.clear();
+        m_run.failed(now());
+        say(u"「%1」を再生できませんでした。GO で次の曲へ進みます"_s.arg(song.name), true);
+    }
+}
+
+void ShowWindow::stop()
+{
+    const qint64 t = now();
+    switch (m_run.stop(t, m_setup.fadeMs)) {
+    case ShowRun::Stop::Fade:
+        m_fadingPath = std::exchange(m_playingPath, QString());
+        m_playback->fadeOut(m_fadingPath, m_setup.fadeMs);
+        say(u"フェードアウト中（もう一度 Esc ですぐに止めます）"_s, false);
+        break;
+    case ShowRun::Stop::Cut:
+        if (!m_fadingPath.isEmpty())
+            m_playback->fadeOut(m_fadingPath, 0);
+        m_fadingPath.clear();
+        say(u"止めました"_s, false);
+        break;
+    case ShowRun::Stop::FollowCancelled:
+        say(u"自動で続く曲を止めました。GO で始めます"_s, false);
+        break;
+    case ShowRun::Stop::Nothing:
+        if (askToEnd())
+            finish();
+        break;
+    }
+}
+
+void ShowWindow::back()
+{
+    if (m_run.back(now()))
+        say(u"「%1」を頭から出せます（GO）"_s.arg(m_run.selected()->name), false);
+    else
+        say(u"演奏中は戻れません"_s, true);
+    armSelected();
+}
+
+bool ShowWindow::askToEnd()
+{
+    if (m_run.isOver())
+        return true;
+    return m_boxes->ask(this, u"本番を終了しますか？\n記録を書き出して本番モードを閉じる準備をします。"_s, u"確認"_s);
+}
+
+void ShowWindow::tick()
+{
+    if (m_finished)
+        return;
+    const qint64 t = now();
+    checkDevice();
+    if (!m_playingPath.isEmpty()) {
+        const auto state = m_playback->state(m_playingPath);
+        if (state == PlaybackControl::State::Ended) {
+            m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
+            m_playingPath.clear();
+            m_run.ended(t);
+        } else if (state == PlaybackControl::State::Failed || state == PlaybackControl::State::Closed) {
+            m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
+            m_playingPath.clear();
+            const QString name = m_run.playing()->name;
+            m_run.failed(t);
+            say(u"「%1」を再生できませんでした。GO で次の曲へ進みます"_s.arg(name), true);
+        }
+    }
+    if (m_run.due(t))
+        startPlaying();
+    armSelected();
+    if (m_run.isOver() && !m_run.fading(t)) {
+        finish();
+        return;
+    }
+    refresh();
+}
+
+void ShowWindow::armSelected()
+{
+    const auto next = m_run.selected();
+    const QString path = next && !m_deviceMissing ? next->path : QString();
+    // The same file twice in a row is armed once the first has let go of it.
+    if (path == m_armed || (!path.isEmpty() && path == m_playingPath))
+        return;
+    if (!m_armed.isEmpty())
+        m_playback->disarm(m_armed);
+    m_armed = path;
+    if (path.isEmpty())
+        return;
+    // Only armed: moving a song starts it, and nothing starts without a GO.
+    m_playback->arm(path);
+}
+
+void ShowWindow::checkDevice()
+{
+    const QByteArray chosen = m_playback->outputDevice();
+    bool missing = false;
+    if (!chosen.isEmpty()) {
+        const QList<PlaybackControl::OutputDevice> devices = m_playback->outputDevices();
+        missing = std::none_of(devices.cbegin(), devices.cend(), [&](const auto &d) { return d.id == chosen; });
+    }
+    if (missing == m_deviceMissing)
+        return;
+    // The player is told too: the sound server moves the stream of a device
+    // that went away to its default, perhaps the hall's speakers, and its
+    // notice of the change may come late or never.
+    m_playback->setOutputDevice(chosen);
+    m_deviceMissing = missing;
+    m_run.setDeviceMissing(missing);
+    if (!missing) {
+        m_banner->hide();
+        say(u"出力先が戻りました。GO で続けます"_s, false);
+        return;
+    }
+    // The sound server would carry on through another device, perhaps the
+    // hall's: the song stops here and goes on from where it was at the next GO.
+    if (m_run.playing()) {
+        const qint64 at = m_playback->positionMs(m_playingPath);
+        m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
+        m_playingPath.clear();
+        m_run.interrupted(now(), at);
+    }
+    if (!m_armed.isEmpty())
+        m_playback->disarm(std::exchange(m_armed, QString()));
+    setText(m_banner, u"出力先「%1」が見つかりません。つなぎ直すと GO で続けられます（位置は保っています）"_s
+                          .arg(QString::fromUtf8(chosen)));
+    m_banner->show();
+}
+
+void ShowWindow::refresh()
+{
+    const qint64 t = now();
+    qint64 position = 0;
+    if (const auto song = m_run.playing()) {
+        position = m_playback->positionMs(m_playingPath);
+        setText(m_song, song->name);
+        setText(m_songLeft, u"残り "_s + ShowRun::clockText(qMax<qint64>(0, m_playingLengthMs - position)));
+    } else if (const auto fading = m_run.fading(t)) {
+        setText(m_song, fading->name + u"（フェードアウト中）"_s);
+        setText(m_songLeft, QString());
+    } else {
+        setText(m_song, m_run.hasStarted() ? u"曲間"_s : u"開始前"_s);
+        setText(m_songLeft, m_run.selected() ? u"GO 待ち"_s : QString());
+    }
+
+    if (const auto next = m_run.selected()) {
+        QString text = u"次: "_s + next->name;
+        if (m_run.resumeMs() > 0)
+            text += u"（%1 から）"_s.arg(ShowRun::clockText(m_run.resumeMs()));
+        if (next->follows)
+            text += u"（自動で続く）"_s;
+        setText(m_next, text);
+    } else {
+        setText(m_next, u"次: なし（最後の曲）"_s);
+    }
+
+    const ShowRun::Clock clock = m_run.clock(t, position);
+    if (clock.slotLeftMs) {
+        const qint64 left = *clock.slotLeftMs;
+        setText(m_slotLeft, left < 0 ? u"持ち時間 超過 "_s + ShowRun::clockText(-left)
+                                     : u"持ち時間 残り "_s + ShowRun::clockText(left));
+    } else {
+        setText(m_slotLeft, u"持ち時間 未設定"_s);
+    }
+    QString style;
+    switch (clock.level) {
+    case ShowRun::Level::Normal:
+        break;
+    case ShowRun::Level::Amber:
+        style = u"color: #ffbf00;"_s;
+        break;
+    case ShowRun::Level::Red:
+        style = u"color: #ff2020;"_s;
+        break;
+    case ShowRun::Level::Over:
+        style = (t / FlashMs) % 2 ? u"color: white; background: #d00000;"_s : u"color: #ff2020;"_s;
+        break;
+    }
+    if (m_slotLeft->styleSheet() != style)
+        m_slotLeft->setStyleSheet(style);
+
+    QString plan = clock.behindMs >= 1000   ? u"予定より "_s + ShowRun::clockText(clock.behindMs) + u" 遅れ"_s
+        : clock.behindMs <= -1000           ? u"予定より "_s + ShowRun::clockText(-clock.behindMs) + u" 早い"_s
+                                            : u"予定どおり"_s;
+    if (clock.spareMs)
+        plan += *clock.spareMs < 0 ? u"\n終了見込み 超過 "_s + ShowRun::clockText(-*clock.spareMs)
+                                   : u"\n終了見込み 残り "_s + ShowRun::clockText(*clock.spareMs);
+    setText(m_plan, plan);
+    if (t >= m_sayUntil) {
+        setText(m_message, Hint);
+        m_message->setStyleSheet(QString());
+    }
+}
+
+void ShowWindow::say(const QString &text, bool warning)
+{
+    setText(m_message, text);
+    // An ignored GO stands out, so the performer knows the key was heard.
+    m_message->setStyleSheet(warning ? u"color: black; background: #ffbf00;"_s : QString());
+    m_sayUntil = now() + SayMs;
+}
+
+void ShowWindow::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_tick->stop();
+    // Ended while a song plays (the window closed): it fades as Esc would.
+    if (m_run.playing() && m_run.stop(now(), m_setup.fadeMs) == ShowRun::Stop::Fade)
+        m_playback->fadeOut(std::exchange(m_playingPath, QString()), m_setup.fadeMs);
+    if (!m_armed.isEmpty())
+        m_playback->disarm(std::exchange(m_armed, QString()));
+    const QString text = m_setup.title + u'\n' + m_run.recordText(now());
+    QString report = text;
+    const QString target = firstFreeName(m_setup.recordPath);
+    if (const auto failure = SetListStorage::write(target, text.toUtf8()))
+        report += u"\n記録を保存できませんでした。\n保存先: %1\n理由: %2"_s.arg(target, *failure);
+    else
+        m_recordFile = target;
+    setText(m_song, u"本番終了"_s);
+    setText(m_songLeft, QString());
+    m_songLeft->hide();
+    m_next->hide();
+    setText(m_message, m_recordFile.isEmpty() ? u"記録を保存できませんでした"_s
+                                              : u"記録を保存しました: "_s + m_recordFile);
+    m_message->setStyleSheet(m_recordFile.isEmpty() ? u"color: black; background: #ffbf00;"_s : QString());
+    m_record->setPlainText(report);
+    m_record->show();
+    m_close->show();
+}
+
+void ShowWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_finished) {
+        if (!askToEnd()) {
+            event->ignore();
+            return;
+        }
+        finish();
+    }
+    event->accept();
+    Q_EMIT closed();
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "model/showrun.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QWidget>
+
+class MediaCommands;
+class MessageBoxes;
+class PlaybackControl;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+// The show as the performer sees it from two metres: the song playing and its
+// time left (huge), the next song, the slot's time left turning amber and red
+// and flashing once over, and ahead or behind the plan. The keys:
+//   GO     Space, Enter, PageDown, →   plays the next song, never stops one
+//   Esc    fades the song out; again during the fade: cuts it; with nothing
+//          playing: asks whether the show is over
+//   Back   ←, PageUp, Backspace        selects the song just played again
+// The next song is armed while the one before plays. When the show ends its
+// record is written to `recordPath` and shown.
+class ShowWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        QList<ShowRun::Song> songs;
+        qint64 pauseMs = 0;
+        std::optional<qint64> slotMs;
+        int fadeMs = 2000;
+        QString title;
+        QString recordPath;
+    };
+
+    ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
+               QWidget *parent = nullptr);
+    ~ShowWindow() override;
+
+    [[nodiscard]] const ShowRun &run() const { return m_run; }
+    [[nodiscard]] bool isFinished() const { return m_finished; }
+    // Where the record went; empty until the show ends, or when writing failed.
+    [[nodiscard]] QString recordFile() const { return m_recordFile; }
+
+Q_SIGNALS:
+    // The window closed after the show ended.
+    void closed();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    QLabel *addLabel(const char *name, const QString &role);
+    void setText(QLabel *label, const QString &text);
+    void go(int key, bool autoRepeat);
+    void stop();
+    void back();
+    void tick();
+    void startPlaying();
+    void armSelected();
+    void checkDevice();
+    void refresh();
+    void say(const QString &text, bool warning);
+    bool askToEnd();
+    void finish();
+    [[nodiscard]] qint64 now() const { return m_clock.elapsed(); }
+
+    Setup m_setup;
+    MediaCommands *m_media;
+    PlaybackControl *m_playback;
+    MessageBoxes *m_boxes;
+    ShowRun m_run;
+    QElapsedTimer m_clock;
+    QTimer *m_tick = nullptr;
+
+    QString m_playingPath;
+    QString m_fadingPath;
+    QString m_armed;
+    qint64 m_playingLengthMs = 0;
+    bool m_deviceMissing = false;
+    bool m_finished = false;
+    QString m_recordFile;
+    qint64 m_sayUntil = 0;
+
+    QLabel *m_banner = nullptr;
+    QLabel *m_song = nullptr;
+    QLabel *m_songLeft = nullptr;
+    QLabel *m_next = nullptr;
+    QLabel *m_slotLeft = nullptr;
+    QLabel *m_plan = nullptr;
+    QLabel *m_message = nullptr;
+    QPlainTextEdit *m_record = nullptr;
+    QPushButton *m_close = nullptr;
+    QHash<QLabel *, QString> m_roles;
+};

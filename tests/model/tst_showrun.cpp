@@ -1,0 +1,221 @@
+// The show's rules, driven by scripts of key presses and of what the player
+// reports, with their times: the window's sound tests hear that GO plays and
+// Esc fades; these pin which press counts, what is selected and the clock.
+#include "model/showrun.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qint64 FadeMs = 2000;
+
+// Three songs of 3, 4 and 2 minutes, 30 s between them, an 11-minute slot:
+// 10 minutes planned. `follows` lists the rows that start by themselves.
+ShowRun show(const QList<int> &follows = {}, std::optional<qint64> slotMs = 660'000)
+{
+    QList<ShowRun::Song> songs{ { 1, u"/a"_s, u"あ"_s, 180'000 }, { 2, u"/b"_s, u"い"_s, 240'000 },
+                                { 3, u"/c"_s, u"う"_s, 120'000 } };
+    for (ShowRun::Song &s : songs)
+        s.follows = follows.contains(s.row);
+    return ShowRun(songs, 30'000, slotMs);
+}
+
+// "t:what" steps, t in seconds. gK / gK*: key K pressed (* auto-repeated);
+// uK: released; x: all released; e: the song ended; F: it failed; iP: cut off
+// at P seconds; d / D: the device gone / back; s: Esc; b: Back; f: a song due.
+// Returns what each g, s, b and f answered, space-separated.
+QString play(ShowRun &run, const QString &script)
+{
+    static const QString goes = u"STHPNO"_s;
+    static const QString stops = u"nfch"_s;
+    QStringList out;
+    for (const QString &step : script.split(u' ', Qt::SkipEmptyParts)) {
+        const qsizetype colon = step.indexOf(u':');
+        const qint64 now = qint64(step.left(colon).toDouble() * 1000);
+        const QString what = step.mid(colon + 1);
+        const int key = what.size() > 1 ? what.at(1).unicode() : 0;
+        switch (what.at(0).unicode()) {
+        case 'g':
+            out << goes.at(int(run.go(now, key, what.endsWith(u'*'))));
+            break;
+        case 'u':
+            run.release(key);
+            break;
+        case 'x':
+            run.releaseAll();
+            break;
+        case 'e':
+            run.ended(now);
+            break;
+        case 'F':
+            run.failed(now);
+            break;
+        case 'i':
+            run.interrupted(now, qint64(what.mid(1).toDouble() * 1000));
+            break;
+        case 'd':
+        case 'D':
+            run.setDeviceMissing(what == u"d"_s);
+            break;
+        case 's':
+            out << stops.at(int(run.stop(now, FadeMs)));
+            break;
+        case 'b':
+            out << (run.back(now) ? u"y"_s : u"n"_s);
+            break;
+        case 'f': {
+            const auto due = run.due(now);
+            out << (due ? QString::number(due->row) : u"-"_s);
+            break;
+        }
+        default:
+            qFatal("unknown step %s", qPrintable(step));
+        }
+    }
+    return out.join(u' ');
+}
+
+} // namespace
+
+class TestShowRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void keysAndSongs_data()
+    {
+        QTest::addColumn<QList<int>>("follows");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<int>("playing"); // the row playing at the end, 0 for none
+        QTest::addColumn<int>("selected"); // what GO starts next, 0 for none
+
+        // The guard: a key fires once until let go of, and never twice within 400 ms.
+        QTest::newRow("held key fires once") << QList<int>{} << u"0:gA 0.05:gA* 0.3:gA* 180:e 180.5:gA* 181:uA 181.2:gA"_s
+                                             << u"S H H H S"_s << 2 << 3;
+        QTest::newRow("a press never released") << QList<int>{} << u"0:gA 180:e 181:gA"_s << u"S H"_s << 0 << 2;
+        QTest::newRow("focus lost releases") << QList<int>{} << u"0:gA 180:e 180.5:x 181:gA"_s << u"S S"_s << 2 << 3;
+        QTest::newRow("other key not held") << QList<int>{} << u"0:gA 180:e 180.1:gB"_s << u"S S"_s << 2 << 3;
+        QTest::newRow("second GO within 400 ms") << QList<int>{} << u"0:gA 0.05:e 0.2:gB 0.399:gC 0.4:gD"_s
+                                                 << u"S T T S"_s << 2 << 3;
+        // GO never stops nor restarts what plays.
+        QTest::newRow("GO while playing") << QList<int>{} << u"0:gA 0.1:uA 5:gA 6:gB"_s << u"S P P"_s << 1 << 2;
+        QTest::newRow("GO after the last") << QList<int>{} << u"0:gA 180:e 181:gB 421:e 422:gC 542:e 543:gD"_s
+                                           << u"S S S O"_s << 0 << 0;
+        QTest::newRow("device gone, then back") << QList<int>{} << u"0:d 1:gA 1:uA 2:D 2.1:gA"_s << u"N S"_s << 1 << 2;
+        QTest::newRow("failed song waits for GO") << QList<int>{ 2 } << u"0:gA 1:F 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
+
+        // Follow: by itself after the pause, early on GO, held by Esc.
+        QTest::newRow("follows after the pause") << QList<int>{ 2 } << u"0:gA 180:e 209.9:f 210:f"_s << u"S - 2"_s << 2 << 3;
+        QTest::newRow("GO in the pause starts it") << QList<int>{ 2 } << u"0:gA 180:e 185:gB 210:f"_s << u"S S -"_s << 2 << 3;
+        QTest::newRow("Esc holds a follow") << QList<int>{ 2 } << u"0:gA 180:e 200:s 300:f 301:gB"_s << u"S h - S"_s << 2 << 3;
+        QTest::newRow("no follow after a stop") << QList<int>{ 2 } << u"0:gA 100:s 200:f"_s << u"S f -"_s << 0 << 2;
+
+        // Stop in two steps.
+        QTest::newRow("Esc fades, Esc again cuts") << QList<int>{} << u"0:gA 100:s 101:s 102:s"_s << u"S f c n"_s << 0 << 2;
+        QTest::newRow("Esc after the fade is over") << QList<int>{} << u"0:gA 100:s 102:s"_s << u"S f n"_s << 0 << 2;
+        QTest::newRow("GO during a fade") << QList<int>{} << u"0:gA 100:s 101:gB 101.5:s"_s << u"S f S f"_s << 0 << 3;
+        QTest::newRow("Esc with nothing playing") << QList<int>{} << u"0:s"_s << u"n"_s << 0 << 1;
+
+        // Back re-selects the song just played, never one that sounds.
+        QTest::newRow("Back after a song") << QList<int>{} << u"0:gA 180:e 181:b 182:gB"_s << u"S y S"_s << 1 << 2;
+        QTest::newRow("Back while playing") << QList<int>{} << u"0:gA 10:b"_s << u"S n"_s << 1 << 2;
+        QTest::newRow("Back during its fade") << QList<int>{} << u"0:gA 100:s 101:b 102:b"_s << u"S f n y"_s << 0 << 1;
+        QTest::newRow("Back before the first") << QList<int>{} << u"0:b"_s << u"n"_s << 0 << 1;
+        QTest::newRow("Back cancels a follow") << QList<int>{ 2 } << u"0:gA 180:e 181:b 300:f"_s << u"S y -"_s << 0 << 1;
+        // A song cut off by its device is selected again, from where it was.
+        QTest::newRow("interrupted") << QList<int>{} << u"0:gA 180:e 181:gB 200:i19 201:gC"_s << u"S S S"_s << 2 << 3;
+    }
+
+    void keysAndSongs()
+    {
+        QFETCH(QList<int>, follows);
+        QFETCH(QString, script);
+        QFETCH(QString, answers);
+        QFETCH(int, playing);
+        QFETCH(int, selected);
+        ShowRun run = show(follows);
+        QCOMPARE(play(run, script), answers);
+        QCOMPARE(run.playing() ? run.playing()->row : 0, playing);
+        QCOMPARE(run.selected() ? run.selected()->row : 0, selected);
+    }
+
+    void clock_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<double>("now");
+        QTest::addColumn<double>("position");
+        QTest::addColumn<double>("left");
+        QTest::addColumn<double>("spare");
+        QTest::addColumn<double>("behind");
+        QTest::addColumn<ShowRun::Level>("level");
+
+        using L = ShowRun::Level;
+        QTest::newRow("before the first GO") << u""_s << 100.0 << 0.0 << 660.0 << 60.0 << 0.0 << L::Normal;
+        QTest::newRow("late start counts from GO") << u"10:gA"_s << 70.0 << 60.0 << 600.0 << 60.0 << 0.0 << L::Normal;
+        // The plan allows one pause: waiting longer puts the show behind.
+        QTest::newRow("long pause") << u"0:gA 180:e"_s << 250.0 << 0.0 << 410.0 << 20.0 << 40.0 << L::Normal;
+        QTest::newRow("short pause, ahead") << u"0:gA 180:e 190:gB"_s << 200.0 << 10.0 << 460.0 << 80.0 << -20.0 << L::Normal;
+        QTest::newRow("a fade, ahead") << u"0:gA 100:s"_s << 150.0 << 0.0 << 510.0 << 120.0 << -60.0 << L::Normal;
+        QTest::newRow("amber under a minute") << u"0:gA 180:e 181:gB 421:e 422:gC"_s << 610.0 << 188.0 << 50.0 << 50.0
+                                              << 10.0 << L::Amber;
+        QTest::newRow("red under 15 s") << u"0:gA 180:e 181:gB 421:e 422:gC"_s << 650.0 << 120.0 << 10.0 << 10.0 << 50.0
+                                        << L::Red;
+        QTest::newRow("over") << u"0:gA 180:e 300:gB 540:e 600:gC"_s << 670.0 << 70.0 << -10.0 << -60.0 << 120.0 << L::Over;
+        QTest::newRow("stops with the last song") << u"0:gA 180:e 181:gB 421:e 422:gC 542:e"_s << 900.0 << 0.0 << 118.0
+                                                  << 118.0 << -58.0 << L::Normal;
+    }
+
+    void clock()
+    {
+        QFETCH(QString, script);
+        QFETCH(double, now);
+        QFETCH(double, position);
+        ShowRun run = show();
+        play(run, script);
+        const ShowRun::Clock c = run.clock(qint64(now * 1000), qint64(position * 1000));
+        QTEST(double(c.slotLeftMs.value_or(-1)) / 1000, "left");
+        QTEST(double(c.spareMs.value_or(-1)) / 1000, "spare");
+        QTEST(double(c.behindMs) / 1000, "behind");
+        QTEST(c.level, "level");
+
+        ShowRun noSlot = show({}, std::nullopt);
+        play(noSlot, script);
+        const ShowRun::Clock without = noSlot.clock(qint64(now * 1000), qint64(position * 1000));
+        QVERIFY(!without.slotLeftMs && !without.spareMs && without.level == ShowRun::Level::Normal);
+        QCOMPARE(without.behindMs, c.behindMs);
+    }
+
+    void record()
+    {
+        ShowRun run = show();
+        QCOMPARE(run.recordText(0), u"本番の記録\n演奏した曲はありません。\n"_s);
+        // Late by 20 s into the second song, which is cut off at 1:00 and
+        // played on from there; the third is faded after 1:50 and cut.
+        play(run, u"5:gA 185:e 235:gB 295:i60 300:uB 300:gB 480:e 481:gC 591:s 592:s"_s);
+        const QStringList lines = run.recordText(700'000).split(u'\n');
+        QCOMPARE(lines.at(1), u"予定 10:00　実際 9:47　差 -0:13"_s);
+        QCOMPARE(lines.at(2), u"持ち時間 11:00　残り 1:13"_s);
+        const QStringList expected{
+            u"01　　 0:00　　 0:00　　 3:00　 3:00　　　 3:00　　　 あ"_s,
+            u"　　　曲間 0:50（予定 0:30）"_s,
+            u"02　　 3:30　　 3:50　　 4:50　 4:00　　　 1:00　　　 い  ［出力先が切れて中断］"_s,
+            u"　　　曲間 0:05（予定 0:30）"_s,
+            u"02　　 3:30　　 4:55　　 7:55　 4:00　　　 3:00　　　 い  ［1:00 から］"_s,
+            u"　　　曲間 0:01（予定 0:30）"_s,
+            u"03　　 8:00　　 7:56　　 9:47　 2:00　　　 1:51　　　 う  ［カット］"_s,
+        };
+        QCOMPARE(lines.mid(5, expected.size()), expected);
+        QCOMPARE(run.record().at(2).fromMs, 60'000);
+
+        ShowRun short_ = show();
+        play(short_, u"0:gA 100:s"_s);
+        const QString text = short_.recordText(200'000);
+        QVERIFY2(text.contains(u"［フェードアウト］"_s) && text.contains(u"演奏しなかった曲: い、う"_s), qPrintable(text));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShowRun)
+#include "tst_showrun.moc"
