@@ -24,7 +24,9 @@ extern "C" {
 #include <cstring>
 #include <limits>
 #include <mutex>
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -146,17 +148,23 @@ std::optional<double> tagLibLengthFrom(TagLib::IOStream &stream, MediaFileWindow
 
 std::optional<double> tagLibLength(MediaFileWindow &window, const QByteArray &name, bool refine, bool direct)
 {
-    if (!direct) {
-        WindowStream stream(window, name);
+#ifndef Q_OS_WIN
+    if (direct) {
+        // TagLib's own stream: it reads and seeks the descriptor itself, in small steps.
+        const int fd = ::dup(window.fd());
+        if (fd < 0)
+            return std::nullopt;
+        TagLib::FileStream stream(fd, true); // owns the duplicate from here on
+        if (!stream.isOpen())
+            return std::nullopt;
         return tagLibLengthFrom(stream, window, refine);
     }
-    // TagLib's own stream: it reads and seeks the descriptor itself, in small steps.
-    const int fd = ::dup(window.fd());
-    if (fd < 0)
-        return std::nullopt;
-    TagLib::FileStream stream(fd, true); // owns the duplicate from here on
-    if (!stream.isOpen())
-        return std::nullopt;
+#else
+    // TagLib on Windows reads no descriptor of the C runtime: the unbuffered method reads
+    // through the window as well.
+    Q_UNUSED(direct);
+#endif
+    WindowStream stream(window, name);
     return tagLibLengthFrom(stream, window, refine);
 }
 

@@ -12,7 +12,6 @@
 #include <QUrl>
 
 #include <cmath>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,9 +27,7 @@ namespace {
 bool isRegularFile(const QString &path)
 {
     // Only regular files reach the player: opening a FIFO or a device could block forever.
-    struct stat st {};
-    const QByteArray name = QFile::encodeName(path);
-    return !name.isEmpty() && ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return RegularFile::isRegular(path);
 }
 
 // The media a thread opened for a length query: a length is asked for as open, status, close
