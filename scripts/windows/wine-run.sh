@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's own prefix, headless and Japanese:
+# ctest's emulator for the cross-built tests (CMAKE_CROSSCOMPILING_EMULATOR), and the check
+# script's way of starting the program and the installer.
+# environment: KORVANDA_WINEPREFIX  the Wine prefix (made by check.sh)
+#              KORVANDA_WINDOWS_PREFIX  the cross-built libraries, whose DLLs the tests load
+#              KORVANDA_WINEPATH_EMPTY=1  no DLL search path: only what sits beside the program
+set -euo pipefail
+export WINEPREFIX=${KORVANDA_WINEPREFIX:?set KORVANDA_WINEPREFIX}
+export WINEDEBUG=${WINEDEBUG:--all}
+# Never offer the Mono or Gecko downloads (there is no network to fetch them from).
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The ANSI code page follows the locale: 932 for Japanese.
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+if [ "${KORVANDA_WINEPATH_EMPTY:-}" = 1 ]; then
+    export WINEPATH=
+else
+    gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+    export WINEPATH="$(winepath -w "${KORVANDA_WINDOWS_PREFIX:?}/bin" 2>/dev/null);$(winepath -w "$gcc_dir" 2>/dev/null);$(winepath -w /usr/x86_64-w64-mingw32/lib 2>/dev/null)"
+    export QT_PLUGIN_PATH=${QT_PLUGIN_PATH:-$(winepath -w "$KORVANDA_WINDOWS_PREFIX/plugins" 2>/dev/null)}
+fi
+exec wine "$@"
