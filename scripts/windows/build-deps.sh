@@ -52,7 +52,10 @@ case "${1:-}" in
 esac
 
 exec 9>"$cache/lock"
-flock -n 9 || { echo "build-deps.sh is already running for $cache"; exit 1; }
+if ! flock -n 9; then
+    echo "Another build-deps.sh is building into $cache; waiting for it ($0 --status tells how far it is)"
+    flock 9
+fi
 
 # Runs one step: skipped when stamped, its output in logs/STEP.log, its time on the stamp.
 run_step() {

@@ -6,15 +6,17 @@
 # Not part of ./test.sh, which stays Linux-only.
 #
 # usage: scripts/windows/check.sh [--no-tests] [--no-packages] [ctest arguments...]
+#        scripts/windows/check.sh --wine-only   installs Wine and the rest, makes the test prefix
 # environment: KORVANDA_WINDOWS_CACHE, KORVANDA_WINDOWS_JOBS as for build-deps.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
-tests=1 packages=1
+tests=1 packages=1 wine_only=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --no-tests) tests=0; shift ;;
     --no-packages) packages=0; shift ;;
+    --wine-only) wine_only=1; shift ;;
     *) break ;;
     esac
 done
@@ -47,27 +49,6 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     $sudo locale-gen >/dev/null
 fi
 
-# --- the libraries ---------------------------------------------------------------------------
-say "Windows libraries (build-deps.sh; nothing is built again when cached)"
-scripts/windows/build-deps.sh
-prefix=$(scripts/windows/build-deps.sh --prefix)
-cache=$(dirname "$prefix")
-export KORVANDA_WINDOWS_PREFIX=$prefix
-
-# --- Korvanda --------------------------------------------------------------------------------
-say "configuring $build"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    nice -n 19 cmake -S . -B "$build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows/mingw-w64-x86_64.cmake" \
-        -DKORVANDA_WINDOWS_PREFIX="$prefix" -DQt6_DIR="$prefix/lib/cmake/Qt6" \
-        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-        -DCMAKE_BUILD_TYPE=Release -DKORVANDA_WERROR=ON -DKORVANDA_BUILD_BENCH=OFF \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/windows/wine-run.sh"
-fi
-say "building"
-nice -n 19 cmake --build "$build" --parallel "$jobs"
-say "built: $(du -h "$build/src/korvanda.exe" | cut -f1) korvanda.exe"
-
 # --- a Wine prefix of our own ------------------------------------------------------------------
 # No Mono or Gecko (nothing here needs them, and there is no network to fetch them), and a
 # Japanese font standing in for the Windows UI fonts, or the captions would be boxes.
@@ -90,8 +71,33 @@ make_prefix() { # FOLDER
     WINEPREFIX=$p wineserver -w
     touch "$p/.korvanda-ready"
 }
+cache=${KORVANDA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/korvanda-windows}
 export KORVANDA_WINEPREFIX=$cache/wine-tests
 make_prefix "$KORVANDA_WINEPREFIX"
+if ((wine_only)); then
+    say "Wine is ready: $KORVANDA_WINEPREFIX"
+    exit 0
+fi
+
+# --- the libraries ---------------------------------------------------------------------------
+say "Windows libraries (build-deps.sh; nothing is built again when cached)"
+scripts/windows/build-deps.sh
+prefix=$(scripts/windows/build-deps.sh --prefix)
+export KORVANDA_WINDOWS_PREFIX=$prefix
+
+# --- Korvanda --------------------------------------------------------------------------------
+say "configuring $build"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    nice -n 19 cmake -S . -B "$build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows/mingw-w64-x86_64.cmake" \
+        -DKORVANDA_WINDOWS_PREFIX="$prefix" -DQt6_DIR="$prefix/lib/cmake/Qt6" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_BUILD_TYPE=Release -DKORVANDA_WERROR=ON -DKORVANDA_BUILD_BENCH=OFF \
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/windows/wine-run.sh"
+fi
+say "building"
+nice -n 19 cmake --build "$build" --parallel "$jobs"
+say "built: $(du -h "$build/src/korvanda.exe" | cut -f1) korvanda.exe"
 
 # --- the tests under Wine ----------------------------------------------------------------------
 # Left out: the walk-through (AT-SPI, which Wine's windows do not offer), the session test (a

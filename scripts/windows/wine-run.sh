@@ -19,4 +19,13 @@ else
     export WINEPATH="$(winepath -w "${KORVANDA_WINDOWS_PREFIX:?}/bin" 2>/dev/null);$(winepath -w "$gcc_dir" 2>/dev/null);$(winepath -w /usr/x86_64-w64-mingw32/lib 2>/dev/null)"
     export QT_PLUGIN_PATH=${QT_PLUGIN_PATH:-$(winepath -w "$KORVANDA_WINDOWS_PREFIX/plugins" 2>/dev/null)}
 fi
-exec wine "$@"
+# The Linux media tools the tests generate their songs with, reached through a bridge: Wine
+# starts Linux programs but cannot wait for them. It ends when this script does.
+if [ -z "${KORVANDA_TOOL_BRIDGE:-}" ] && [ -z "${KORVANDA_WINEPATH_EMPTY:-}" ]; then
+    exec 3< <(exec python3 "$(dirname "$0")/toolbridge.py")
+    read -r KORVANDA_TOOL_BRIDGE <&3
+    export KORVANDA_TOOL_BRIDGE
+fi
+status=0
+wine "$@" || status=$?
+exit $status

@@ -10,7 +10,6 @@
 #include "platform/audio/mp3framegain.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -37,12 +36,11 @@ QString probe(const QString &path)
 // What ffmpeg complains of while decoding, checksums included; empty when clean.
 QByteArray decodeErrors(const QString &path)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s, u"-i"_s, path,
-                           u"-f"_s, u"null"_s, u"-"_s });
-    p.waitForFinished(60000);
-    return p.readAll() + (p.exitCode() == 0 ? QByteArray() : QByteArray("exit status"));
+    QByteArray printed;
+    const bool ok = MediaGen::run(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s,
+                                                 u"-i"_s, path, u"-f"_s, u"null"_s, u"-"_s },
+                                  &printed, 60000, true);
+    return printed + (ok ? QByteArray() : QByteArray("exit status"));
 }
 
 using Run = CommandLineRun;

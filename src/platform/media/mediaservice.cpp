@@ -19,8 +19,11 @@ void selectMediaBackend()
 {
     // The FFmpeg backend needs nothing beyond Qt's own plugin and plays through the desktop's
     // PulseAudio/PipeWire server; the GStreamer one would need a set of plugin packages.
+    // Windows has the one backend its Qt was built with (Media Foundation).
+#ifndef Q_OS_WIN
     if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+#endif
 }
 
 namespace {
