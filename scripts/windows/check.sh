@@ -112,6 +112,31 @@ if ((tests)); then
     ((ctest_status == 0)) || failures+=("tests under Wine")
 fi
 
+# --- the same export on both systems ----------------------------------------------------------
+# A Japanese-named set list exported by the Linux program and by the Windows one under Wine must
+# give the same bytes, for the originals (元のまま) and for WAV.
+if ((tests)); then
+    say "the same export on Linux and under Wine"
+    scripts/setup.sh --target korvanda build >/dev/null
+    corpus=$build/same-export
+    rm -rf "$corpus"
+    mkdir -p "$corpus/曲" "$corpus/linux" "$corpus/windows"
+    ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=4" -ar 44100 "$corpus/曲/夜明けの歌.wav"
+    ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=660:duration=3" -c:a libmp3lame -b:a 192k "$corpus/曲/青い空.mp3"
+    ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=550:duration=5" "$corpus/曲/ラスト・ソング.flac"
+    printf '#EXTM3U\n#PLAYLIST:金曜ライブ\n曲/夜明けの歌.wav\n曲/青い空.mp3\n曲/ラスト・ソング.flac\n' >"$corpus/金曜ライブ.m3u8"
+    for format in copy wav; do
+        build/src/korvanda --export "$corpus/linux/$format" --format "$format" "$corpus/金曜ライブ.m3u8" >/dev/null
+        scripts/windows/wine-run.sh "$build/src/korvanda.exe" --export "$(winepath -w "$corpus/windows/$format")" \
+            --format "$format" "$(winepath -w "$corpus/金曜ライブ.m3u8")" >/dev/null
+        if diff -r "$corpus/linux/$format" "$corpus/windows/$format" >/dev/null; then
+            say "export ($format): byte-identical ($(find "$corpus/linux/$format" -type f | wc -l) files)"
+        else
+            failures+=("export ($format) differs between Linux and Wine")
+        fi
+    done
+fi
+
 # --- the packages ------------------------------------------------------------------------------
 if ((packages)); then
     version=$(sed -n 's/^project(korvanda VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

@@ -201,8 +201,12 @@ DurableCopy::Result DurableCopy::copy(const QString &source, const QString &dest
     if (out.get() == INVALID_HANDLE_VALUE)
         return refused(reasonOf(int(::GetLastError())));
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(out.get()), _O_WRONLY | _O_BINARY);
-    if (fd < 0)
+    if (fd < 0) {
+        // The empty file just created under the export name goes again.
+        ::CloseHandle(out.release());
+        ::DeleteFileW(wide(destinationPath));
         return refused(reasonOf(int(ERROR_TOO_MANY_OPEN_FILES)));
+    }
     const HANDLE target = out.release();
     m_files.back().fd = fd;
     m_files.back().name = QDir::fromNativeSeparators(destinationPath).toUtf8();
