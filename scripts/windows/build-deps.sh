@@ -43,20 +43,6 @@ status() {
     done
 }
 
-case "${1:-}" in
---status) status; exit 0 ;;
---prefix) echo "$prefix"; exit 0 ;;
---redo) rm -rf "$cache/stamps/$2" "$cache/build/$2"; shift 2 ;;
-"") ;;
-*) sed -n '2,16p' "$0"; exit 2 ;;
-esac
-
-exec 9>"$cache/lock"
-if ! flock -n 9; then
-    echo "Another build-deps.sh is building into $cache; waiting for it ($0 --status tells how far it is)"
-    flock 9
-fi
-
 # Runs one step: skipped when stamped, its output in logs/STEP.log, its time on the stamp.
 run_step() {
     local name=$1 n=$2 started
@@ -197,7 +183,7 @@ step_lame() {
     # lame_init_old is listed for export but no longer defined: the DLL would not link.
     sed -i '/lame_init_old/d' include/libmp3lame.sym
     lowprio ./configure --host=$triple CC=$triple-gcc-posix --prefix="$prefix" \
-        --enable-shared --disable-static --disable-frontend --disable-decoder --disable-gtktest
+        --enable-shared --disable-static --disable-frontend --disable-gtktest
     lowprio make -j"$jobs"
     make install
 }
@@ -231,8 +217,8 @@ step_ffmpeg() {
 step_taglib() {
     # zlib only inflates compressed ID3v2 frames, which nothing writes: one DLL fewer.
     cmake_step taglib "$cache/src/taglib" -DCMAKE_TOOLCHAIN_FILE="$cache/toolchain.cmake" \
-        -DBUILD_SHARED_LIBS=ON -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_BINDINGS=OFF \
-        -DCMAKE_DISABLE_FIND_PACKAGE_ZLIB=ON -DWITH_ZLIB=OFF
+        -DBUILD_SHARED_LIBS=ON -DBUILD_TESTING=OFF -DBUILD_EXAMPLES=OFF -DBUILD_BINDINGS=OFF \
+        -DWITH_ZLIB=OFF
 }
 
 step_ebur128() {
@@ -244,12 +230,12 @@ step_ebur128() {
 step_qtshadertools() { qt_module qtshadertools; }
 
 step_qtmultimedia() {
-    # The Windows backend includes Mferror.h, Wmcodecdsp.h, ... as Windows spells them; the
+    # The Windows backend includes Mferror.h, "Wmcodecdsp.h", ... as Windows spells them; the
     # mingw-w64 headers are lower case and this file system tells the two apart.
     python3 - "$cache/src/qt6-multimedia" "/usr/$triple/include" <<'EOF'
 import os, re, sys
 src, inc = sys.argv[1], sys.argv[2]
-pat = re.compile(r'(#\s*include\s*<)([^>]+)(>)')
+pat = re.compile(r'(#\s*include\s*[<"])([^>"]+)([>"])')
 for d, _, files in os.walk(src):
     for f in files:
         if not f.endswith(('.cpp', '.h', '.c')):
@@ -259,6 +245,7 @@ for d, _, files in os.walk(src):
         def fix(m):
             name = m.group(2)
             if name != name.lower() and not os.path.exists(os.path.join(inc, name)) \
+                    and not os.path.exists(os.path.join(d, name)) \
                     and os.path.exists(os.path.join(inc, name.lower())):
                 return m.group(1) + name.lower() + m.group(3)
             return m.group(0)
@@ -271,11 +258,32 @@ EOF
         -DFEATURE_wmf=ON
 }
 
-say "Windows libraries for Korvanda: prefix $prefix, $jobs jobs at nice 19"
-i=0
-for s in "${steps[@]}"; do
-    i=$((i + 1))
-    run_step "$s" "$i"
-done
-du -sh "$prefix" | sed 's/^/prefix size: /'
-say "all ${#steps[@]} steps done"
+# Everything runs from this function, read whole before it starts: the script may be edited
+# while a long build runs without the running copy reading the new text halfway.
+main() {
+    case "${1:-}" in
+    --status) status; exit 0 ;;
+    --prefix) echo "$prefix"; exit 0 ;;
+    --redo) rm -rf "$cache/stamps/$2" "$cache/build/$2"; shift 2 ;;
+    "") ;;
+    *) sed -n '2,16p' "$0"; exit 2 ;;
+    esac
+
+    exec 9>"$cache/lock"
+    if ! flock -n 9; then
+        echo "Another build-deps.sh is building into $cache; waiting for it ($0 --status tells how far it is)"
+        flock 9
+    fi
+
+    say "Windows libraries for Korvanda: prefix $prefix, $jobs jobs at nice 19"
+    i=0
+    for s in "${steps[@]}"; do
+        i=$((i + 1))
+        run_step "$s" "$i"
+    done
+    du -sh "$prefix" | sed 's/^/prefix size: /'
+    say "all ${#steps[@]} steps done"
+}
+
+main "$@"
+exit $?
