@@ -66,11 +66,11 @@ QString unixPath(const QString &argument)
     using ToUnix = char *(CDECL *)(const wchar_t *);
     static const auto toUnix = reinterpret_cast<ToUnix>(
         reinterpret_cast<void *>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char *unix = toUnix ? toUnix(reinterpret_cast<const wchar_t *>(argument.utf16())) : nullptr;
-    if (!unix)
+    char *linuxPath = toUnix ? toUnix(reinterpret_cast<const wchar_t *>(argument.utf16())) : nullptr;
+    if (!linuxPath)
         return argument;
-    const QString converted = QString::fromUtf8(unix);
-    ::HeapFree(::GetProcessHeap(), 0, unix);
+    const QString converted = QString::fromUtf8(linuxPath);
+    ::HeapFree(::GetProcessHeap(), 0, linuxPath);
     return converted;
 }
 
