@@ -364,7 +364,6 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
-    selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);
     Application::prepare(app);

@@ -54,7 +54,6 @@ public:
 
 int child(int argc, char **argv, bool full)
 {
-    selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);
     ShownProbe probe;

@@ -19,7 +19,6 @@ inline std::unique_ptr<QApplication> windowBenchApp(int &argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
-    selectMediaBackend();
     Application::setIdentity();
     auto app = std::make_unique<QApplication>(argc, argv);
     Application::prepare(*app);

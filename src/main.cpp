@@ -28,7 +28,6 @@ int main(int argc, char *argv[])
             return CommandLine::run(app.arguments().mid(1), out, err);
         }
     }
-    selectMediaBackend();
     Application::setIdentity();
     QApplication app(argc, argv);
     Application::prepare(app);

@@ -77,7 +77,10 @@ void Form1::fillLibrary(const QStringList &names, const QStringList &paths, cons
         library.setCol(0);
         library.setCol(1);
         library.setCellAlignment(SongTable::AlignLeftCenter);
-        if (LibraryEntry::looksLikeSong(name)) {
+        // A FLAC or AIFF song is a file the player and the export read like any other;
+        // a folder that happens to be named so stays a folder.
+        if (LibraryEntry::looksLikeSong(name)
+            || (LibraryEntry::hasLongAudioExtension(name) && QFileInfo(paths[i]).isFile())) {
             library.setText(name);
         } else {
             library.setText(LibraryEntry::FolderMarker + name);

@@ -1,5 +1,8 @@
 #include "forms/mainwindow.h"
 
+#include "forms/preview/previewbar.h"
+#include "forms/preview/previewcontroller.h"
+#include "forms/slotstatusbar.h"
 #include "model/setlistfile.h"
 #include "model/songtable.h"
 #include "platform/audio/discwriter.h"
@@ -17,6 +20,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 
 using namespace Qt::StringLiterals;
 
@@ -65,7 +69,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     createSlotBar();
     createFileMenu();
     createEditMenu();
-    createPlayMenu();
+    placePreview();
     createHelpMenu();
     addToolBar(Qt::BottomToolBarArea, m_exportBar);
 
@@ -80,6 +84,22 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     });
     updateActions();
     updateTitle();
+}
+
+void MainWindow::placePreview()
+{
+    if (!m_services.playback)
+        return;
+    m_preview = new PreviewController(m_form, m_services.playback, m_services.boxes, this, m_slotBar);
+    menuBar()->addMenu(m_preview->menu());
+    addToolBar(Qt::BottomToolBarArea, m_preview->bar());
+    m_slotBar->addPermanentWidget(m_preview->runClock());
+    connect(m_preview, &PreviewController::message, this, [this](const QString &text) {
+        if (text.isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(text);
+    });
 }
 
 QAction *MainWindow::addEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut)

@@ -4,10 +4,8 @@
 #include "model/exportformat.h"
 #include "model/levelmatch.h"
 #include "model/loudness.h"
-#include "model/runthrough.h"
 #include "platform/desktop/stagesheetdialogs.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -24,7 +22,7 @@ class QLabel;
 class QMenu;
 class QTimer;
 class QToolBar;
-class PreviewBar;
+class PreviewController;
 class SetListDialog;
 class SetListFile;
 class SlotStatusBar;
@@ -120,23 +118,8 @@ private:
     void showExportOptions();
     bool shapeExport(ExportPlan &plan);
 
-    // mainwindow_preview.cpp: where the preview is, the set list played
-    // through, and where the sound goes.
-    void createPlayMenu();
-    void rebuildOutputMenu();
-    void chooseOutput(const QByteArray &id, const QString &name);
-    void restoreOutput();
-    void previewAvailabilityChanged();
-    void tickPreview();
-    void showPreviewPosition();
-    [[nodiscard]] qint64 previewPositionMs() const;
-    void seekTo(qint64 ms);
-    [[nodiscard]] bool outputPresent() const;
-    bool stopIfOutputVanished();
-    void startRunThrough();
-    void advanceRunThrough();
-    void skipSong();
-    void showRunClock();
+    // The preview's menu, bar and run-through clock, placed in the window.
+    void placePreview();
 
     // The unsaved-changes question; false when the user cancels (or saving fails).
     bool maySetListGo();
@@ -188,19 +171,5 @@ private:
     QAction *m_quitAction = nullptr;
     QList<std::pair<QAction *, Form1::Action>> m_formActions;
 
-    PreviewBar *m_previewBar = nullptr;
-    QTimer *m_previewTick = nullptr;
-    QMenu *m_outputMenu = nullptr;
-    QAction *m_playSetListAction = nullptr;
-    QAction *m_runThroughAction = nullptr;
-    QList<QAction *> m_whilePlayingActions;
-    QLabel *m_runClock = nullptr;
-    std::optional<RunThrough> m_run;
-    QElapsedTimer m_runTime;
-    bool m_runStartingSong = false;
-    // The exact length of the song in Text5, probed once per song.
-    QString m_lengthPath;
-    qint64 m_lengthMs = 0;
-    QString m_outputName;
-    bool m_outputWasPresent = false;
+    PreviewController *m_preview = nullptr;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // How the library tells songs from everything else in the source folder.
 namespace LibraryEntry {
@@ -16,6 +17,16 @@ inline const QString FolderMarker = QStringLiteral("これはフォルダです"
     return name.size() >= 4 && name.at(name.size() - 4) == u'.';
 }
 
+// The audio formats the player and the export read whose usual extension is
+// longer than three letters. A regular file named so is a song as well.
+[[nodiscard]] inline bool hasLongAudioExtension(const QString &name)
+{
+    static const QStringList extensions{ QStringLiteral("flac"), QStringLiteral("aiff"), QStringLiteral("aifc"),
+                                         QStringLiteral("opus") };
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 && extensions.contains(name.mid(dot + 1), Qt::CaseInsensitive);
+}
+
 [[nodiscard]] inline bool isMarked(const QString &displayName)
 {
     return displayName.startsWith(FolderMarker);
@@ -23,10 +34,13 @@ inline const QString FolderMarker = QStringLiteral("これはフォルダです"
 
 // The title the set list text gives a song: the file name without its last
 // four characters, the dot and a three-letter extension for every song the
-// library scan lists. A name shorter than four characters has no such
-// extension to cut; it is kept whole so that the title still names the song.
+// library scan lists, or without its longer audio extension. A name shorter
+// than four characters has no such extension to cut; it is kept whole so that
+// the title still names the song.
 [[nodiscard]] inline QString titleOf(const QString &fileName)
 {
+    if (hasLongAudioExtension(fileName))
+        return fileName.left(fileName.lastIndexOf(u'.'));
     return fileName.size() < 4 ? fileName : fileName.left(fileName.size() - 4);
 }
 

@@ -52,6 +52,11 @@ std::optional<RunThrough::Song> RunThrough::playing() const
     return m_phase == Phase::Playing ? std::optional(m_songs.at(m_index)) : std::nullopt;
 }
 
+std::optional<RunThrough::Song> RunThrough::upcoming() const
+{
+    return m_phase == Phase::Pause ? std::optional(m_songs.at(m_index)) : std::nullopt;
+}
+
 qint64 RunThrough::elapsedMs(qint64 nowMs, qint64 positionMs) const
 {
     switch (m_phase) {

@@ -37,6 +37,9 @@ public:
 
     // The song playing, if one is.
     [[nodiscard]] std::optional<Song> playing() const;
+    // The song to start next, while the pause before it runs: the one worth
+    // preparing now so that it starts at once.
+    [[nodiscard]] std::optional<Song> upcoming() const;
     [[nodiscard]] bool isDone() const { return m_phase == Phase::Done; }
     [[nodiscard]] QStringList skipped() const { return m_skipped; }
     // The set's time so far: the songs and pauses done, and the song (at its

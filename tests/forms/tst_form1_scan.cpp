@@ -4,6 +4,7 @@
 #include "support/mediagen.h"
 
 #include "forms/probeprogress.h"
+#include "model/libraryentry.h"
 
 #include <QLabel>
 #include <QProgressDialog>
@@ -36,20 +37,29 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(MediaGen::tone(dir.filePath(u"b.mp3"_s), 3.0));
         QVERIFY(MediaGen::tone(dir.filePath(u"A.wav"_s), 2.0));
-        QVERIFY(MediaGen::tone(dir.filePath(u"x.flac"_s), 1.0)); // a four-letter extension is marked, yet probed
+        QVERIFY(MediaGen::tone(dir.filePath(u"x.flac"_s), 1.0)); // a song with a four-letter extension
+        QVERIFY(MediaGen::tone(dir.filePath(u"e aiff.AIFF"_s), 1.0));
         QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));
+        QVERIFY(QDir(dir.path()).mkdir(u"folder.opus"_s)); // named like a song, still a folder
         QVERIFY(writeFile(dir.filePath(u"ab"_s), {})); // too short a name to be listed
         FormFixture f;
         f.scan(dir.path());
         const SongTable &lib = f.library();
-        QCOMPARE(columnTexts(lib, 0), (QStringList{ u"1"_s, u"2"_s, u"3"_s, u"4"_s }));
-        QCOMPARE(columnTexts(lib, 1), (QStringList{ u"A.wav"_s, u"b.mp3"_s, Marker + u"sub"_s, Marker + u"x.flac"_s }));
-        QCOMPARE(columnTexts(lib, 3), (QStringList{ u"00:00:02"_s, u"00:00:03"_s, u"00:00:00"_s, u"00:00:01"_s }));
-        for (int r = 1; r <= 4; ++r)
-            QCOMPARE(lib.cellAt(r, 1).backColor.has_value(), r >= 3);
+        QCOMPARE(columnTexts(lib, 0), (QStringList{ u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s }));
+        QCOMPARE(columnTexts(lib, 1), (QStringList{ u"A.wav"_s, u"b.mp3"_s, u"e aiff.AIFF"_s, u"x.flac"_s,
+                                                    Marker + u"folder.opus"_s, Marker + u"sub"_s }));
+        QCOMPARE(columnTexts(lib, 3), (QStringList{ u"00:00:02"_s, u"00:00:03"_s, u"00:00:01"_s, u"00:00:01"_s,
+                                                    u"00:00:00"_s, u"00:00:00"_s }));
+        for (int r = 1; r <= 6; ++r)
+            QCOMPARE(lib.cellAt(r, 1).backColor.has_value(), r >= 5);
         QCOMPARE(lib.Row(), 1);
         QCOMPARE(f.form->focusWidget(), f.widget(u"MSHFlexGrid1"_s));
         QVERIFY(f.boxes.shown.isEmpty());
+        // Added like any song, titled without the whole extension.
+        f.form->MSHFlexGrid1().setRow(3);
+        f.click(u"Command2"_s);
+        QCOMPARE(f.setList().textAt(1, 1), u"e aiff.AIFF"_s);
+        QCOMPARE(LibraryEntry::titleOf(u"e aiff.AIFF"_s), u"e aiff"_s);
     }
 
     void rescanReplacesEverything()

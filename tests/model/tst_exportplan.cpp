@@ -38,9 +38,9 @@ private Q_SLOTS:
             u"01 S\r\n"_s);
         row("empty path passed over", u'/', u"/o"_s, u"S"_s, { u"01|/m/A.mp3"_s, u"02|"_s, u"03|/m/C.mp3"_s }, u"/o/S"_s,
             { u"01 A.mp3"_s, u"03 C.mp3"_s }, u"01 A\r\n03 C\r\n"_s);
-        row("only the last four characters are cut", u'/', u"/o"_s, u"S"_s,
+        row("only the extension is cut", u'/', u"/o"_s, u"S"_s,
             { u"01|/m/Live.2.mp3"_s, u"02|/m/Song.flac"_s, u"03|/m/.mp3"_s, u"04|/m/ab"_s }, u"/o/S"_s,
-            { u"01 Live.2.mp3"_s, u"02 Song.flac"_s, u"03 .mp3"_s, u"04 ab"_s }, u"01 Live.2\r\n02 Song.\r\n03 \r\n04 ab\r\n"_s);
+            { u"01 Live.2.mp3"_s, u"02 Song.flac"_s, u"03 .mp3"_s, u"04 ab"_s }, u"01 Live.2\r\n02 Song\r\n03 \r\n04 ab\r\n"_s);
         // The last character is never a split point, so a trailing separator
         // stays in the name; the check before copying finds no file there.
         row("trailing separator", u'/', u"/o"_s, u"S"_s, { u"01|/m/Album/"_s }, u"/o/S"_s, { u"01 Album/"_s },

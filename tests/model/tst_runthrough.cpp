@@ -21,11 +21,14 @@ private Q_SLOTS:
         RunThrough run = threeSongs();
         QCOMPARE(run.due(0)->row, 1);
         QVERIFY(!run.due(100)); // nothing more while a song plays
+        QVERIFY(!run.upcoming());
         QCOMPARE(run.elapsedMs(100, 9000), 3000); // never beyond the listed length
         run.ended(3200);
         QCOMPARE(run.elapsedMs(3700, 0), 3500); // the pause under way
         QVERIFY(!run.due(4100));
+        QCOMPARE(run.upcoming()->row, 2); // prepared during the pause
         QCOMPARE(run.due(4200)->row, 2); // the pause over, counted whole
+        QVERIFY(!run.upcoming());
         run.failed();
         QCOMPARE(run.due(4200)->row, 3); // at once
         QCOMPARE(run.elapsedMs(4300, 500), 4500);

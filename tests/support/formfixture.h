@@ -144,7 +144,6 @@ inline QStringList columnTexts(const SongTable &table, int col)
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
         QStandardPaths::setTestModeEnabled(true);                                                            \
-        selectMediaBackend();                                                                                \
         Application::setIdentity();                                                                          \
         QApplication app(argc, argv);                                                                        \
         Application::prepare(app);                                                                           \

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct AudioDecoder::Context
     AVFrame *frame = nullptr;
     int stream = -1;
     std::unique_ptr<Resampler> resampler;
+    AudioDecoder::Output output;
     std::vector<float> block;
     // iTunes writes its encoder delay into an iTunSMPB tag that FFmpeg does not
     // read; it is applied by hand when the container trims nothing itself.
@@ -29,6 +31,65 @@ struct AudioDecoder::Context
     bool trimDecided = false;
     bool trimByTag = false;
     qint64 seen = 0;
+    // Where the song starts in the stream's time stamps: those of the first
+    // sample delivered after the trim, and of the first frame decoded at all.
+    qint64 origin = AV_NOPTS_VALUE;
+    qint64 rawOrigin = AV_NOPTS_VALUE;
+    // After a seek: the song time (in seconds) the first delivered sample
+    // must have; the frames before it are cut. Negative when none is due.
+    double skipTo = -1;
+    // After a seek into the middle the tag's trim counts from the time stamps.
+    bool seenUnknown = false;
+
+    [[nodiscard]] double secondsOf(qint64 pts) const
+    {
+        return double(pts) * av_q2d(format->streams[stream]->time_base);
+    }
+
+    // Cuts `skip` samples off the head of a frame.
+    static void cutHead(AVFrame *f, int skip)
+    {
+        const AVSampleFormat fmt = AVSampleFormat(f->format);
+        const bool planar = av_sample_fmt_is_planar(fmt);
+        const int bytes = av_get_bytes_per_sample(fmt) * (planar ? 1 : f->ch_layout.nb_channels);
+        for (int plane = 0; plane < (planar ? f->ch_layout.nb_channels : 1); ++plane)
+            f->extended_data[plane] += ptrdiff_t(skip) * bytes;
+        f->nb_samples -= skip;
+    }
+
+    // Where a decoded frame lies, and what the seek and the song's origin
+    // make of it; false when none of it is to be heard.
+    bool place(AVFrame *f)
+    {
+        const qint64 pts = f->best_effort_timestamp;
+        if (rawOrigin == AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE)
+            rawOrigin = pts;
+        if (seenUnknown && pts != AV_NOPTS_VALUE && f->sample_rate > 0) {
+            seen = qint64(std::llround((secondsOf(pts) - secondsOf(rawOrigin)) * f->sample_rate));
+            seenUnknown = false;
+        }
+        const qint64 first = seen;
+        if (!trim(f))
+            return false;
+        const int trimmed = trimByTag ? int(qMax<qint64>(0, qMin(seen, tagDelay) - first)) : 0;
+        if (origin == AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE && skipTo < 0)
+            origin = pts + av_rescale_q(trimmed, AVRational{ 1, qMax(1, f->sample_rate) },
+                                        format->streams[stream]->time_base);
+        if (skipTo < 0)
+            return true;
+        if (pts == AV_NOPTS_VALUE || origin == AV_NOPTS_VALUE || f->sample_rate <= 0) {
+            skipTo = -1;
+            return true;
+        }
+        const double at = secondsOf(pts) - secondsOf(origin) + double(trimmed) / f->sample_rate;
+        const qint64 skip = std::llround((skipTo - at) * f->sample_rate);
+        if (skip >= f->nb_samples)
+            return false;
+        if (skip > 0)
+            cutHead(f, int(skip));
+        skipTo = -1;
+        return true;
+    }
 
     // Cuts the frame to the part of it that belongs to the song; false when
     // none of it does.
@@ -42,11 +103,7 @@ struct AudioDecoder::Context
         if (to <= from)
             return false;
         const int skip = int(from - first);
-        const AVSampleFormat format = AVSampleFormat(f->format);
-        const bool planar = av_sample_fmt_is_planar(format);
-        const int bytes = av_get_bytes_per_sample(format) * (planar ? 1 : f->ch_layout.nb_channels);
-        for (int plane = 0; plane < (planar ? f->ch_layout.nb_channels : 1); ++plane)
-            f->extended_data[plane] += ptrdiff_t(skip) * bytes;
+        cutHead(f, skip);
         f->nb_samples = int(to - from);
         return true;
     }
@@ -110,6 +167,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Output out
     c.frame = av_frame_alloc();
     if (!c.packet || !c.frame)
         return fail(u"メモリが足りません"_s);
+    c.output = output;
     c.resampler = std::make_unique<Resampler>(output.sampleRate, output.stereo);
 
     decoder->m_sourceChannels = c.codec->ch_layout.nb_channels;
@@ -192,7 +250,7 @@ bool AudioDecoder::run(const Consumer &consumer, QString *reason)
                 return 0;
             if (got < 0)
                 return got;
-            const bool converted = !c.trim(c.frame) || c.resampler->convert(c.frame, c.block);
+            const bool converted = !c.place(c.frame) || c.resampler->convert(c.frame, c.block);
             av_frame_unref(c.frame);
             if (!converted)
                 return AVERROR(EINVAL);
@@ -239,6 +297,38 @@ bool AudioDecoder::run(const Consumer &consumer, QString *reason)
     if (!c.resampler->convert(nullptr, c.block))
         return unreadable();
     return deliver();
+}
+
+bool AudioDecoder::seek(qint64 frame)
+{
+    Context &c = *d;
+    AVStream *st = c.format->streams[c.stream];
+    const int rate = outRate() > 0 ? outRate() : c.codec->sample_rate;
+    if (rate <= 0)
+        return false;
+    // The song's origin is known once its first frame has been decoded.
+    if (frame > 0 && c.origin == AV_NOPTS_VALUE && c.skipTo < 0 && !run([](const float *, qint64) { return false; }, nullptr)
+        && c.origin == AV_NOPTS_VALUE)
+        return false;
+    const double target = double(qMax<qint64>(0, frame)) / rate;
+    // A little before the point: an MP3 frame needs the bits of the frames
+    // before it, Opus and Vorbis a short preroll.
+    constexpr double PrerollSeconds = 0.2;
+    const qint64 start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    const bool fromStart = frame <= 0 || c.origin == AV_NOPTS_VALUE
+        || c.secondsOf(c.origin) + target - PrerollSeconds <= c.secondsOf(start);
+    const qint64 ts = fromStart ? start
+                                : c.origin + qint64((target - PrerollSeconds) / av_q2d(st->time_base));
+    if (av_seek_frame(c.format, c.stream, ts, AVSEEK_FLAG_BACKWARD) < 0
+        && (fromStart || av_seek_frame(c.format, c.stream, start, AVSEEK_FLAG_BACKWARD) < 0))
+        return false;
+    avcodec_flush_buffers(c.codec);
+    c.resampler = std::make_unique<Resampler>(c.output.sampleRate, c.output.stereo);
+    c.block.clear();
+    c.seen = 0;
+    c.seenUnknown = !fromStart;
+    c.skipTo = frame > 0 ? target : -1;
+    return true;
 }
 
 bool AudioDecoder::tryFirstSecond(QString *reason)

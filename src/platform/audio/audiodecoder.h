@@ -34,6 +34,12 @@ public:
     // when the consumer stopped it (the reason stays empty).
     bool run(const Consumer &consumer, QString *reason);
 
+    // Moves to `frame` (at the output rate, counted from the song's first
+    // sample after the trim) so that the next run() starts there. Exact where
+    // the format's time stamps are; MP3 lands where FFmpeg's estimate puts it.
+    // False when the song cannot be moved in (decoding goes on where it was).
+    bool seek(qint64 frame);
+
     // Decodes the first second, to show that the song can be read at all.
     bool tryFirstSecond(QString *reason);
 

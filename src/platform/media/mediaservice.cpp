@@ -1,30 +1,17 @@
 #include "platform/media/mediaservice.h"
 
+#include "platform/audio/audioplayer.h"
 #include "platform/media/mediaprobe.h"
 #include "platform/media/regularfile.h"
 
 #include <QAudioDevice>
-#include <QAudioOutput>
 #include <QFile>
 #include <QMediaDevices>
-#include <QMediaPlayer>
 #include <QThread>
-#include <QUrl>
 
 #include <cmath>
 
 using namespace Qt::StringLiterals;
-
-void selectMediaBackend()
-{
-    // The FFmpeg backend needs nothing beyond Qt's own plugin and plays through the desktop's
-    // PulseAudio/PipeWire server; the GStreamer one would need a set of plugin packages.
-    // Windows has the one backend its Qt was built with (Media Foundation).
-#ifndef Q_OS_WIN
-    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
-        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
-#endif
-}
 
 namespace {
 bool isRegularFile(const QString &path)
@@ -41,27 +28,19 @@ struct OpenedMedia {
     RegularFile file;
 };
 thread_local OpenedMedia t_opened;
-
-QAudioDevice deviceOf(const QByteArray &id)
-{
-    const QList<QAudioDevice> devices = QMediaDevices::audioOutputs();
-    for (const QAudioDevice &device : devices)
-        if (!id.isEmpty() && device.id() == id)
-            return device;
-    return QMediaDevices::defaultAudioOutput();
-}
 } // namespace
 
 MediaService::MediaService(QObject *parent) : QObject(parent) {}
 
-MediaService::~MediaService()
+MediaService::~MediaService() = default;
+
+AudioPlayer &MediaService::player()
 {
-    for (const Player &p : std::as_const(m_players)) {
-        p.player->stop();
-        delete p.player;
-        delete p.output;
-        delete p.file;
+    if (!m_player) {
+        m_player = std::make_unique<AudioPlayer>();
+        m_player->setDevice(m_device);
     }
+    return *m_player;
 }
 
 std::optional<MediaService::Command> MediaService::parse(const QString &command)
@@ -135,79 +114,30 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
 
 int MediaService::play(const QString &path)
 {
-    auto it = m_players.find(path);
-    if (it == m_players.end()) {
-        Player p;
-        // Looked up at every play: a chosen device that was unplugged plays through
-        // the default, and plays through itself again once it is back.
-        p.output = new QAudioOutput(deviceOf(m_device));
-        p.player = new QMediaPlayer;
-        p.player->setAudioOutput(p.output);
-        connect(p.player, &QMediaPlayer::playbackStateChanged, this, [this, path](QMediaPlayer::PlaybackState s) {
-            QMutexLocker lock(&m_mutex);
-            if (s == QMediaPlayer::PlayingState)
-                m_playing.insert(path);
-            else
-                m_playing.remove(path);
-        });
-        // An unplayable file plays nothing and says nothing; the player stays until closed,
-        // like any opened media.
-        connect(p.player, &QMediaPlayer::errorOccurred, this, [this, path] {
-            setState(path, State::Failed);
-            QMutexLocker lock(&m_mutex);
-            m_playing.remove(path);
-        });
-        connect(p.player, &QMediaPlayer::mediaStatusChanged, this, [this, path](QMediaPlayer::MediaStatus s) {
-            if (s == QMediaPlayer::EndOfMedia)
-                setState(path, State::Ended);
-            else if (s == QMediaPlayer::InvalidMedia)
-                setState(path, State::Failed);
-        });
-        // The player reads through a file we opened: Qt's FFmpeg backend cannot open a local
-        // URL whose path holds non-ASCII characters (it hands FFmpeg the percent-encoded form),
-        // and a Japanese file name is the normal case here.
-        p.file = new QFile(path);
-        if (p.file->open(QIODevice::ReadOnly))
-            p.player->setSourceDevice(p.file, QUrl::fromLocalFile(path));
-        // The backend may refuse the file while taking it, before this player is
-        // in the table for its error signal to find.
-        if (!p.file->isOpen() || p.player->error() != QMediaPlayer::NoError)
-            p.state = State::Failed;
-        it = m_players.insert(path, p);
-        QMutexLocker lock(&m_mutex);
-        m_open.insert(path);
-    }
     // A second play while the song plays leaves it playing; after the end it starts again.
-    if (it->player->playbackState() != QMediaPlayer::PlayingState && it->state != State::Failed) {
-        it->state = State::Playing;
-        it->player->play();
-    }
+    player().play(path);
+    updateOpen();
     return Ok;
 }
 
 void MediaService::close(const QString &path)
 {
-    const auto it = m_players.find(path);
-    if (it == m_players.end())
+    if (!m_player)
         return;
-    const Player p = *it;
-    m_players.erase(it);
-    {
-        QMutexLocker lock(&m_mutex);
-        m_open.remove(path);
-        m_playing.remove(path);
-    }
-    p.player->disconnect(this);
-    p.player->stop();
-    delete p.player;
-    delete p.output;
-    delete p.file;
+    m_player->close(path);
+    updateOpen();
+}
+
+void MediaService::updateOpen()
+{
+    const QStringList paths = m_player->paths();
+    QMutexLocker lock(&m_mutex);
+    m_open = QSet<QString>(paths.cbegin(), paths.cend());
 }
 
 bool MediaService::isPlaying(const QString &path) const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_playing.contains(path);
+    return state(path) == State::Playing;
 }
 
 QStringList MediaService::openPaths() const
@@ -216,22 +146,28 @@ QStringList MediaService::openPaths() const
     return QStringList(m_open.cbegin(), m_open.cend());
 }
 
-void MediaService::setState(const QString &path, State state)
-{
-    if (const auto it = m_players.find(path); it != m_players.end())
-        it->state = state;
-}
-
 PlaybackControl::State MediaService::state(const QString &path) const
 {
-    const auto it = m_players.constFind(path);
-    return it == m_players.cend() ? State::Closed : it->state;
+    if (!m_player)
+        return State::Closed;
+    switch (m_player->state(path)) {
+    case AudioPlayer::State::Closed:
+        return State::Closed;
+    case AudioPlayer::State::Armed:
+        return State::Armed;
+    case AudioPlayer::State::Playing:
+        return State::Playing;
+    case AudioPlayer::State::Ended:
+        return State::Ended;
+    case AudioPlayer::State::Failed:
+        return State::Failed;
+    }
+    return State::Closed;
 }
 
 qint64 MediaService::positionMs(const QString &path) const
 {
-    const auto it = m_players.constFind(path);
-    return it == m_players.cend() ? 0 : it->player->position();
+    return m_player ? m_player->positionMs(path) : 0;
 }
 
 qint64 MediaService::lengthMs(const QString &path) const
@@ -243,16 +179,33 @@ qint64 MediaService::lengthMs(const QString &path) const
 
 void MediaService::seek(const QString &path, qint64 ms)
 {
-    const auto it = m_players.find(path);
-    if (it == m_players.end() || it->state == State::Failed)
+    if (m_player)
+        m_player->seek(path, ms);
+}
+
+void MediaService::arm(const QString &path)
+{
+    if (!isRegularFile(path))
         return;
-    // Told to play first and moved after: telling a player that reached the end
-    // to play may rewind it, which would undo the move.
-    if (it->player->playbackState() != QMediaPlayer::PlayingState) {
-        it->state = State::Playing;
-        it->player->play();
-    }
-    it->player->setPosition(qMax<qint64>(0, ms));
+    player().arm(path);
+    updateOpen();
+}
+
+void MediaService::disarm(const QString &path)
+{
+    if (m_player && m_player->state(path) == AudioPlayer::State::Armed)
+        close(path);
+}
+
+void MediaService::setGain(const QString &path, float gain)
+{
+    if (m_player)
+        m_player->setGain(path, gain);
+}
+
+void MediaService::prepare()
+{
+    (void)player();
 }
 
 QList<PlaybackControl::OutputDevice> MediaService::outputDevices() const
@@ -267,7 +220,6 @@ void MediaService::setOutputDevice(const QByteArray &id)
 {
     m_device = id;
     // What plays now moves along with the choice.
-    const QAudioDevice device = deviceOf(id);
-    for (const Player &p : std::as_const(m_players))
-        p.output->setDevice(device);
+    if (m_player)
+        m_player->setDevice(id);
 }

@@ -10,24 +10,21 @@
 
 #include <optional>
 
-class QAudioOutput;
-class QFile;
-class QMediaPlayer;
+#include <memory>
 
-// Picks the Qt Multimedia backend that works on this system. Must run before the
-// QGuiApplication/QApplication is created; an explicit QT_MEDIA_BACKEND from the user wins.
-void selectMediaBackend();
+class AudioPlayer;
 
 // The media service behind the four command texts: lengths come from MediaProbe, playback
-// from Qt Multimedia. The quoted path is the handle: several paths may play at once, each
-// stopped by its own close.
+// from Korvanda's own player (AudioPlayer), made when it is first needed, so that work
+// without sound opens no output. The quoted path is the handle: several paths may play at
+// once, each stopped by its own close.
 //
 // Where a song is, seeking and the output device (PlaybackControl) are asked on this
 // object's thread.
 //
-// Players live on this object's thread. Length queries (open, status, close) may come from any
-// thread; a close from another thread is handed to this object's thread when a player of that
-// path exists, and does nothing otherwise.
+// The player lives on this object's thread. Length queries (open, status, close) may come
+// from any thread; a close from another thread is handed to this object's thread when that
+// path plays, and does nothing otherwise.
 class MediaService : public QObject, public MediaCommands, public PlaybackControl
 {
     Q_OBJECT
@@ -57,25 +54,24 @@ public:
     [[nodiscard]] qint64 positionMs(const QString &path) const override;
     [[nodiscard]] qint64 lengthMs(const QString &path) const override;
     void seek(const QString &path, qint64 ms) override;
+    void arm(const QString &path) override;
+    void disarm(const QString &path) override;
+    void setGain(const QString &path, float gain) override;
+    void prepare() override;
     [[nodiscard]] QList<OutputDevice> outputDevices() const override;
     void setOutputDevice(const QByteArray &id) override;
     [[nodiscard]] QByteArray outputDevice() const override { return m_device; }
 
-private:
-    struct Player {
-        QMediaPlayer *player = nullptr;
-        QAudioOutput *output = nullptr;
-        QFile *file = nullptr;
-        State state = State::Playing;
-    };
+    // The player, made on first use.
+    [[nodiscard]] AudioPlayer &player();
 
+private:
     int play(const QString &path);
     void close(const QString &path);
-    void setState(const QString &path, State state);
+    void updateOpen();
 
-    QHash<QString, Player> m_players; // touched on this object's thread only
+    std::unique_ptr<AudioPlayer> m_player; // touched on this object's thread only
     mutable QMutex m_mutex;
-    QSet<QString> m_open;             // m_players' keys, readable from any thread
-    QSet<QString> m_playing;
+    QSet<QString> m_open;                  // the player's paths, readable from any thread
     QByteArray m_device;
 };

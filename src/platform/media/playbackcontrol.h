@@ -10,7 +10,7 @@
 class PlaybackControl
 {
 public:
-    enum class State { Closed, Playing, Ended, Failed };
+    enum class State { Closed, Armed, Playing, Ended, Failed };
 
     struct OutputDevice
     {
@@ -28,11 +28,19 @@ public:
     [[nodiscard]] virtual qint64 lengthMs(const QString &path) const = 0;
     // Moves playback of the path; a song that has ended plays again from there.
     virtual void seek(const QString &path, qint64 ms) = 0;
+    // Decodes the song's first seconds ahead, so that playing it later starts at once.
+    virtual void arm(const QString &path) = 0;
+    // Lets go of a song armed but never played; one that plays is left alone.
+    virtual void disarm(const QString &path) = 0;
+    // The song's linear gain (its matched level), from now on.
+    virtual void setGain(const QString &path, float gain) = 0;
+    // Opens the output now, so that the first song sounds at once.
+    virtual void prepare() = 0;
 
     // The devices the sound server offers now.
     [[nodiscard]] virtual QList<OutputDevice> outputDevices() const = 0;
     // The device playback goes to; empty for the sound server's default. A chosen
-    // device that is not there plays through the default.
+    // device that is not there plays nothing until it is back.
     virtual void setOutputDevice(const QByteArray &id) = 0;
     [[nodiscard]] virtual QByteArray outputDevice() const = 0;
 };

@@ -1,4 +1,4 @@
-#include "forms/previewbar.h"
+#include "forms/preview/previewbar.h"
 
 #include "model/durations.h"
 

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+
+class QMediaDevices;
+class QThread;
+class SongStream;
+class OutputEngine;
+
+// Korvanda's own player: songs decoded ahead (SongStream) and mixed into one
+// output stream that stays open while the player exists, so that a song sounds
+// within one device period of being started, and a song armed in advance costs
+// no decode at all when it starts. The output runs on a thread of its own, at
+// the highest priority the system grants, and writes only a little silence
+// ahead while nothing plays (so a start is heard at once) and more while a
+// song plays (so a busy machine does not break it).
+//
+// Where a song is comes from the frames the device has played, mapped back to
+// the song frames that were written, so the clock agrees with the song.
+// Every start, stop and seek ramps the gain over a few milliseconds: nothing
+// clicks. Songs are named by their path; several may sound at once.
+//
+// All functions are called on the thread that made the player.
+class AudioPlayer : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State { Closed, Armed, Playing, Ended, Failed };
+
+    explicit AudioPlayer(QObject *parent = nullptr);
+    ~AudioPlayer() override;
+
+    // Starts decoding the song's first seconds without playing it.
+    void arm(const QString &path);
+    // Plays the song: an armed one at once, one that ended from its start;
+    // one playing plays on.
+    void play(const QString &path);
+    // Ends the song (with a short fade) and forgets it.
+    void close(const QString &path);
+    // Moves the song to `ms`; a song that ended plays again from there.
+    void seek(const QString &path, qint64 ms);
+    // A linear gain for the song (the matched level), applied in the float samples.
+    void setGain(const QString &path, float gain);
+
+    [[nodiscard]] State state(const QString &path) const;
+    [[nodiscard]] qint64 positionMs(const QString &path) const;
+    [[nodiscard]] QStringList paths() const;
+
+    // The device the sound goes to; empty for the sound server's default. A
+    // chosen device that is not there plays nothing until it is back.
+    void setDevice(const QByteArray &id);
+    [[nodiscard]] QByteArray device() const { return m_device; }
+    // Whether the output stream is open on the device.
+    [[nodiscard]] bool isOutputOpen() const;
+    // Whether the device has started taking what is written. A sound server may
+    // take a moment to start a new stream: what plays before then is late.
+    [[nodiscard]] bool isRunning() const;
+
+    // Times the device ran dry while a song was sounding, and times a song's
+    // decoder had nothing ready when the device wanted more of it.
+    [[nodiscard]] int underruns() const;
+    [[nodiscard]] int rate() const { return m_rate; }
+
+    struct Voice;
+
+private:
+    void devicesChanged();
+    [[nodiscard]] std::shared_ptr<Voice> voiceOf(const QString &path) const;
+    void reap();
+
+    const int m_rate;
+    QByteArray m_device;
+    QByteArray m_openedOn;
+    QThread *m_thread = nullptr;
+    OutputEngine *m_engine = nullptr;
+    QMediaDevices *m_devices = nullptr;
+    std::shared_ptr<struct Mixer> m_mixer;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One song decoded ahead on a thread of its own into a few seconds of buffer,
+// for the output to read as it plays: stereo float samples at the output's
+// rate, through the same decoder and trim as every other use of the song, so
+// what is heard is what is delivered. Never the whole song: the decoder waits
+// while the buffer is full. Reading never waits, so the output's thread never
+// stalls on a file or a decoder.
+class SongStream
+{
+public:
+    enum class Status { Opening, Playing, Ended, Failed };
+
+    SongStream(const QString &path, int rate);
+    ~SongStream();
+    SongStream(const SongStream &) = delete;
+    SongStream &operator=(const SongStream &) = delete;
+
+    // Copies up to `frames` stereo frames into `out`; returns how many there
+    // were. `at` receives the song frame of the first of them.
+    qint64 read(float *out, qint64 frames, qint64 *at);
+    // Moves to `frame`: what was buffered is dropped, the decoder starts there.
+    void seek(qint64 frame);
+
+    // Ended only once everything decoded has been read.
+    [[nodiscard]] Status status() const;
+    // Why the song could not be played; empty unless it failed.
+    [[nodiscard]] QString failure() const;
+    // Whether its first second (or the whole of a shorter song) is ready to be
+    // read, so that starting it costs no decode at all.
+    [[nodiscard]] bool isArmed() const;
+
+    static constexpr int Channels = 2;
+
+private:
+    void work();
+    [[nodiscard]] qint64 availableLocked() const { return m_written - m_read; }
+
+    const QString m_path;
+    const int m_rate;
+    const qint64 m_capacity; // frames
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<float> m_ring;
+    qint64 m_read = 0;    // frames taken out since the last seek
+    qint64 m_written = 0; // frames put in since the last seek
+    qint64 m_origin = 0;  // the song frame of the first frame after the last seek
+    qint64 m_seekTo = -1; // a seek the decoder has yet to make
+    bool m_opened = false;
+    bool m_decodedAll = false;
+    bool m_stop = false;
+    QString m_failure;
+    std::thread m_worker;
+};
