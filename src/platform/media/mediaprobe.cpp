@@ -24,6 +24,7 @@ extern "C" {
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
@@ -92,8 +93,10 @@ std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray
     if (!frame)
         return std::nullopt;
     const auto find = [&](const char *word) -> qint64 {
-        const void *hit = ::memmem(frame, std::size_t(first->frameBytes), word, 4);
-        return hit ? static_cast<const uchar *>(hit) - frame : -1;
+        // std::string_view rather than memmem, which not every C library has (MinGW's has not).
+        const std::string_view bytes(reinterpret_cast<const char *>(frame), std::size_t(first->frameBytes));
+        const std::size_t hit = bytes.find(std::string_view(word, 4));
+        return hit == std::string_view::npos ? -1 : qint64(hit);
     };
     const auto info = counter.infoFrame();
     if (!info) {
