@@ -3,6 +3,8 @@
 ; makensis -DVERSION=0.1.0 -DSTAGE=<installed folder> -DOUTFILE=<installer.exe> korvanda.nsi
 ; A silent install (/S) takes the defaults: Program Files\Korvanda, no file association.
 Unicode true
+; A 64-bit installer for a 64-bit program; it also runs under a Wine without 32-bit support.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 
