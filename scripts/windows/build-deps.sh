@@ -254,6 +254,9 @@ for d, _, files in os.walk(src):
             print('lower-cased includes in', p)
             open(p, 'w', encoding='utf-8', errors='surrogateescape').write(new)
 EOF
+    # Its Media Foundation search asks for Mf, Mfplat, Propsys...: mingw-w64 names them libmf.a...
+    sed -i -E 's/^(find_library\(WMF_[A-Z0-9]+_LIBRARY )([A-Za-z0-9]+)/\1\L\2/' \
+        "$cache/src/qt6-multimedia/cmake/FindWMF.cmake"
     qt_module qtmultimedia -DFEATURE_gstreamer=OFF -DFEATURE_ffmpeg=OFF -DFEATURE_spatialaudio=OFF \
         -DFEATURE_wmf=ON
 }
