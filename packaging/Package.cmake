@@ -8,6 +8,13 @@
 # Multimedia's output stream only (the linked libQt6Multimedia), and that
 # package depends on the PulseAudio client library it uses.
 
+if(WIN32)
+    # Windows: the zip and the installer are made from the installed folder by
+    # scripts/windows/check.sh.
+    include(${CMAKE_CURRENT_LIST_DIR}/windows/Package.cmake)
+    return()
+endif()
+
 set(CPACK_PACKAGE_NAME korvanda)
 set(CPACK_PACKAGE_VENDOR "Korvanda developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -3,6 +3,7 @@
 #include "forms/mainwindow.h"
 #include "platform/media/mediaservice.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/desktop/parentconsole.h"
 #include "platform/desktop/setlistdialog.h"
 #include "platform/desktop/showfoldersmodule.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char *argv[])
         for (int i = 1; i < argc; ++i)
             arguments << QString::fromLocal8Bit(argv[i]);
         if (CommandLine::isCommand(arguments)) {
+            ParentConsole::attach();
             QCoreApplication app(argc, argv);
             QTextStream out(stdout);
             QTextStream err(stderr);

@@ -18,6 +18,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -29,6 +30,28 @@ const QString Export = u"--export"_s;
 const QString Format = u"--format"_s;
 const QString Gap = u"--gap"_s;
 const QString MatchLevels = u"--match-levels"_s;
+const QStringList Help = { u"--help"_s, u"-h"_s };
+const QString Version = u"--version"_s;
+
+// Every way the program starts, for --help and for arguments it cannot read.
+QString usage()
+{
+    return u"使い方:\n"
+           u"  korvanda [セットリスト.m3u8]\n"
+           u"      ウィンドウを開きます。セットリストを指定すると、それを開いた状態で始まります。\n"
+           u"  korvanda --export 出力先フォルダ [--format copy|mp3|wav] [--match-levels] セットリスト.m3u8\n"
+           u"      セットリストの曲を番号を付けて「出力先フォルダ/セット名」に出力します。\n"
+           u"  korvanda --cd-image 出力.cue [--gap 秒] [--match-levels] セットリスト.m3u8\n"
+           u"      セットリストから音楽CDのイメージ（CUE と BIN）を作ります。\n"
+           u"  korvanda --help\n"
+           u"      この使い方を表示します。\n"
+           u"  korvanda --version\n"
+           u"      バージョンを表示します。\n"
+           u"オプション:\n"
+           u"  --format copy|mp3|wav  出力の形式（copy は元のまま、既定）\n"
+           u"  --gap 秒               曲と曲の間の無音（0～60 秒、既定 2 秒）\n"
+           u"  --match-levels         曲の音量をそろえます"_s;
+}
 
 struct Arguments {
     QString cuePath;
@@ -170,17 +193,26 @@ int exportSet(const Arguments &a, const SetListSongs &set, QTextStream &out, QTe
 
 bool CommandLine::isCommand(const QStringList &arguments)
 {
-    return arguments.contains(CdImage) || arguments.contains(Export);
+    return arguments.contains(CdImage) || arguments.contains(Export) || arguments.contains(Version)
+        || std::any_of(Help.cbegin(), Help.cend(), [&](const QString &h) { return arguments.contains(h); });
 }
 
 int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
+    // Asked for help, the answer is the usage whatever else was typed; it goes to the
+    // output, not the error stream, so that it can be paged or saved.
+    if (std::any_of(Help.cbegin(), Help.cend(), [&](const QString &h) { return arguments.contains(h); })) {
+        out << usage() << Qt::endl;
+        return 0;
+    }
+    if (arguments.contains(Version)) {
+        out << u"korvanda " KORVANDA_VERSION ""_s << Qt::endl;
+        return 0;
+    }
     StopSignal::clear();
     const std::optional<Arguments> a = parse(arguments);
     if (!a) {
-        err << u"使い方: korvanda --cd-image 出力.cue [--gap 秒] [--match-levels] セットリスト.m3u8\n"
-               u"　　　 korvanda --export 出力先フォルダ [--format copy|mp3|wav] [--match-levels] セットリスト.m3u8"_s
-            << Qt::endl;
+        err << usage() << Qt::endl;
         return 2;
     }
     const SetListSongs set = SetListSongs::read(a->setList);

@@ -10,7 +10,8 @@ class QTextStream;
 //   korvanda --export OUTBASE [--format copy|mp3|wav] [--match-levels] SET.m3u8
 // exports it into OUTBASE/<set name> as the window's export does; either with
 // the songs brought to one level when asked. Refusals are the window's own
-// messages; nothing is written when there is one.
+// messages; nothing is written when there is one. --help prints the usage of
+// every command and --version the version, both without the window.
 class CommandLine
 {
 public:

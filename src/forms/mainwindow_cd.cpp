@@ -6,7 +6,8 @@
 #include "model/cdlayout.h"
 #include "platform/audio/cdimagecheck.h"
 #include "platform/audio/cdimagewriter.h"
-#include "platform/audio/libburndiscwriter.h"
+#include "platform/audio/discwriter.h"
+#include "platform/audio/loudnessservice.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/storage/settingsfile.h"
@@ -70,7 +71,9 @@ void showProgress(QProgressDialog *dialog, double fraction, const QString &label
 
 void MainWindow::addCdEntries(QMenu *menu)
 {
-    m_cdAction = addEntry(menu, u"音楽CDを作る…"_s, QKeySequence(u"Ctrl+Shift+B"_s));
+    // Where the system burns no disc, the entry says what it makes: the image.
+    const bool burns = DiscWriter::systemBurnsDiscs();
+    m_cdAction = addEntry(menu, burns ? u"音楽CDを作る…"_s : u"音楽CDのイメージを作る…"_s, QKeySequence(u"Ctrl+Shift+B"_s));
     m_cdAction->setObjectName(u"audioCdAction"_s);
     connect(m_cdAction, &QAction::triggered, this, &MainWindow::makeAudioCd);
 
@@ -88,6 +91,7 @@ void MainWindow::addCdEntries(QMenu *menu)
     m_cdTestAction = addEntry(options, u"書き込む前にテスト書き込みをする"_s);
     m_cdTestAction->setObjectName(u"audioCdTestAction"_s);
     m_cdTestAction->setCheckable(true);
+    m_cdTestAction->setVisible(burns);
     options->addSeparator();
     createLoudness(options);
 
@@ -120,7 +124,7 @@ DiscWriter &MainWindow::discWriter()
 {
     // libburn starts only when a CD is wanted, never with the window.
     if (!m_discWriter) {
-        m_systemDiscWriter = std::make_unique<LibburnDiscWriter>();
+        m_systemDiscWriter = DiscWriter::system();
         m_discWriter = m_systemDiscWriter.get();
     }
     return *m_discWriter;
@@ -150,7 +154,9 @@ void MainWindow::makeAudioCd()
                                u"ほかの書き込みソフトで、そのまま CD-R に焼けます。"_s;
     bool burn = false;
     if (!drive) {
-        if (!m_services.boxes->ask(this, u"CD を書き込めるドライブが見つかりません。\n"_s + imageOffer, CdNotice))
+        // A system that burns no disc makes the image it offered in its menu, without asking.
+        if (DiscWriter::systemBurnsDiscs()
+            && !m_services.boxes->ask(this, u"CD を書き込めるドライブが見つかりません。\n"_s + imageOffer, CdNotice))
             return;
     } else if (!drive->blankDisc) {
         if (!m_services.boxes->ask(this, u"ドライブ「%1」に空の CD-R が入っていません。\n"_s.arg(drive->name) + imageOffer,

@@ -28,8 +28,13 @@ QString decodeWindowsJapanese(const QByteArray &bytes, bool *ok)
         *ok = !decoder.hasError();
         return text;
     }
-    *ok = false;
-    return {};
+    // A Qt without ICU (Korvanda's Windows build) knows none of those names; there the system's
+    // own 8-bit encoding is the ANSI code page such a playlist was written in (932 on a Japanese
+    // Windows).
+    QStringDecoder system(QStringDecoder::System, QStringDecoder::Flag::Stateless);
+    const QString text = system.decode(bytes);
+    *ok = !system.hasError();
+    return text;
 }
 
 // A file holding control characters other than tabs and line ends is not a

@@ -1,6 +1,7 @@
 #include "model/songtable.h"
 
 #include <QCollator>
+#include <QSysInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -143,15 +144,24 @@ void SongTable::Sort(int kind)
         return c;
     }();
 
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(static_cast<size_t>(count));
-    for (int r = 1; r <= count; ++r)
-        keys.push_back(collator.sortKey(m_rows.at(r).at(m_col).text));
-
     std::vector<int> order(static_cast<size_t>(count));
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    // Qt 6.4's sort keys on Windows (no ICU) hold the system's key bytes but compare them as
+    // 16-bit units, which orders names wrongly ("あおぞら" between "apple" and "Zebra"); there
+    // the names are compared directly, by the system's own comparison.
+    static const bool keysOrderRightly = QSysInfo::kernelType() != QLatin1StringView("winnt");
+    if (!keysOrderRightly) {
+        std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+            return collator.compare(m_rows.at(a + 1).at(m_col).text, m_rows.at(b + 1).at(m_col).text) < 0;
+        });
+    } else {
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(static_cast<size_t>(count));
+        for (int r = 1; r <= count; ++r)
+            keys.push_back(collator.sortKey(m_rows.at(r).at(m_col).text));
+        std::stable_sort(order.begin(), order.end(),
+                         [&keys](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    }
 
     Q_EMIT rowsAboutToBeReordered();
     QList<RowCells> sorted;

@@ -6,9 +6,19 @@
 
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QStringEncoder>
 
 using fixtures::contents;
 using fixtures::writeFile;
+
+namespace {
+// A value as the settings files hold it: in the system's 8-bit encoding (UTF-8 on Linux, the
+// ANSI code page on Windows).
+QByteArray systemBytes(const QString &value)
+{
+    return QStringEncoder(QStringEncoder::System).encode(value);
+}
+} // namespace
 
 class TestForm1Startup : public QObject
 {
@@ -40,7 +50,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("value");
-        QTest::newRow("quoted, Japanese") << QByteArray("\"/home/me/\xe6\x9b\xb2\"\r\n") << u"/home/me/曲"_s;
+        QTest::newRow("quoted, Japanese") << QByteArray("\"" + systemBytes(u"/home/me/曲"_s) + "\"\r\n") << u"/home/me/曲"_s;
         QTest::newRow("empty value") << QByteArray("\"\"\r\n") << QString();
         QTest::newRow("quoted, more after") << QByteArray("\"/a b\",\"/c\"\r\nsecond\r\n") << u"/a b"_s;
         QTest::newRow("unquoted to comma") << QByteArray("  /music/live,extra\r\n") << u"/music/live"_s;
@@ -63,8 +73,8 @@ private Q_SLOTS:
         f.click(u"Command4"_s);
         f.click(u"Command12"_s);
         f.click(u"Command8"_s);
-        QCOMPARE(contents(f.folder + u"/motodata.dat"_s), QByteArray("\"" + (value + u'x').toUtf8() + "\"\r\n"));
-        QCOMPARE(contents(f.folder + u"/okuridata.dat"_s), QByteArray("\"" + value.toUtf8() + "\"\r\n"));
+        QCOMPARE(contents(f.folder + u"/motodata.dat"_s), QByteArray("\"" + systemBytes(value + u'x') + "\"\r\n"));
+        QCOMPARE(contents(f.folder + u"/okuridata.dat"_s), QByteArray("\"" + systemBytes(value) + "\"\r\n"));
         QCOMPARE(f.boxes.lastPrompt(), u"保存しました"_s);
     }
 
@@ -78,6 +88,21 @@ private Q_SLOTS:
         QCOMPARE(f.boxes.shown.size(), 1);
         QVERIFY2(f.boxes.lastPrompt().startsWith(u"フォルダを記憶できませんでした。"_s) && f.boxes.lastPrompt().contains(u"理由: "_s),
                  qPrintable(f.boxes.lastPrompt()));
+    }
+
+    // A folder name the system's encoding cannot hold (here a lone surrogate; on a Japanese
+    // Windows any character outside code page 932) is refused with the reason: stored with a
+    // stand-in character it would name a folder that does not exist. The file keeps its value.
+    void unstorableFolderIsRefused()
+    {
+        FormFixture f;
+        QVERIFY(writeFile(f.folder + u"/motodata.dat"_s, "\"/music\"\r\n"));
+        f.edit(u"Text1"_s)->setText(u"/music/"_s + QChar(0xd800));
+        f.click(u"Command4"_s);
+        QVERIFY2(f.boxes.lastPrompt().startsWith(u"フォルダを記憶できませんでした。"_s)
+                     && f.boxes.lastPrompt().contains(u"文字コード"_s),
+                 qPrintable(f.boxes.lastPrompt()));
+        QCOMPARE(contents(f.folder + u"/motodata.dat"_s), QByteArray("\"/music\"\r\n"));
     }
 
     void helpAndExit()

@@ -351,6 +351,8 @@ private Q_SLOTS:
 
     void cdTextInBothBlocks()
     {
+        if (!DiscWriter::systemBurnsDiscs())
+            QSKIP("this system burns no disc (no libburn): the audio CD is the image");
         QStringEncoder sjis("windows-31j");
         const CdLayout layout = CdLayout::plan({ 44100 * 10, 44100 * 20 }, 2);
         CdText text{ u"金曜ライブ"_s, u"バンド"_s, { u"夜明け"_s, u"Blue Sky"_s }, {} };

@@ -10,7 +10,7 @@
 #include "platform/audio/mp3framegain.h"
 
 #include <QDir>
-#include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,12 +38,11 @@ QString probe(const QString &path)
 // What ffmpeg complains of while decoding, checksums included; empty when clean.
 QByteArray decodeErrors(const QString &path)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s, u"-i"_s, path,
-                           u"-f"_s, u"null"_s, u"-"_s });
-    p.waitForFinished(60000);
-    return p.readAll() + (p.exitCode() == 0 ? QByteArray() : QByteArray("exit status"));
+    QByteArray printed;
+    const bool ok = MediaGen::run(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s,
+                                                 u"-i"_s, path, u"-f"_s, u"null"_s, u"-"_s },
+                                  &printed, 60000, true);
+    return printed + (ok ? QByteArray() : QByteArray("exit status"));
 }
 
 using Run = CommandLineRun;
@@ -316,6 +315,50 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains(u"「02 broken.mp3」を出力できませんでした"_s), qPrintable(run.err));
         QCOMPARE(filesIn(path(u"failed/broken"_s)), QStringList{ u"01 first.mp3"_s });
         QCOMPARE(QDir::temp().entryList({ u"korvanda-export-*"_s }), temporaryBefore);
+    }
+
+    // The words that ask for the usage or the version are commands of their own: the program
+    // answers and ends without its window, whatever else was typed; nothing is written.
+    // Arguments it cannot read get the same usage on the error stream and status 2.
+    void commandWords_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");  // the start of what it printed, on its stream
+        QTest::addColumn<bool>("window");  // whether the program would open its window instead
+        const QString usage = u"使い方:"_s;
+        QTest::newRow("help") << QStringList{ u"--help"_s } << 0 << usage << false;
+        QTest::newRow("short help") << QStringList{ u"-h"_s } << 0 << usage << false;
+        QTest::newRow("help wins over a command") << QStringList{ u"--export"_s, path(u"help"_s), u"--help"_s, u"x.m3u8"_s }
+                                                  << 0 << usage << false;
+        QTest::newRow("version") << QStringList{ u"--version"_s } << 0 << u"korvanda "_s << false;
+        QTest::newRow("unreadable") << QStringList{ u"--export"_s, path(u"help"_s), u"--gap"_s, u"3"_s, u"x.m3u8"_s } << 2
+                                    << usage << false;
+        QTest::newRow("a set list opens the window") << QStringList{ u"x.m3u8"_s } << -1 << QString() << true;
+        QTest::newRow("nothing opens the window") << QStringList{} << -1 << QString() << true;
+    }
+
+    void commandWords()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(bool, window);
+        QCOMPARE(!CommandLine::isCommand(arguments), window);
+        if (window)
+            return;
+        const Run run = commandLine(arguments);
+        QCOMPARE(run.status, status);
+        const QString &printed = status == 0 ? run.out : run.err;
+        QVERIFY2(printed.startsWith(out), qPrintable(printed));
+        QCOMPARE((status == 0 ? run.err : run.out), QString());
+        if (out.startsWith(u"使い方"_s))
+            for (const QString &word : { u"--export"_s, u"--cd-image"_s, u"--format"_s, u"--gap"_s, u"--match-levels"_s,
+                                         u"--help"_s, u"--version"_s })
+                QVERIFY2(printed.contains(word), qPrintable(word));
+        if (arguments == QStringList{ u"--version"_s })
+            QVERIFY2(QRegularExpression(u"^korvanda \\d+\\.\\d+\\.\\d+\n$"_s).match(run.out).hasMatch(), qPrintable(run.out));
+        QVERIFY(!QFileInfo::exists(path(u"help"_s)));
     }
 };
 

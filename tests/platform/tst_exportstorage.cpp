@@ -144,6 +144,14 @@ private Q_SLOTS:
         QTest::newRow("trailing dot") << u"01 Song."_s << false << true;
         QTest::newRow("256 units") << QString(256, u'a') << false << false;
         QTest::newRow("100 kana are 300 bytes") << QString(100, u'あ') << true << false;
+        // Device names, in any case and with any extension, stand for the device in every folder.
+        QTest::newRow("device name") << u"CON"_s << false << true;
+        QTest::newRow("device name, lower case, extension") << u"nul.mp3"_s << false << true;
+        QTest::newRow("device name, blank before the extension") << u"Com1 .wav"_s << false << true;
+        QTest::newRow("device name, superscript digit") << u"LPT\u00b9.txt"_s << false << true;
+        QTest::newRow("a device name inside a name") << u"01 CON.mp3"_s << true << true;
+        QTest::newRow("COM10 is no device") << u"COM10.mp3"_s << true << true;
+        QTest::newRow("trailing blank") << u"01 Song "_s << false << true;
     }
     void nameRules()
     {
@@ -152,6 +160,11 @@ private Q_SLOTS:
         QFETCH(bool, posixOk);
         QCOMPARE(ExportCheck::refusedName(name, ExportCheck::NameRules::Windows).isEmpty(), windowsOk);
         QCOMPARE(ExportCheck::refusedName(name, ExportCheck::NameRules::Posix, 255).isEmpty(), posixOk);
+        // A device name is told as such, by the name the user typed: the general wording would
+        // leave the user guessing what is wrong with "nul.mp3".
+        const QString why = ExportCheck::refusedName(name, ExportCheck::NameRules::Windows);
+        if (QTest::currentDataTag() == QByteArray("device name, lower case, extension"))
+            QVERIFY2(why.contains(u"「nul」"_s) && why.contains(u"装置"_s), qPrintable(why));
     }
 
     void durableCopy()

@@ -6,6 +6,7 @@
 // test and are always unmounted.
 
 #include "model/exportplan.h"
+#include "support/mediagen.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -79,14 +80,14 @@ inline QList<SetListRow> rowsFor(const QStringList &sources)
     return rows;
 }
 
+// A tool's status and what it printed (both streams); through the media generators' runner,
+// which also reaches the Linux tools from a test under Wine.
 inline bool run(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    QByteArray printed;
+    const bool ok = MediaGen::run(program, arguments, &printed, 60000, true);
     if (output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
+        *output = QString::fromLocal8Bit(printed).trimmed();
     return ok;
 }
 

@@ -3,11 +3,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cmath>
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <windows.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +24,71 @@ QString lavfiSine(int hz, double seconds)
 {
     return u"sine=frequency=%1:sample_rate=44100:duration=%2"_s.arg(hz).arg(seconds, 0, 'f', 3);
 }
+
+#ifdef Q_OS_WIN
+// The tool bridge: one request (a JSON line) per connection to the port in
+// KORVANDA_TOOL_BRIDGE, answered by one line with the exit status and the output. Arguments that
+// are Windows paths are handed over as the Linux paths Wine maps them to.
+QByteArray bridgeRequest(const QJsonObject &request)
+{
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    const quint16 port = quint16(qEnvironmentVariableIntValue("KORVANDA_TOOL_BRIDGE"));
+    if (!started || port == 0)
+        return {};
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return {};
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QByteArray answer;
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0) {
+        const QByteArray line = QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n';
+        if (::send(s, line.constData(), int(line.size()), 0) == int(line.size())) {
+            char buffer[65536];
+            for (int n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
+                answer.append(buffer, n);
+        }
+    }
+    ::closesocket(s);
+    return answer;
+}
+
+QString unixPath(const QString &argument)
+{
+    static const QRegularExpression windowsPath(u"^[A-Za-z]:[\\\\/]"_s);
+    if (!windowsPath.match(argument).hasMatch())
+        return argument;
+    using ToUnix = char *(CDECL *)(const wchar_t *);
+    static const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void *>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char *linuxPath = toUnix ? toUnix(reinterpret_cast<const wchar_t *>(argument.utf16())) : nullptr;
+    if (!linuxPath)
+        return argument;
+    const QString converted = QString::fromUtf8(linuxPath);
+    ::HeapFree(::GetProcessHeap(), 0, linuxPath);
+    return converted;
+}
+
+bool bridgeRun(const QString &program, const QStringList &arguments, QByteArray *out, int timeoutMs, bool merged)
+{
+    QJsonArray args;
+    for (const QString &a : arguments)
+        args.append(unixPath(a));
+    const QJsonObject answer = QJsonDocument::fromJson(bridgeRequest({ { u"program"_s, program },
+                                                                       { u"args"_s, args },
+                                                                       { u"merged"_s, merged },
+                                                                       { u"timeout"_s, timeoutMs / 1000.0 } }))
+                                   .object();
+    if (out)
+        *out = QByteArray::fromBase64(answer.value(u"out"_s).toString().toLatin1());
+    return answer.value(u"exit"_s).toInt(-1) == 0;
+}
+#endif
 
 } // namespace
 
@@ -34,13 +106,13 @@ QString MediaGen::music(int rate, double seconds)
 
 MediaGen::Meter MediaGen::meter(const QString &path, bool dualMono)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
     const QString filter = u"ebur128=peak=true:metadata=1%1,ametadata=mode=print:file=-"_s.arg(dualMono ? u":dualmono=true"_s : QString());
-    p.start(u"ffmpeg"_s, { u"-nostdin"_s, u"-hide_banner"_s, u"-nostats"_s, u"-i"_s, path, u"-map"_s, u"0:a:0"_s, u"-af"_s, filter, u"-f"_s, u"null"_s, u"-"_s });
-    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+    QByteArray printed;
+    if (!run(u"ffmpeg"_s, { u"-nostdin"_s, u"-hide_banner"_s, u"-nostats"_s, u"-i"_s, path, u"-map"_s, u"0:a:0"_s, u"-af"_s, filter,
+                            u"-f"_s, u"null"_s, u"-"_s },
+             &printed, 120000, true))
         return {};
-    const QString text = QString::fromUtf8(p.readAll());
+    const QString text = QString::fromUtf8(printed);
     Meter m;
     const auto integrated = QRegularExpression(u"lavfi\\.r128\\.I=(-?[0-9.]+|-inf)"_s).globalMatch(text);
     for (auto it = integrated; it.hasNext();)
@@ -53,17 +125,33 @@ MediaGen::Meter MediaGen::meter(const QString &path, bool dualMono)
 
 QStringList MediaGen::missingTools()
 {
+#ifdef Q_OS_WIN
+    if (qEnvironmentVariableIsEmpty("KORVANDA_TOOL_BRIDGE"))
+        return { u"the tool bridge of scripts/windows/wine-run.sh"_s };
+    QStringList missing;
+    const QJsonValue answer = QJsonDocument::fromJson(bridgeRequest({ { u"missing"_s, QJsonArray{ u"ffmpeg"_s, u"lame"_s, u"sox"_s } } }))
+                                  .object().value(u"missing"_s);
+    if (!answer.isArray())
+        return { u"the tool bridge's answer"_s };
+    for (const QJsonValue &tool : answer.toArray())
+        missing.append(tool.toString());
+    return missing;
+#else
     QStringList missing;
     for (const QString &tool : { u"ffmpeg"_s, u"lame"_s, u"sox"_s })
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing.append(tool);
     return missing;
+#endif
 }
 
-bool MediaGen::run(const QString &program, const QStringList &arguments, QByteArray *out, int timeoutMs)
+bool MediaGen::run(const QString &program, const QStringList &arguments, QByteArray *out, int timeoutMs, bool merged)
 {
+#ifdef Q_OS_WIN
+    return bridgeRun(program, arguments, out, timeoutMs, merged);
+#else
     QProcess p;
-    p.setProcessChannelMode(out ? QProcess::SeparateChannels : QProcess::MergedChannels);
+    p.setProcessChannelMode(out && !merged ? QProcess::SeparateChannels : QProcess::MergedChannels);
     p.start(program, arguments);
     if (!p.waitForStarted())
         return false;
@@ -80,6 +168,7 @@ bool MediaGen::run(const QString &program, const QStringList &arguments, QByteAr
     if (out)
         *out = collected + p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+#endif
 }
 
 bool MediaGen::tone(const QString &path, double seconds, int hz)

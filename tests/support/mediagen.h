@@ -21,9 +21,11 @@ public:
     // Which tools are missing from PATH (empty when all of ffmpeg, lame and sox are there).
     [[nodiscard]] static QStringList missingTools();
 
-    // Runs a program to completion; stdout goes to `out` when given.
+    // Runs a program to completion; stdout goes to `out` when given (with stderr when `merged`).
+    // Under Wine the tools are the Linux ones, run by the bridge that scripts/windows/wine-run.sh
+    // starts beside the test (Wine cannot wait for a Linux process it starts itself).
     static bool run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr,
-                    int timeoutMs = 60000);
+                    int timeoutMs = 60000, bool merged = false);
 
     // Runs ffmpeg quietly, overwriting its output; stdout goes to `out` when given.
     static bool ffmpeg(const QStringList &args, QByteArray *out = nullptr);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // A CD writer as the audio CD needs it: find the drive, see whether a blank
@@ -25,6 +26,12 @@ public:
     };
 
     virtual ~DiscWriter() = default;
+
+    // The system's disc writer, started only when asked for (it may probe the drives).
+    [[nodiscard]] static std::unique_ptr<DiscWriter> system();
+    // Whether this system burns discs at all. Where it does not (Windows: no libburn there),
+    // the audio CD is always the image, which any burning program burns, and the menu says so.
+    [[nodiscard]] static bool systemBurnsDiscs();
 
     // The first drive that writes CD-R, with what is in it; none when no CD
     // writer is attached.

@@ -146,6 +146,16 @@ struct Session
 
 } // namespace
 
+std::unique_ptr<DiscWriter> DiscWriter::system()
+{
+    return std::make_unique<LibburnDiscWriter>();
+}
+
+bool DiscWriter::systemBurnsDiscs()
+{
+    return true;
+}
+
 LibburnDiscWriter::LibburnDiscWriter()
 {
     m_initialized = burn_initialize() > 0;

@@ -16,11 +16,15 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <limits>
 #include <mutex>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -125,6 +129,83 @@ private:
     bool m_ok = true;
 };
 
+#ifdef Q_OS_WIN
+
+// Windows counts file times in 100 ns steps since 1601; the keys count nanoseconds since 1970
+// as on Linux, so that a kept file reads the same on both.
+qint64 nanoseconds(const FILETIME &t)
+{
+    const qint64 ticks = qint64(quint64(t.dwHighDateTime) << 32 | t.dwLowDateTime);
+    return (ticks - 116444736000000000LL) * 100;
+}
+
+qint64 nanoseconds(const LARGE_INTEGER &t)
+{
+    return (t.QuadPart - 116444736000000000LL) * 100;
+}
+
+qint64 nowNs()
+{
+    FILETIME now {};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return nanoseconds(now);
+}
+
+const wchar_t *wide(const QString &path) { return reinterpret_cast<const wchar_t *>(path.utf16()); }
+
+// The key of the file at path, read from a handle opened for its attributes only (which a
+// player holding the song open does not prevent). The change time is the one of the file's
+// metadata, as on Linux: a rename over it or a restored copy with an old date still moves it.
+std::optional<LengthCache::Key> keyOfPath(const QString &path)
+{
+    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info {};
+    FILE_BASIC_INFO basic {};
+    const bool ok = ::GetFileInformationByHandle(h, &info)
+        && ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+    ::CloseHandle(h);
+    if (!ok)
+        return std::nullopt;
+    return LengthCache::Key{info.dwVolumeSerialNumber, quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow,
+                            qint64(quint64(info.nFileSizeHigh) << 32 | info.nFileSizeLow),
+                            nanoseconds(info.ftLastWriteTime), nanoseconds(basic.ChangeTime)};
+}
+
+// Reads the kept file whole: its bytes and its modification time, or nothing.
+std::optional<std::pair<QByteArray, qint64>> readKept(const QString &path, qint64 maxBytes)
+{
+    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::optional<std::pair<QByteArray, qint64>> result;
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (::GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const qint64 bytes = qint64(quint64(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+        if (bytes <= maxBytes) {
+            QByteArray data(qsizetype(bytes), Qt::Uninitialized);
+            qsizetype done = 0;
+            while (done < data.size()) {
+                DWORD got = 0;
+                if (!::ReadFile(h, data.data() + done, DWORD(data.size() - done), &got, nullptr) || got == 0)
+                    break;
+                done += got;
+            }
+            data.truncate(done);
+            result = std::pair{data, nanoseconds(info.ftLastWriteTime)};
+        }
+    }
+    ::CloseHandle(h);
+    return result;
+}
+
+#else
+
 qint64 nowNs()
 {
     timespec ts {};
@@ -197,6 +278,8 @@ HeldRoots &heldRoots()
     return roots;
 }
 
+#endif
+
 } // namespace
 
 QString LengthCache::defaultRoot()
@@ -208,7 +291,9 @@ QString LengthCache::defaultRoot()
 LengthCache::LengthCache(const QString &root, const QString &folder, qint64 settleNs, Loading loading)
     : m_root(root), m_folder(folder), m_settleNs(settleNs), m_startedNs(nowNs())
 {
+#ifndef Q_OS_WIN
     m_dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
     if (!root.isEmpty()) {
         // The folder's path names its file; the path is also inside, so a clash cannot mix folders.
         const QByteArray id = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex();
@@ -224,6 +309,13 @@ void LengthCache::load()
     if (m_read || m_file.isEmpty())
         return;
     m_read = true;
+#ifdef Q_OS_WIN
+    const auto kept = readKept(m_file, MaxFileBytes);
+    if (!kept)
+        return;
+    const QByteArray &bytes = kept->first;
+    const qint64 modifiedNs = kept->second;
+#else
     // Read in one go, the size and the time taken from the open file: a rescan of an unchanged
     // folder reads nothing else of it, and the save then needs no look at the file again.
     const int fd = heldRoots().open(m_root, m_fileName);
@@ -245,13 +337,28 @@ void LengthCache::load()
         bytes.truncate(done);
     }
     ::close(fd);
+    const qint64 modifiedNs = nanoseconds(st.st_mtim);
+#endif
     if (auto entries = parse(bytes, m_folder)) {
         m_loaded = std::move(*entries);
         m_intact = true;
-        m_fileModifiedNs = nanoseconds(st.st_mtim);
+        m_fileModifiedNs = modifiedNs;
     }
 }
 
+#ifdef Q_OS_WIN
+LengthCache::~LengthCache() = default;
+
+std::optional<LengthCache::Key> LengthCache::keyOf(const QString &name) const
+{
+    return keyOfPath(m_folder + u'/' + name);
+}
+
+std::optional<LengthCache::Key> LengthCache::keyOfFile(const QString &path)
+{
+    return keyOfPath(path);
+}
+#else
 LengthCache::~LengthCache()
 {
     if (m_dirFd >= 0)
@@ -275,6 +382,7 @@ std::optional<LengthCache::Key> LengthCache::keyOfFile(const QString &path)
     return Key{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), nanoseconds(st.st_mtim),
                nanoseconds(st.st_ctim)};
 }
+#endif
 
 std::optional<double> LengthCache::find(const QString &name, const Key &key) const
 {
@@ -368,7 +476,9 @@ bool LengthCache::save()
     const QByteArray bytes = serialize(m_folder, m_kept);
     if (f.write(bytes) != bytes.size() || !f.commit())
         return false;
+#ifndef Q_OS_WIN
     heldRoots().checkPath(m_root);
+#endif
     trim();
     return true;
 }

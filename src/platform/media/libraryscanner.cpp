@@ -3,6 +3,7 @@
 #include "platform/media/lengthcache.h"
 #include "platform/media/mediacommands.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QDeadlineTimer>
@@ -15,11 +16,72 @@
 #include <atomic>
 #include <memory>
 #include <cstring>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <winioctl.h>
+#else
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#endif
 
 using namespace Qt::StringLiterals;
+
+#ifdef Q_OS_WIN
+
+QStringList LibraryScanner::listFolder(const QString &folder)
+{
+    // The wide-character listing: every name as the file system holds it, hidden and system
+    // entries included, whatever the ANSI code page can spell.
+    QStringList names;
+    QString pattern = QDir::toNativeSeparators(folder);
+    if (!pattern.endsWith(u'\\'))
+        pattern += u'\\';
+    pattern += u'*';
+    WIN32_FIND_DATAW entry {};
+    const HANDLE find = ::FindFirstFileExW(reinterpret_cast<const wchar_t *>(pattern.utf16()), FindExInfoBasic, &entry,
+                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const QString name = QString::fromWCharArray(entry.cFileName);
+        if (name != u"."_s && name != u".."_s)
+            names.append(name);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+    return names;
+}
+
+int LibraryScanner::readerCountFor(const QString &folder)
+{
+    const int solidState = qBound(4, QThread::idealThreadCount(), 16);
+    // The volume the folder is on, asked whether reading far apart costs a seek (a spinning
+    // disk); a network share or a volume that cannot answer counts as fast.
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(folder).utf16()), volume,
+                              MAX_PATH))
+        return solidState;
+    QString device = QString::fromWCharArray(volume);
+    if (device.size() != 3 || device.at(1) != u':')
+        return solidState;
+    device = u"\\\\.\\"_s + device.left(2);
+    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t *>(device.utf16()), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return solidState;
+    STORAGE_PROPERTY_QUERY query {};
+    query.PropertyId = StorageDeviceSeekPenaltyProperty;
+    query.QueryType = PropertyStandardQuery;
+    DEVICE_SEEK_PENALTY_DESCRIPTOR answer {};
+    DWORD bytes = 0;
+    const bool known = ::DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &answer,
+                                         sizeof answer, &bytes, nullptr)
+        && bytes >= sizeof answer;
+    ::CloseHandle(h);
+    return known && answer.IncursSeekPenalty ? 2 : solidState;
+}
+
+#else
 
 QStringList LibraryScanner::listFolder(const QString &folder)
 {
@@ -55,6 +117,8 @@ int LibraryScanner::readerCountFor(const QString &folder)
     // tmpfs, overlay and network file systems have no block device: treat them as fast.
     return solidState;
 }
+
+#endif
 
 namespace {
 

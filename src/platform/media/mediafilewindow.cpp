@@ -1,9 +1,8 @@
 #include "platform/media/mediafilewindow.h"
 
-#include <cerrno>
+#include "platform/media/regularfile.h"
+
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 // Misses outside the head and the tail are rare and small (an atom, a page, a frame).
@@ -45,9 +44,7 @@ qint64 MediaFileWindow::readFully(qint64 offset, uchar *target, qint64 length)
 {
     qint64 done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(m_fd, target + done, std::size_t(length - done), off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const qint64 got = RegularFile::readAt(m_fd, target + done, length - done, offset + done);
         if (got <= 0)
             break;
         done += got;
@@ -62,7 +59,7 @@ void MediaFileWindow::beginWalk()
     m_capacity = WalkWindow;
     // A short song is held whole from the first read: nothing is left to read ahead.
     if (m_head.filled < m_size)
-        (void)::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        RegularFile::adviseSequential(m_fd);
 }
 
 void MediaFileWindow::fill(qint64 offset)

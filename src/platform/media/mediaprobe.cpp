@@ -24,7 +24,10 @@ extern "C" {
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string_view>
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -90,8 +93,10 @@ std::optional<double> headedMpegLength(MediaFileWindow &window, const QByteArray
     if (!frame)
         return std::nullopt;
     const auto find = [&](const char *word) -> qint64 {
-        const void *hit = ::memmem(frame, std::size_t(first->frameBytes), word, 4);
-        return hit ? static_cast<const uchar *>(hit) - frame : -1;
+        // std::string_view rather than memmem, which not every C library has (MinGW's has not).
+        const std::string_view bytes(reinterpret_cast<const char *>(frame), std::size_t(first->frameBytes));
+        const std::size_t hit = bytes.find(std::string_view(word, 4));
+        return hit == std::string_view::npos ? -1 : qint64(hit);
     };
     const auto info = counter.infoFrame();
     if (!info) {
@@ -146,17 +151,23 @@ std::optional<double> tagLibLengthFrom(TagLib::IOStream &stream, MediaFileWindow
 
 std::optional<double> tagLibLength(MediaFileWindow &window, const QByteArray &name, bool refine, bool direct)
 {
-    if (!direct) {
-        WindowStream stream(window, name);
+#ifndef Q_OS_WIN
+    if (direct) {
+        // TagLib's own stream: it reads and seeks the descriptor itself, in small steps.
+        const int fd = ::dup(window.fd());
+        if (fd < 0)
+            return std::nullopt;
+        TagLib::FileStream stream(fd, true); // owns the duplicate from here on
+        if (!stream.isOpen())
+            return std::nullopt;
         return tagLibLengthFrom(stream, window, refine);
     }
-    // TagLib's own stream: it reads and seeks the descriptor itself, in small steps.
-    const int fd = ::dup(window.fd());
-    if (fd < 0)
-        return std::nullopt;
-    TagLib::FileStream stream(fd, true); // owns the duplicate from here on
-    if (!stream.isOpen())
-        return std::nullopt;
+#else
+    // TagLib on Windows reads no descriptor of the C runtime: the unbuffered method reads
+    // through the window as well.
+    Q_UNUSED(direct);
+#endif
+    WindowStream stream(window, name);
     return tagLibLengthFrom(stream, window, refine);
 }
 

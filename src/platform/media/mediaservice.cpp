@@ -10,7 +10,6 @@
 #include <QThread>
 
 #include <cmath>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -18,9 +17,7 @@ namespace {
 bool isRegularFile(const QString &path)
 {
     // Only regular files reach the player: opening a FIFO or a device could block forever.
-    struct stat st {};
-    const QByteArray name = QFile::encodeName(path);
-    return !name.isEmpty() && ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return RegularFile::isRegular(path);
 }
 
 // The media a thread opened for a length query: a length is asked for as open, status, close

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -19,6 +22,19 @@ bool isInstalledCopy(const QString &executableDir)
 #endif
 }
 
+// Whether the program may write its settings files into the folder.
+bool canWriteIn(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    // Windows' attributes do not tell (Program Files looks writable to Qt, and the write
+    // then fails): a file is made there and removed again.
+    QTemporaryFile probe(folder + u"/korvanda-XXXXXX.tmp"_s);
+    return probe.open();
+#else
+    return QFileInfo(folder).isWritable();
+#endif
+}
+
 } // namespace
 
 QString withTrailingSeparator(const QString &folder)
@@ -30,7 +46,7 @@ QString withTrailingSeparator(const QString &folder)
 QString locateAppFolder()
 {
     const QString executableDir = QCoreApplication::applicationDirPath();
-    if (!isInstalledCopy(executableDir) && QFileInfo(executableDir).isWritable())
+    if (!isInstalledCopy(executableDir) && canWriteIn(executableDir))
         return withTrailingSeparator(executableDir);
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(config);

@@ -8,17 +8,26 @@
 #include <QLocale>
 #include <QSet>
 
+#include <limits>
+#include <optional>
+#include <utility>
+
 #include <cerrno>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
+#ifndef Q_OS_WIN
 // The file system magic numbers of the Windows family, from the kernel's
 // statfs answers (vfat/msdos, exfat, ntfs, ntfs3) and of FUSE, whose real
 // type only the mount table tells.
@@ -89,6 +98,8 @@ bool isWindowsFamilyType(const QByteArray &type)
     return false;
 }
 
+#endif
+
 // The nearest folder at or above path that exists; empty when none does.
 QString nearestExistingFolder(const QString &path)
 {
@@ -111,16 +122,185 @@ qint64 roundUp(qint64 bytes, qint64 unit)
     return (bytes + unit - 1) / unit * unit;
 }
 
+// Which file a path leads to: the device and the file's number on it (on Windows the
+// volume's serial number and the file index), so that two paths to one file are seen as one.
 struct FileId
 {
-    dev_t device;
-    ino_t inode;
+    quint64 device;
+    quint64 inode;
     bool operator==(const FileId &other) const = default;
 };
 
 size_t qHash(const FileId &id, size_t seed = 0)
 {
-    return qHashMulti(seed, quint64(id.device), quint64(id.inode));
+    return qHashMulti(seed, id.device, id.inode);
+}
+
+// A song's source as the check finds it.
+struct Source
+{
+    enum class State { Missing, NotAFile, Unreadable, Readable } state = State::Missing;
+    QString reason; // the system's reason when Unreadable
+    qint64 size = 0;
+    FileId id {};
+};
+
+// The volume an existing folder is on: its room and its naming limits.
+struct Volume
+{
+    bool haveSpace = false;
+    qint64 unit = 0;        // the allocation unit, 0 when unknown
+    qint64 freeBytes = 0;
+    qint64 nameMax = 255;
+};
+
+#ifdef Q_OS_WIN
+
+const wchar_t *wide(const QString &path) { return reinterpret_cast<const wchar_t *>(path.utf16()); }
+
+FileId idOf(const BY_HANDLE_FILE_INFORMATION &info)
+{
+    return {info.dwVolumeSerialNumber, quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+// The file a path leads to, opened for its attributes only (no read access needed).
+std::optional<BY_HANDLE_FILE_INFORMATION> infoOf(const QString &path)
+{
+    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info {};
+    const bool ok = ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info);
+    ::CloseHandle(h);
+    return ok ? std::optional(info) : std::nullopt;
+}
+
+Source inspectSource(const QString &path)
+{
+    Source source;
+    const auto info = infoOf(path);
+    if (!info)
+        return source;
+    if (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        source.state = Source::State::NotAFile;
+        return source;
+    }
+    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        source.state = Source::State::Unreadable;
+        source.reason = SystemReason::windowsText(::GetLastError());
+        return source;
+    }
+    ::CloseHandle(h);
+    source.state = Source::State::Readable;
+    source.size = qint64(quint64(info->nFileSizeHigh) << 32 | info->nFileSizeLow);
+    source.id = idOf(*info);
+    return source;
+}
+
+// The size and identity of a regular file already standing at path.
+std::optional<std::pair<qint64, FileId>> existingFile(const QString &path)
+{
+    const auto info = infoOf(path);
+    if (!info || (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return std::pair{qint64(quint64(info->nFileSizeHigh) << 32 | info->nFileSizeLow), idOf(*info)};
+}
+
+Volume volumeOf(const QString &folder)
+{
+    Volume v;
+    const QString native = QDir::toNativeSeparators(folder);
+    ULARGE_INTEGER available {};
+    v.haveSpace = ::GetDiskFreeSpaceExW(wide(native), &available, nullptr, nullptr);
+    v.freeBytes = qint64(qMin<quint64>(available.QuadPart, quint64(std::numeric_limits<qint64>::max())));
+    wchar_t root[MAX_PATH + 1] = {};
+    if (::GetVolumePathNameW(wide(native), root, MAX_PATH)) {
+        DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+        if (::GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+            v.unit = qint64(sectorsPerCluster) * bytesPerSector;
+        // FAT32, exFAT and NTFS all answer 255 (UTF-16 units); a network share may answer less.
+        DWORD componentMax = 0, flags = 0;
+        if (::GetVolumeInformationW(root, nullptr, 0, nullptr, &componentMax, &flags, nullptr, 0) && componentMax > 0)
+            v.nameMax = componentMax;
+    }
+    return v;
+}
+
+#else
+
+Source inspectSource(const QString &path)
+{
+    Source source;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
+        return source;
+    if (!S_ISREG(st.st_mode)) {
+        source.state = Source::State::NotAFile;
+        return source;
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        source.state = Source::State::Unreadable;
+        source.reason = SystemReason::text(errno);
+        return source;
+    }
+    ::close(fd);
+    source.state = Source::State::Readable;
+    source.size = st.st_size;
+    source.id = {quint64(st.st_dev), quint64(st.st_ino)};
+    return source;
+}
+
+std::optional<std::pair<qint64, FileId>> existingFile(const QString &path)
+{
+    struct stat old {};
+    if (::stat(QFile::encodeName(path).constData(), &old) != 0 || !S_ISREG(old.st_mode))
+        return std::nullopt;
+    return std::pair{qint64(old.st_size), FileId{quint64(old.st_dev), quint64(old.st_ino)}};
+}
+
+Volume volumeOf(const QString &folder)
+{
+    Volume v;
+    struct statvfs space {};
+    const QByteArray name = QFile::encodeName(folder);
+    v.haveSpace = ::statvfs(name.constData(), &space) == 0;
+    v.unit = v.haveSpace ? qint64(space.f_frsize ? space.f_frsize : space.f_bsize) : 0;
+    v.freeBytes = v.haveSpace ? qint64(space.f_bavail) * qint64(space.f_frsize) : 0;
+    const long nameMax = ::pathconf(name.constData(), _PC_NAME_MAX);
+    if (nameMax > 0)
+        v.nameMax = nameMax;
+    return v;
+}
+
+#endif
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder, whatever the case and
+// whatever extension follows ("nul.mp3", "Con .txt"): Windows opens the device instead of a file.
+QString deviceStem(const QString &name)
+{
+    QString stem = name.left(name.indexOf(u'.'));
+    while (stem.endsWith(u' '))
+        stem.chop(1);
+    return stem;
+}
+
+bool isDeviceName(const QString &name)
+{
+    const QString stem = deviceStem(name).toUpper();
+    static const QStringList fixed{u"CON"_s, u"PRN"_s, u"AUX"_s, u"NUL"_s};
+    if (fixed.contains(stem))
+        return true;
+    if (stem.size() != 4 || !(stem.startsWith(u"COM"_s) || stem.startsWith(u"LPT"_s)))
+        return false;
+    const QChar digit = stem.at(3);
+    return (digit >= u'1' && digit <= u'9') || digit == u'\u00b9' || digit == u'\u00b2' || digit == u'\u00b3';
 }
 
 } // namespace
@@ -130,6 +310,15 @@ QString ExportCheck::humanSize(qint64 bytes)
     return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
+#ifdef Q_OS_WIN
+ExportCheck::NameRules ExportCheck::nameRulesAt(const QString &)
+{
+    // On Windows every file system is reached through the same API, whose naming rules
+    // (reserved characters and device names, a trailing dot or blank dropped) apply to all
+    // of them, FAT32, exFAT and NTFS alike.
+    return NameRules::Windows;
+}
+#else
 ExportCheck::NameRules ExportCheck::nameRulesAt(const QString &folder)
 {
     const QByteArray path = QFile::encodeName(QFileInfo(folder).canonicalFilePath());
@@ -143,6 +332,7 @@ ExportCheck::NameRules ExportCheck::nameRulesAt(const QString &folder)
     }
     return isWindowsFamilyType(mountTypeOf(path)) ? NameRules::Windows : NameRules::Posix;
 }
+#endif
 
 QString ExportCheck::refusedName(const QString &name, NameRules rules, qint64 nameMaxBytes)
 {
@@ -172,6 +362,8 @@ QString ExportCheck::refusedName(const QString &name, NameRules rules, qint64 na
         return u"出力先のファイルシステムでは使えない制御文字が含まれています"_s;
     if (name.endsWith(u'.') || name.endsWith(u' '))
         return u"出力先のファイルシステムでは名前の最後に点や空白を使えません"_s;
+    if (isDeviceName(name))
+        return u"「%1」は Windows が装置に使う名前なので、ファイルやフォルダの名前に使えません"_s.arg(deviceStem(name));
     if (name.size() > 255)
         return u"名前が長すぎます（%1 文字、上限 255 文字）"_s.arg(name.size());
     return {};
@@ -192,25 +384,21 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
             found += u"%1: 元の曲のファイルの場所が正しくありません（%2）"_s.arg(song, item.sourcePath);
             continue;
         }
-        const QByteArray source = QFile::encodeName(item.sourcePath);
-        struct stat st {};
-        if (::stat(source.constData(), &st) != 0) {
+        const Source source = inspectSource(item.sourcePath);
+        if (source.state == Source::State::Missing) {
             found += u"%1: 元の曲のファイルが見つかりません（%2）"_s.arg(song, item.sourcePath);
             continue;
         }
-        if (!S_ISREG(st.st_mode)) {
+        if (source.state == Source::State::NotAFile) {
             found += u"%1: 元の曲がファイルではありません（%2）"_s.arg(song, item.sourcePath);
             continue;
         }
-        const int fd = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            found += u"%1: 元の曲のファイルを読み込めません（%2: %3）"_s.arg(
-                song, item.sourcePath, SystemReason::text(errno));
+        if (source.state == Source::State::Unreadable) {
+            found += u"%1: 元の曲のファイルを読み込めません（%2: %3）"_s.arg(song, item.sourcePath, source.reason);
             continue;
         }
-        ::close(fd);
-        sourceIds.insert({st.st_dev, st.st_ino});
-        sourceSizes[i] = st.st_size;
+        sourceIds.insert(source.id);
+        sourceSizes[i] = source.size;
     }
 
     // Everything below is about where the export folder will be; a folder
@@ -236,13 +424,9 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
         }
     }
 
-    struct statvfs space {};
-    const QByteArray existingName = QFile::encodeName(existing);
-    const bool haveSpace = ::statvfs(existingName.constData(), &space) == 0;
-    const qint64 unit = haveSpace ? qint64(space.f_frsize ? space.f_frsize : space.f_bsize) : 0;
-    long nameMax = ::pathconf(existingName.constData(), _PC_NAME_MAX);
-    if (nameMax <= 0)
-        nameMax = 255;
+    const Volume volume = volumeOf(existing);
+    const qint64 unit = volume.unit;
+    const qint64 nameMax = volume.nameMax;
     const NameRules rules = nameRulesAt(existing);
 
     // The folders still to be created must have names the file system takes.
@@ -265,23 +449,18 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
             needed += roundUp(item.expectedBytes, unit);
         else if (sourceSizes.at(i) >= 0)
             needed += roundUp(sourceSizes.at(i), unit);
-        struct stat old {};
-        if (::stat(QFile::encodeName(item.destinationPath).constData(), &old) == 0
-            && S_ISREG(old.st_mode)) {
-            if (sourceIds.contains({old.st_dev, old.st_ino}))
+        if (const auto old = existingFile(item.destinationPath)) {
+            if (sourceIds.contains(old->second))
                 found += u"%1: 出力先のファイルが元の曲のファイルそのものです（%2）"_s.arg(
                     item.exportName, item.destinationPath);
             else // replaced, so its room comes back before the copy needs it
-                needed -= roundUp(old.st_size, unit);
+                needed -= roundUp(old->first, unit);
         }
     }
 
-    if (haveSpace) {
-        const qint64 free = qint64(space.f_bavail) * qint64(space.f_frsize);
-        if (needed > free)
-            found += u"出力先の空き容量が足りません（必要 %1、空き %2）"_s.arg(humanSize(needed),
-                                                                             humanSize(free));
-    }
+    if (volume.haveSpace && needed > volume.freeBytes)
+        found += u"出力先の空き容量が足りません（必要 %1、空き %2）"_s.arg(humanSize(needed),
+                                                                         humanSize(volume.freeBytes));
     return found;
 }
 

@@ -70,5 +70,12 @@ QByteArray SettingsFile::encode(const QString &value)
 
 std::optional<QString> SettingsFile::write(const QString &path, const QString &value)
 {
+    // The encoder puts a stand-in for what the encoding cannot hold (a character outside code
+    // page 932 on a Japanese Windows); the folder read back would then not exist. Such a value
+    // is refused, and the file keeps what it had.
+    QStringEncoder encoder(QStringEncoder::System, QStringEncoder::Flag::Stateless);
+    const QByteArray bytes = encoder.encode(value);
+    if (encoder.hasError() || QStringDecoder(QStringDecoder::System).decode(bytes) != value)
+        return u"この名前には、システムの文字コードで保存できない文字が含まれています"_s;
     return replaceFile(path, encode(value));
 }

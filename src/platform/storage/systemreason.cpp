@@ -1,10 +1,16 @@
 #include "platform/storage/systemreason.h"
 
 #include <cerrno>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
-QString SystemReason::text(int error)
+namespace {
+
+// The common causes in the user's words; empty for the rest.
+QString wordsFor(int error)
 {
     QString words;
     switch (error) {
@@ -49,9 +55,72 @@ QString SystemReason::text(int error)
     default:
         break;
     }
-    const QString system = qt_error_string(error);
+    return words;
+}
+
+QString withSystemText(const QString &words, const QString &system)
+{
     return words.isEmpty() ? system : words + u"（"_s + system + u"）"_s;
 }
+
+} // namespace
+
+QString SystemReason::text(int error)
+{
+    return withSystemText(wordsFor(error), qt_error_string(error));
+}
+
+#ifdef Q_OS_WIN
+QString SystemReason::windowsText(unsigned long error)
+{
+    int like = 0;
+    switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        like = ENOSPC;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        like = EACCES;
+        break;
+    case ERROR_WRITE_PROTECT:
+        like = EROFS;
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        like = ENOENT;
+        break;
+    case ERROR_DIRECTORY:
+        like = ENOTDIR;
+        break;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+        like = EEXIST;
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        like = ENAMETOOLONG;
+        break;
+    case ERROR_FILE_TOO_LARGE:
+        like = EFBIG;
+        break;
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+    case ERROR_SEM_TIMEOUT:
+        like = EIO;
+        break;
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+        like = ENODEV;
+        break;
+    default:
+        break;
+    }
+    // qt_error_string asks Windows for its text of a Windows code.
+    return withSystemText(like ? wordsFor(like) : QString(), qt_error_string(int(error)));
+}
+#endif
 
 QString SystemReason::lastError(const QString &libraryText)
 {

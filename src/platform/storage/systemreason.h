@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // The system's reason for a failed file operation, worded for the user: the
 // common causes in Japanese, followed by the system's own text so that nothing
@@ -14,5 +15,11 @@ namespace SystemReason {
 // The caller clears errno before the call; the library's text stands when the
 // call left no errno behind.
 [[nodiscard]] QString lastError(const QString &libraryText);
+
+#ifdef Q_OS_WIN
+// The same for a Windows error code (GetLastError): the common causes in the same Japanese
+// words, then Windows' own text in the system's language.
+[[nodiscard]] QString windowsText(unsigned long error);
+#endif
 
 } // namespace SystemReason

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's own prefix, headless and Japanese:
+# ctest's emulator for the cross-built tests (CMAKE_CROSSCOMPILING_EMULATOR), and the check
+# script's way of starting the program and the installer.
+# environment: KORVANDA_WINEPREFIX  the Wine prefix (made by check.sh)
+#              KORVANDA_WINDOWS_PREFIX  the cross-built libraries, whose DLLs the tests load
+#              KORVANDA_WINEPATH_EMPTY=1  no DLL search path: only what sits beside the program
+set -euo pipefail
+export WINEPREFIX=${KORVANDA_WINEPREFIX:?set KORVANDA_WINEPREFIX}
+export WINEDEBUG=${WINEDEBUG:--all}
+# Never offer the Mono or Gecko downloads (there is no network to fetch them from).
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Qt Test and qDebug write to the debugger on Windows unless told otherwise: to the streams here.
+export QT_FORCE_STDERR_LOGGING=1
+# The ANSI code page follows the locale: 932 for Japanese.
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+if [ "${KORVANDA_WINEPATH_EMPTY:-}" = 1 ]; then
+    export WINEPATH=
+else
+    gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+    export WINEPATH="$(winepath -w "${KORVANDA_WINDOWS_PREFIX:?}/bin" 2>/dev/null);$(winepath -w "$gcc_dir" 2>/dev/null);$(winepath -w /usr/x86_64-w64-mingw32/lib 2>/dev/null)"
+    export QT_PLUGIN_PATH=${QT_PLUGIN_PATH:-$(winepath -w "$KORVANDA_WINDOWS_PREFIX/plugins" 2>/dev/null)}
+fi
+# The Linux media tools the tests generate their songs with, reached through a bridge: Wine
+# starts Linux programs but cannot wait for them. It ends when this script does.
+if [ -z "${KORVANDA_TOOL_BRIDGE:-}" ] && [ -z "${KORVANDA_WINEPATH_EMPTY:-}" ]; then
+    exec 3< <(exec python3 "$(dirname "$0")/toolbridge.py")
+    read -r KORVANDA_TOOL_BRIDGE <&3
+    export KORVANDA_TOOL_BRIDGE
+fi
+status=0
+if [ "${KORVANDA_QTEST_LOG:-}" = 1 ]; then
+    # A Qt Test program under Wine prints nothing to a pipe (measured with Qt 6.4.2: even with
+    # QT_FORCE_STDERR_LOGGING its stdout stays empty, while its log file is whole): it writes its
+    # log into a file, shown here as ctest would have shown the output.
+    log=$(mktemp --suffix=.txt)
+    wine "$@" -o "$(winepath -w "$log")",txt || status=$?
+    tr -d '\r' <"$log"
+    rm -f "$log"
+else
+    wine "$@" || status=$?
+fi
+exit $status
