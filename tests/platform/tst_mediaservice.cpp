@@ -145,38 +145,45 @@ private Q_SLOTS:
         MediaService media;
         media.prepare();
         QTRY_VERIFY(media.player().isRunning());
-        QProcess parec;
-        parec.start(u"parec"_s, { u"-d"_s, sink + u".monitor"_s, u"--raw"_s, u"--format=float32le"_s, u"--rate=44100"_s,
-                                  u"--channels=1"_s, u"--latency-msec=10"_s });
-        QVERIFY(parec.waitForStarted());
-        QByteArray bytes;
-        const auto listen = [&](int ms) {
-            QTest::qWait(ms);
-            bytes += parec.readAllStandardOutput();
+        // Start, two jumps and a stop, heard at the sink: the steepest step between samples.
+        const auto steepestHeard = [&]() -> float {
+            QProcess parec;
+            parec.start(u"parec"_s, { u"-d"_s, sink + u".monitor"_s, u"--raw"_s, u"--format=float32le"_s,
+                                      u"--rate=44100"_s, u"--channels=1"_s, u"--latency-msec=10"_s });
+            if (!parec.waitForStarted())
+                return -1;
+            QByteArray bytes;
+            const auto listen = [&](int ms) {
+                QTest::qWait(ms);
+                bytes += parec.readAllStandardOutput();
+            };
+            listen(300);
+            media.sendString(playCommand(song), nullptr, 0);
+            listen(400);
+            media.seek(song, 1234);
+            listen(300);
+            media.seek(song, 3711);
+            listen(300);
+            media.sendString(closeCommand(song), nullptr, 0);
+            listen(300);
+            parec.kill();
+            parec.waitForFinished();
+            const auto *samples = reinterpret_cast<const float *>(bytes.constData());
+            const qsizetype n = bytes.size() / qsizetype(sizeof(float));
+            float loudest = 0, steepest = 0;
+            for (qsizetype i = 1; i < n; ++i) {
+                loudest = std::max(loudest, std::abs(samples[i]));
+                steepest = std::max(steepest, std::abs(samples[i] - samples[i - 1]));
+            }
+            return loudest > 0.5f ? steepest : -1; // -1: the tone was not heard
         };
-        listen(300);
-        media.sendString(playCommand(song), nullptr, 0);
-        listen(400);
-        media.seek(song, 1234);
-        listen(300);
-        media.seek(song, 3711);
-        listen(300);
-        media.sendString(closeCommand(song), nullptr, 0);
-        listen(300);
-        parec.kill();
-        parec.waitForFinished();
-        const auto *samples = reinterpret_cast<const float *>(bytes.constData());
-        const qsizetype n = bytes.size() / qsizetype(sizeof(float));
-        float loudest = 0, steepest = 0;
-        for (qsizetype i = 1; i < n; ++i) {
-            loudest = std::max(loudest, std::abs(samples[i]));
-            steepest = std::max(steepest, std::abs(samples[i] - samples[i - 1]));
-        }
-        QVERIFY2(loudest > 0.5f, qPrintable(u"the tone was heard at %1 (%2 samples)"_s.arg(loudest).arg(n)));
+        // A machine too busy to feed the sound server now and then leaves a gap, which is
+        // as steep as a missing ramp; a missing ramp is there every time, a gap is not.
+        float steepest = steepestHeard();
+        for (int again = 0; again < 2 && (steepest < 0 || steepest >= 0.03f); ++again)
+            steepest = steepestHeard();
+        QVERIFY2(steepest >= 0, "the tone was heard");
         // The tone's own steepest step is 0.004 (heard as mono, 3 dB down); the ramps add a few thousandths.
-        // A machine too busy to feed the sound server leaves a gap the player counts; that is no ramp's fault.
-        if (steepest >= 0.03f && media.player().underruns() > 0)
-            QSKIP("the sound server ran dry on this busy machine");
         QVERIFY2(steepest < 0.03f, qPrintable(u"a step of %1"_s.arg(steepest)));
     }
 

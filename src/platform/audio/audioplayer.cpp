@@ -189,7 +189,9 @@ private:
         m_wasDry = dry;
         m_mixer->sounding = sounding;
         const qint64 inFlight = m_mixer->written - qMin(m_base + played, m_mixer->written);
-        const qint64 frames = sounding ? qMax(free, qint64(m_rate) * SoundingAheadMs / 1000 - inFlight) : free;
+        // Never less than the buffer's worth in flight, either: a new stream that was
+        // given only what it asked for may wait for more before it starts at all.
+        const qint64 frames = qMax(free, qint64(m_rate) * (sounding ? SoundingAheadMs : BufferMs) / 1000 - inFlight);
         if (frames <= 0)
             return;
         m_mixer->running = true;
