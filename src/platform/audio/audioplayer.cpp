@@ -31,6 +31,8 @@ constexpr int BufferMs = 20;
 // song is heard after what was written ahead.
 constexpr int SoundingAheadMs = 40;
 constexpr int TickMs = 4;
+// Ticks without a frame played after which the stream counts as not started.
+constexpr int StallTicks = 12;
 // Long enough that a start, a stop or a jump is not a click, short enough not
 // to be heard as a fade.
 constexpr int RampMs = 5;
@@ -189,9 +191,18 @@ private:
         m_wasDry = dry;
         m_mixer->sounding = sounding;
         const qint64 inFlight = m_mixer->written - qMin(m_base + played, m_mixer->written);
-        // Never less than the buffer's worth in flight, either: a new stream that was
-        // given only what it asked for may wait for more before it starts at all.
-        const qint64 frames = qMax(free, qint64(m_rate) * (sounding ? SoundingAheadMs : BufferMs) / 1000 - inFlight);
+        // A stream the server has not started waits for more than it asked for: when
+        // nothing has been played for a while, a buffer's worth more is written.
+        if (played != m_lastPlayed) {
+            m_lastPlayed = played;
+            m_stillTicks = 0;
+        }
+        const bool stalled = ++m_stillTicks > StallTicks;
+        if (stalled)
+            m_stillTicks = 0;
+        const qint64 bufferFrames = qint64(m_rate) * BufferMs / 1000;
+        const qint64 frames = qMax(qMax(free, stalled ? bufferFrames : 0),
+                                   qint64(m_rate) * (sounding ? SoundingAheadMs : BufferMs) / 1000 - inFlight);
         if (frames <= 0)
             return;
         m_mixer->running = true;
@@ -307,6 +318,8 @@ private:
     QAudioFormat m_format;
     qint64 m_base = 0;
     bool m_wasDry = false;
+    qint64 m_lastPlayed = -1;
+    int m_stillTicks = 0;
     std::vector<float> m_mix;
     std::vector<float> m_song;
 };
