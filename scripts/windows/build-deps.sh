@@ -254,6 +254,8 @@ for d, _, files in os.walk(src):
             print('lower-cased includes in', p)
             open(p, 'w', encoding='utf-8', errors='surrogateescape').write(new)
 EOF
+    # One header includes Qt's own QUrl as "QUrl.h", which only a case-blind file system finds.
+    grep -rl '#include "QUrl.h"' "$cache/src/qt6-multimedia/src" | xargs -r sed -i 's/#include "QUrl.h"/#include <QUrl>/'
     # Its Media Foundation search asks for Mf, Mfplat, Propsys...: mingw-w64 names them libmf.a...
     sed -i -E 's/^(find_library\(WMF_[A-Z0-9]+_LIBRARY )([A-Za-z0-9]+)/\1\L\2/' \
         "$cache/src/qt6-multimedia/cmake/FindWMF.cmake"

@@ -130,8 +130,8 @@ main() {
         printf '#EXTM3U\n#PLAYLIST:金曜ライブ\n曲/夜明けの歌.wav\n曲/青い空.mp3\n曲/ラスト・ソング.flac\n' >"$corpus/金曜ライブ.m3u8"
         for format in copy wav; do
             build/src/korvanda --export "$corpus/linux/$format" --format "$format" "$corpus/金曜ライブ.m3u8" >/dev/null
-            scripts/windows/wine-run.sh "$build/src/korvanda.exe" --export "$(winepath -w "$corpus/windows/$format")" \
-                --format "$format" "$(winepath -w "$corpus/金曜ライブ.m3u8")" >/dev/null
+            scripts/windows/wine-run.sh "$build/src/korvanda.exe" --export "$(WINEPREFIX=$KORVANDA_WINEPREFIX winepath -w "$corpus/windows/$format")" \
+                --format "$format" "$(WINEPREFIX=$KORVANDA_WINEPREFIX winepath -w "$corpus/金曜ライブ.m3u8")" >/dev/null
             if diff -r "$corpus/linux/$format" "$corpus/windows/$format" >/dev/null; then
                 say "export ($format): byte-identical ($(find "$corpus/linux/$format" -type f | wc -l) files)"
             else

@@ -19,6 +19,8 @@
 #include <limits>
 #include <mutex>
 #ifdef Q_OS_WIN
+#include "platform/widepath.h"
+
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -151,14 +153,12 @@ qint64 nowNs()
     return nanoseconds(now);
 }
 
-const wchar_t *wide(const QString &path) { return reinterpret_cast<const wchar_t *>(path.utf16()); }
-
 // The key of the file at path, read from a handle opened for its attributes only (which a
 // player holding the song open does not prevent). The change time is the one of the file's
 // metadata, as on Linux: a rename over it or a restored copy with an old date still moves it.
 std::optional<LengthCache::Key> keyOfPath(const QString &path)
 {
-    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), 0,
+    const HANDLE h = ::CreateFileW(widePath(QDir::toNativeSeparators(path)), 0,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -178,7 +178,7 @@ std::optional<LengthCache::Key> keyOfPath(const QString &path)
 // Reads the kept file whole: its bytes and its modification time, or nothing.
 std::optional<std::pair<QByteArray, qint64>> readKept(const QString &path, qint64 maxBytes)
 {
-    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), GENERIC_READ,
+    const HANDLE h = ::CreateFileW(widePath(QDir::toNativeSeparators(path)), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE)

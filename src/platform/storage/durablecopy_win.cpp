@@ -16,11 +16,11 @@
 #include <fcntl.h>
 #include <io.h>
 #include <utility>
+#include "platform/widepath.h"
+
 #include <windows.h>
 
 namespace {
-
-const wchar_t *wide(const QString &path) { return reinterpret_cast<const wchar_t *>(path.utf16()); }
 
 // The file names are kept as UTF-8 in the class; Windows takes them as UTF-16.
 QString pathOf(const QByteArray &name) { return QDir::toNativeSeparators(QString::fromUtf8(name)); }
@@ -52,7 +52,7 @@ constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // A file opened for its attributes only (no read access needed), links followed.
 std::optional<BY_HANDLE_FILE_INFORMATION> infoOf(const QString &path)
 {
-    Handle h(::CreateFileW(wide(path), 0, ShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    Handle h(::CreateFileW(widePath(path), 0, ShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info {};
     if (h.get() == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(h.get(), &info))
         return std::nullopt;
@@ -104,7 +104,7 @@ void DurableCopy::removeFrom(int file)
         if (f.fd >= 0)
             ::_close(std::exchange(f.fd, -1));
         if (!f.name.isEmpty() && !f.removed)
-            ::DeleteFileW(wide(pathOf(f.name)));
+            ::DeleteFileW(widePath(pathOf(f.name)));
         f.removed = true;
     }
     std::erase_if(m_inFlight, [file](const Piece &p) { return p.file >= file; });
@@ -173,7 +173,7 @@ DurableCopy::Result DurableCopy::copy(const QString &source, const QString &dest
     const QString sourcePath = QDir::toNativeSeparators(source);
     const QString destinationPath = QDir::toNativeSeparators(destination);
 
-    Handle in(::CreateFileW(wide(sourcePath), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+    Handle in(::CreateFileW(widePath(sourcePath), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (in.get() == INVALID_HANDLE_VALUE)
         return refused(reasonOf(int(::GetLastError())));
@@ -190,13 +190,13 @@ DurableCopy::Result DurableCopy::copy(const QString &source, const QString &dest
     if (const auto existing = infoOf(destinationPath); existing && sameFile(*existing, sourceInfo))
         return refused(reasonOf(int(ERROR_FILE_EXISTS)));
     // A symbolic link or junction standing under the export name is replaced, never followed.
-    const DWORD attributes = ::GetFileAttributesW(wide(destinationPath));
+    const DWORD attributes = ::GetFileAttributesW(widePath(destinationPath));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        && !((attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide(destinationPath))
-                                                      : ::DeleteFileW(wide(destinationPath))))
+        && !((attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(widePath(destinationPath))
+                                                      : ::DeleteFileW(widePath(destinationPath))))
         return refused(reasonOf(int(::GetLastError())));
 
-    Handle out(::CreateFileW(wide(destinationPath), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    Handle out(::CreateFileW(widePath(destinationPath), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (out.get() == INVALID_HANDLE_VALUE)
         return refused(reasonOf(int(::GetLastError())));
@@ -204,7 +204,7 @@ DurableCopy::Result DurableCopy::copy(const QString &source, const QString &dest
     if (fd < 0) {
         // The empty file just created under the export name goes again.
         ::CloseHandle(out.release());
-        ::DeleteFileW(wide(destinationPath));
+        ::DeleteFileW(widePath(destinationPath));
         return refused(reasonOf(int(ERROR_TOO_MANY_OPEN_FILES)));
     }
     const HANDLE target = out.release();
@@ -249,7 +249,7 @@ DurableCopy::Result DurableCopy::finish(const QString &folder)
 
 QString DurableCopy::syncFolder(const QString &folder)
 {
-    Handle dir(::CreateFileW(wide(QDir::toNativeSeparators(folder)), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr,
+    Handle dir(::CreateFileW(widePath(QDir::toNativeSeparators(folder)), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (dir.get() == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();

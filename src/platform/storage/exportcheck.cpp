@@ -14,6 +14,8 @@
 
 #include <cerrno>
 #ifdef Q_OS_WIN
+#include "platform/widepath.h"
+
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -156,8 +158,6 @@ struct Volume
 
 #ifdef Q_OS_WIN
 
-const wchar_t *wide(const QString &path) { return reinterpret_cast<const wchar_t *>(path.utf16()); }
-
 FileId idOf(const BY_HANDLE_FILE_INFORMATION &info)
 {
     return {info.dwVolumeSerialNumber, quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
@@ -166,7 +166,7 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION &info)
 // The file a path leads to, opened for its attributes only (no read access needed).
 std::optional<BY_HANDLE_FILE_INFORMATION> infoOf(const QString &path)
 {
-    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), 0,
+    const HANDLE h = ::CreateFileW(widePath(QDir::toNativeSeparators(path)), 0,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -187,7 +187,7 @@ Source inspectSource(const QString &path)
         source.state = Source::State::NotAFile;
         return source;
     }
-    const HANDLE h = ::CreateFileW(wide(QDir::toNativeSeparators(path)), GENERIC_READ,
+    const HANDLE h = ::CreateFileW(widePath(QDir::toNativeSeparators(path)), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -216,10 +216,10 @@ Volume volumeOf(const QString &folder)
     Volume v;
     const QString native = QDir::toNativeSeparators(folder);
     ULARGE_INTEGER available {};
-    v.haveSpace = ::GetDiskFreeSpaceExW(wide(native), &available, nullptr, nullptr);
+    v.haveSpace = ::GetDiskFreeSpaceExW(widePath(native), &available, nullptr, nullptr);
     v.freeBytes = qint64(qMin<quint64>(available.QuadPart, quint64(std::numeric_limits<qint64>::max())));
     wchar_t root[MAX_PATH + 1] = {};
-    if (::GetVolumePathNameW(wide(native), root, MAX_PATH)) {
+    if (::GetVolumePathNameW(widePath(native), root, MAX_PATH)) {
         DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
         if (::GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
             v.unit = qint64(sectorsPerCluster) * bytesPerSector;

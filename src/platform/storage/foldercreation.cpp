@@ -11,6 +11,8 @@
 #ifdef Q_OS_WIN
 #include "platform/storage/exportcheck.h"
 
+#include "platform/widepath.h"
+
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -22,11 +24,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const wchar_t *wide(const QString &path) { return reinterpret_cast<const wchar_t *>(path.utf16()); }
-
 bool isFolder(const QString &path)
 {
-    const DWORD attributes = ::GetFileAttributesW(wide(path));
+    const DWORD attributes = ::GetFileAttributesW(widePath(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -49,7 +49,7 @@ FolderCreation::Result FolderCreation::create(const QString &path)
         return {Outcome::Failed, u"not an absolute path: %1"_s.arg(path)};
     const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(path));
     const QString native = QDir::toNativeSeparators(clean);
-    const DWORD attributes = ::GetFileAttributesW(wide(native));
+    const DWORD attributes = ::GetFileAttributesW(widePath(native));
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return {Outcome::AlreadyExists, {}};
@@ -72,7 +72,7 @@ FolderCreation::Result FolderCreation::create(const QString &path)
             prefix += u'/';
         prefix += part;
         const QString level = QDir::toNativeSeparators(prefix);
-        if (::CreateDirectoryW(wide(level), nullptr)) {
+        if (::CreateDirectoryW(widePath(level), nullptr)) {
             const QString syncError = DurableCopy::syncFolder(parent);
             if (!syncError.isEmpty())
                 return {Outcome::Failed, syncError};
