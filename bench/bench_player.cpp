@@ -7,6 +7,8 @@
 //
 // usage (inside scripts/session.sh, which starts the null sink):
 //   bench_player [presses=50] [songs-folder] [run-through-minutes=2]
+// BENCH_TRACE=1 only follows the clock over one song, printing it every second (2: after a
+// 10-minute song was moved in 40 times; 3: every section, printing the clock too).
 #include "benchfigures.h"
 #include "benchwindow.h"
 
