@@ -7,8 +7,7 @@
 //
 // usage (inside scripts/session.sh, which starts the null sink):
 //   bench_player [presses=50] [songs-folder] [run-through-minutes=2]
-// BENCH_TRACE=1 only follows the clock over one song, printing it every second (2: after a
-// 10-minute song was moved in 40 times; 3: every section, printing the clock too).
+// With BENCH_TRACE set, the clock is printed every second as it is compared with the sink.
 #include "benchfigures.h"
 #include "benchwindow.h"
 
@@ -360,29 +359,6 @@ int main(int argc, char **argv)
     // The media player of before is measured first, before the window opens its output: with
     // that stream open the sound server would be ready for it too.
     Monitor monitor(sink);
-    if (qEnvironmentVariable("BENCH_TRACE") == u"1"_s || qEnvironmentVariable("BENCH_TRACE") == u"2"_s) {
-        QTemporaryDir settings;
-        QuietBoxes boxes;
-        SystemFolderDialog folderDialog;
-        NoFiles files;
-        MediaService media;
-        MainWindow window(Form1Services{ &boxes, &folderDialog, &media, settings.path() + u'/', &media }, &files);
-        window.show();
-        QTest::qWait(1500);
-        if (qEnvironmentVariable("BENCH_TRACE") == u"2"_s) {
-            const QString tenMinutes = set.base + u"/ten-minutes.mp3"_s;
-            window.form()->replaceSetList({ tenMinutes }, u"memory"_s);
-            window.form()->MSHFlexGrid2().setRow(1);
-            window.findChild<QAction *>(u"playSetListAction"_s)->trigger();
-            for (int i = 0; i < 40; ++i) {
-                media.seek(tenMinutes, qint64(i) * 14000);
-                QTest::qWait(250);
-            }
-            window.form()->findChild<QPushButton *>(u"Command30"_s)->click();
-        }
-        clockOverSong(window, media, monitor, set.songs.value(0));
-        return 0;
-    }
     std::printf("press to sound, %d presses each, songs of 3:30-4:30 in the set's mix of formats\n", presses);
     print("before: media player, idle", figures(mediaPlayerPresses(monitor, set.songs, presses)));
     {

@@ -72,7 +72,6 @@ public:
     // Times the device ran dry while a song was sounding, and times a song's
     // decoder had nothing ready when the device wanted more of it.
     [[nodiscard]] int underruns() const;
-    [[nodiscard]] int rate() const { return m_rate; }
 
     struct Voice;
 

@@ -84,12 +84,6 @@ QString SongStream::failure() const
     return m_failure;
 }
 
-bool SongStream::isArmed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_seekTo < 0 && (m_decodedAll || availableLocked() >= m_rate);
-}
-
 bool SongStream::hasAhead(qint64 frames) const
 {
     std::lock_guard lock(m_mutex);

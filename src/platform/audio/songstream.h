@@ -35,9 +35,6 @@ public:
     [[nodiscard]] Status status() const;
     // Why the song could not be played; empty unless it failed.
     [[nodiscard]] QString failure() const;
-    // Whether its first second (or the whole of a shorter song) is ready to be
-    // read, so that starting it costs no decode at all.
-    [[nodiscard]] bool isArmed() const;
     // Whether `frames` are ready to be read (or all there is of the song).
     [[nodiscard]] bool hasAhead(qint64 frames) const;
 
