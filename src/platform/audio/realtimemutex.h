@@ -31,6 +31,7 @@ public:
     void unlock() { pthread_mutex_unlock(&m_mutex); }
     bool try_lock() { return pthread_mutex_trylock(&m_mutex) == 0; }
 #else
+    RealtimeMutex() = default;
     void lock() { m_mutex.lock(); }
     void unlock() { m_mutex.unlock(); }
     bool try_lock() { return m_mutex.try_lock(); }
