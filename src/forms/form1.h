@@ -100,8 +100,9 @@ public:
     // Plays the set list's current song; refused like the play button when the
     // row holds none.
     void playSetListSong();
-    // Plays a song by its full path and locks the window; the play command's result.
-    int playSong(const QString &path);
+    // Plays a song by its full path and locks the window; the play command's
+    // result. With a set-list row, the song as that row's edits shape it.
+    int playSong(const QString &path, int setListRow = 0);
     // Closes the song playing and leaves the window locked (between the songs
     // of a run-through).
     void closeSong();

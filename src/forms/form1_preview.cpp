@@ -3,6 +3,7 @@
 
 #include "model/songtable.h"
 #include "platform/media/mediacommands.h"
+#include "platform/media/playbackcontrol.h"
 #include "platform/desktop/messageboxes.h"
 
 #include <QDir>
@@ -45,10 +46,10 @@ void Form1::playSetListSong()
         m_services.boxes->inform(this, u"楽曲が選択されていません"_s, QString());
         return;
     }
-    playSong(path);
+    playSong(path, row);
 }
 
-int Form1::playSong(const QString &path)
+int Form1::playSong(const QString &path, int setListRow)
 {
     // One song at a time: the stop button closes only the path in Text5, so a
     // song left playing under another path (the library's, then the set
@@ -56,6 +57,11 @@ int Form1::playSong(const QString &path)
     if (Text5->text() != path)
         closeSong();
     Text5->setText(path);
+    if (m_services.playback) {
+        const bool row = setListRow >= 1 && setListRow < m_table2->Rows();
+        const SetListRowExtras extras = row ? m_table2->extrasAt(setListRow) : SetListRowExtras{};
+        m_services.playback->setEdits(path, extras.edits, extras.songMs);
+    }
     const int result = m_services.media->sendString(playCommand(path), nullptr, 0);
     setPlaying(true);
     Q_EMIT songStarted();

@@ -88,6 +88,8 @@ PreviewController::PreviewController(Form1 *form, PlaybackControl *playback, Mes
     connect(m_form, &Form1::availabilityChanged, this, &PreviewController::availabilityChanged);
     connect(m_form, &Form1::songStarted, this, [this] {
         m_outputWasPresent = outputPresent();
+        m_lengthPath.clear(); // the same file may play with other edits
+
         // Another song started by hand takes over from the run-through.
         if (!m_runStartingSong && m_run) {
             endRun();
@@ -276,12 +278,14 @@ void PreviewController::advanceRunThrough()
     // The next song is decoded during the pause, so that it starts on time.
     if (const auto next = m_run->upcoming(); next && m_armed != next->path) {
         m_armed = next->path;
+        const SetListRowExtras &extras = m_form->MSHFlexGrid2().extrasAt(next->row);
+        m_playback->setEdits(m_armed, extras.edits, extras.songMs);
         m_playback->arm(m_armed);
     }
     while (const auto song = m_run->due(now)) {
         m_form->showSetListRow(song->row);
         m_runStartingSong = true;
-        const bool started = m_form->playSong(song->path) == 0;
+        const bool started = m_form->playSong(song->path, song->row) == 0;
         m_runStartingSong = false;
         if (started)
             break;

@@ -70,6 +70,8 @@ struct Written {
 
 struct AudioPlayer::Voice {
     QString path;
+    SongEdits edits;
+    qint64 songMs = 0;
     std::unique_ptr<SongStream> stream;
     float gain = 1;
     float level = 0;       // the ramp: 0 silent, 1 at the song's own gain
@@ -411,21 +413,38 @@ void AudioPlayer::reap()
     lock.unlock();
 }
 
-void AudioPlayer::arm(const QString &path)
+void AudioPlayer::arm(const QString &path, const SongEdits &edits, qint64 songMs)
 {
     reap();
     std::unique_lock lock(m_mixer->lock);
-    if (m_mixer->voices.contains(path))
-        return;
+    if (const auto v = voiceOf(path)) {
+        // Arming is only a head start: it never disturbs the song as it plays.
+        if ((v->edits == edits && v->songMs == songMs) || v->active)
+            return;
+        lock.unlock();
+        close(path);
+        lock.lock();
+    }
     auto voice = std::make_shared<Voice>();
     voice->path = path;
-    voice->stream = std::make_unique<SongStream>(path, m_rate);
+    voice->edits = edits;
+    voice->songMs = songMs;
+    voice->stream = std::make_unique<SongStream>(path, m_rate, edits, songMs);
     m_mixer->voices.insert(path, voice);
 }
 
-void AudioPlayer::play(const QString &path)
+void AudioPlayer::play(const QString &path, const SongEdits &edits, qint64 songMs)
 {
-    arm(path);
+    {
+        std::unique_lock lock(m_mixer->lock);
+        const auto v = voiceOf(path);
+        const bool other = v && (v->edits != edits || v->songMs != songMs);
+        lock.unlock();
+        // The song shaped otherwise is another song: the old one fades out.
+        if (other)
+            close(path);
+    }
+    arm(path, edits, songMs);
     std::unique_lock lock(m_mixer->lock);
     const auto v = voiceOf(path);
     if (v->ended && m_mixer->played >= v->endSink) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/songedits.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -40,11 +42,16 @@ public:
     explicit AudioPlayer(QObject *parent = nullptr);
     ~AudioPlayer() override;
 
-    // Starts decoding the song's first seconds without playing it.
-    void arm(const QString &path);
+    // Starts decoding the song's first seconds without playing it. With
+    // `edits` the song is played as they shape it (laid out on `songMs`, the
+    // song's measured length; 0 for the length its file states), and its
+    // positions are those of the edited song. A song armed with other edits
+    // is made anew with these; one playing is left as it is.
+    void arm(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0);
     // Plays the song: an armed one at once, one that ended from its start;
-    // one playing plays on.
-    void play(const QString &path);
+    // one playing plays on, unless it plays with other edits: then it fades
+    // out and the song starts again as these shape it.
+    void play(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0);
     // Ends the song and forgets it: a fade of `fadeMs` (at least the few
     // milliseconds that keep a stop from clicking). Closing a song that fades
     // out already makes its fade no longer than that.

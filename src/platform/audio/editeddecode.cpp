@@ -9,19 +9,31 @@ using namespace Qt::StringLiterals;
 bool decodeEdited(AudioDecoder &decoder, const EditPlan &plan, qint64 joinedFrom, const AudioDecoder::Consumer &consumer,
                   QString *reason)
 {
-    EditJoiner joiner(plan, decoder.outChannels(), joinedFrom);
-    const int channels = decoder.outChannels();
-    std::vector<float> out;
+    // The decoder knows its channels only once it has decoded a block: one is
+    // read and dropped, and the reading then moves to where the plan starts.
     qint64 position = 0; // the source frame the decoder stands at
+    if (decoder.outChannels() == 0) {
+        (void)decoder.run([](const float *, qint64) { return false; }, nullptr);
+        position = -1;
+    }
+    const int channels = decoder.outChannels();
+    if (channels <= 0) {
+        if (reason)
+            *reason = u"音声が入っていません"_s;
+        return false;
+    }
+    EditJoiner joiner(plan, channels, joinedFrom);
+    std::vector<float> out;
     bool stopped = false;
     while (const auto span = joiner.nextSpan()) {
         if (span->from != position) {
-            if (!decoder.seek(span->from)) {
+            const qint64 at = span->from;
+            if (!decoder.seek(at)) {
                 if (reason)
                     *reason = u"曲の途中に移れませんでした"_s;
                 return false;
             }
-            position = span->from;
+            position = at;
         }
         bool spanDone = false;
         const bool ended = decoder.run(

@@ -1,9 +1,14 @@
 #include "platform/audio/songstream.h"
 
 #include "platform/audio/audiodecoder.h"
+#include "platform/audio/editeddecode.h"
+#include "platform/audio/realtimestretch.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 // A few seconds ahead: enough to ride out a busy machine, never the whole song.
@@ -13,9 +18,11 @@ constexpr int BufferSeconds = 4;
 constexpr int RefillMs = 500;
 } // namespace
 
-SongStream::SongStream(const QString &path, int rate)
+SongStream::SongStream(const QString &path, int rate, const SongEdits &edits, qint64 songMs)
     : m_path(path)
     , m_rate(rate)
+    , m_edits(edits)
+    , m_songMs(songMs)
     , m_capacity(qint64(rate) * BufferSeconds)
     , m_ring(size_t(m_capacity) * Channels)
 {
@@ -90,6 +97,27 @@ bool SongStream::hasAhead(qint64 frames) const
     return m_seekTo < 0 && (m_decodedAll || availableLocked() >= std::min(frames, m_capacity));
 }
 
+bool SongStream::push(const float *samples, qint64 frames)
+{
+    // Takes each decoded block whole, waiting for room; a seek or the end
+    // stops the decoder (what it was given is dropped with the buffer).
+    std::unique_lock lock(m_mutex);
+    while (frames > 0) {
+        m_wake.wait(lock, [&] { return m_stop || m_seekTo >= 0 || availableLocked() < m_capacity; });
+        if (m_stop || m_seekTo >= 0)
+            return false;
+        const qint64 n = std::min(frames, m_capacity - availableLocked());
+        const qint64 start = m_written % m_capacity;
+        const qint64 first = std::min(n, m_capacity - start);
+        std::memcpy(m_ring.data() + start * Channels, samples, size_t(first) * Channels * sizeof(float));
+        std::memcpy(m_ring.data(), samples + first * Channels, size_t(n - first) * Channels * sizeof(float));
+        m_written += n;
+        samples += n * Channels;
+        frames -= n;
+    }
+    return true;
+}
+
 void SongStream::work()
 {
     QString reason;
@@ -102,25 +130,15 @@ void SongStream::work()
         }
         m_opened = true;
     }
-    // Takes each decoded block whole, waiting for room; a seek or the end
-    // stops the decoder (what it was given is dropped with the buffer).
-    const auto consume = [this](const float *samples, qint64 frames) {
-        std::unique_lock lock(m_mutex);
-        while (frames > 0) {
-            m_wake.wait(lock, [&] { return m_stop || m_seekTo >= 0 || availableLocked() < m_capacity; });
-            if (m_stop || m_seekTo >= 0)
-                return false;
-            const qint64 n = std::min(frames, m_capacity - availableLocked());
-            const qint64 start = m_written % m_capacity;
-            const qint64 first = std::min(n, m_capacity - start);
-            std::memcpy(m_ring.data() + start * Channels, samples, size_t(first) * Channels * sizeof(float));
-            std::memcpy(m_ring.data(), samples + first * Channels, size_t(n - first) * Channels * sizeof(float));
-            m_written += n;
-            samples += n * Channels;
-            frames -= n;
-        }
-        return true;
-    };
+    if (m_edits.isEmpty())
+        playPlain(*decoder);
+    else
+        playEdited(*decoder);
+}
+
+void SongStream::playPlain(AudioDecoder &decoder)
+{
+    const auto consume = [this](const float *samples, qint64 frames) { return push(samples, frames); };
     bool delivered = false;
     for (;;) {
         qint64 seekTo = -1;
@@ -133,7 +151,7 @@ void SongStream::work()
         }
         if (seekTo >= 0) {
             // A song that cannot be moved in goes on where it was, rather than stop.
-            const bool moved = decoder->seek(seekTo);
+            const bool moved = decoder.seek(seekTo);
             std::lock_guard lock(m_mutex);
             if (m_seekTo == seekTo) {
                 m_seekTo = -1;
@@ -143,12 +161,87 @@ void SongStream::work()
             continue;
         }
         QString why;
-        const bool ended = decoder->run(consume, &why);
+        const bool ended = decoder.run(consume, &why);
         std::lock_guard lock(m_mutex);
         delivered = delivered || m_written > 0;
         if (ended || !why.isEmpty()) {
             // A damaged tail ends the song where it breaks; a song that gives
             // nothing at all cannot be played.
+            if (!delivered && !why.isEmpty())
+                m_failure = why;
+            if (m_seekTo < 0)
+                m_decodedAll = true;
+            if (!m_failure.isEmpty())
+                return;
+        }
+    }
+}
+
+void SongStream::playEdited(AudioDecoder &decoder)
+{
+    // The edits are laid out on the length the song was measured at, as the set
+    // list's length was worked out from it, so the two agree.
+    const qint64 songMs = m_songMs > 0 ? m_songMs : qint64(decoder.statedLengthMs());
+    SongEdits edits = m_edits.fitted(songMs);
+    // Without a stretcher the song is heard in its own key and tempo, and its
+    // positions are those of that song, not of a stretch that never happens.
+    if (!RealtimeStretch::available())
+        edits.semitones = 0, edits.tempoPercent = 100;
+    const EditPlan plan(edits, qint64(std::llround(double(songMs) * m_rate / 1000.0)), m_rate);
+    std::unique_ptr<RealtimeStretch> stretch;
+    if (edits.stretches())
+        stretch = std::make_unique<RealtimeStretch>(m_rate, int(Channels), edits.semitones, plan.tempo());
+
+    qint64 from = 0; // the output frame decoding starts at
+    bool delivered = false;
+    std::vector<float> stretched;
+    for (;;) {
+        qint64 seekTo = -1;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return m_stop || m_seekTo >= 0 || !m_decodedAll; });
+            if (m_stop)
+                return;
+            seekTo = m_seekTo;
+            if (seekTo >= 0) {
+                m_seekTo = -1;
+                from = std::min(seekTo, plan.outputFrames());
+                continue;
+            }
+        }
+        // Exactly the edited length comes out: a stretcher's last frames may
+        // fall a little short of it or go a little beyond.
+        const qint64 limit = plan.outputFrames() - from;
+        qint64 emitted = 0;
+        const auto give = [&](const float *samples, qint64 frames) {
+            const qint64 n = std::min(frames, limit - emitted);
+            if (n > 0 && !push(samples, n))
+                return false;
+            emitted += std::max<qint64>(0, n);
+            return true;
+        };
+        if (stretch)
+            stretch->reset();
+        const auto consume = [&](const float *samples, qint64 frames) {
+            if (!stretch)
+                return give(samples, frames) && emitted < limit;
+            stretched.clear();
+            stretch->process(samples, long(frames), false, stretched);
+            return give(stretched.data(), qint64(stretched.size()) / Channels) && emitted < limit;
+        };
+        QString why;
+        const bool complete = decodeEdited(decoder, plan, plan.joinedOfOutput(from), consume, &why);
+        bool finished = complete || emitted >= limit;
+        if (finished && stretch && emitted < limit) {
+            stretched.clear();
+            stretch->process(nullptr, 0, true, stretched);
+            finished = give(stretched.data(), qint64(stretched.size()) / Channels);
+            const std::vector<float> silence(size_t(std::max<qint64>(0, limit - emitted)) * Channels, 0.0f);
+            finished = finished && give(silence.data(), qint64(silence.size()) / Channels);
+        }
+        std::lock_guard lock(m_mutex);
+        delivered = delivered || m_written > 0;
+        if (finished || !why.isEmpty()) {
             if (!delivered && !why.isEmpty())
                 m_failure = why;
             if (m_seekTo < 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/songedits.h"
 #include "platform/audio/realtimemutex.h"
 
 #include <QString>
@@ -15,12 +16,20 @@
 // what is heard is what is delivered. Never the whole song: the decoder waits
 // while the buffer is full. Reading never waits, so the output's thread never
 // stalls on a file or a decoder.
+//
+// A song with edits is read as they shape it (its kept ranges joined, faded,
+// and moved in key and tempo as it plays), and every frame here (positions,
+// seeks) is one of the edited song as it is delivered.
+class AudioDecoder;
+
 class SongStream
 {
 public:
     enum class Status { Opening, Playing, Ended, Failed };
 
-    SongStream(const QString &path, int rate);
+    // `songMs`: the song's length as measured, which lays the edits out; 0 for
+    // the length the file states.
+    SongStream(const QString &path, int rate, const SongEdits &edits = {}, qint64 songMs = 0);
     ~SongStream();
     SongStream(const SongStream &) = delete;
     SongStream &operator=(const SongStream &) = delete;
@@ -42,10 +51,15 @@ public:
 
 private:
     void work();
+    void playPlain(AudioDecoder &decoder);
+    void playEdited(AudioDecoder &decoder);
+    bool push(const float *samples, qint64 frames);
     [[nodiscard]] qint64 availableLocked() const { return m_written - m_read; }
 
     const QString m_path;
     const int m_rate;
+    const SongEdits m_edits;
+    const qint64 m_songMs;
     const qint64 m_capacity; // frames
     mutable RealtimeMutex m_mutex;
     std::condition_variable_any m_wake;

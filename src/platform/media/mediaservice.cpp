@@ -115,7 +115,8 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
 int MediaService::play(const QString &path)
 {
     // A second play while the song plays leaves it playing; after the end it starts again.
-    player().play(path);
+    const Edited e = editsOf(path);
+    player().play(path, e.edits, e.songMs);
     updateOpen();
     return Ok;
 }
@@ -174,7 +175,26 @@ qint64 MediaService::lengthMs(const QString &path) const
 {
     // Only regular files are probed, as only they are played.
     const auto ms = isRegularFile(path) ? MediaProbe::lengthMs(path) : std::nullopt;
-    return ms ? qint64(std::nearbyint(*ms)) : 0;
+    if (!ms)
+        return 0;
+    // An edited song is as long as its edits make it, as the set list shows it.
+    const Edited e = editsOf(path);
+    return e.edits.isEmpty() ? qint64(std::nearbyint(*ms)) : e.edits.editedMs(e.songMs > 0 ? e.songMs : qint64(*ms));
+}
+
+void MediaService::setEdits(const QString &path, const SongEdits &edits, qint64 songMs)
+{
+    QMutexLocker lock(&m_mutex);
+    if (edits.isEmpty())
+        m_edits.remove(path);
+    else
+        m_edits.insert(path, { edits, songMs });
+}
+
+MediaService::Edited MediaService::editsOf(const QString &path) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_edits.value(path);
 }
 
 void MediaService::seek(const QString &path, qint64 ms)
@@ -187,7 +207,8 @@ void MediaService::arm(const QString &path)
 {
     if (!isRegularFile(path))
         return;
-    player().arm(path);
+    const Edited e = editsOf(path);
+    player().arm(path, e.edits, e.songMs);
     updateOpen();
 }
 

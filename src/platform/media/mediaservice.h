@@ -54,6 +54,7 @@ public:
     [[nodiscard]] qint64 positionMs(const QString &path) const override;
     [[nodiscard]] qint64 lengthMs(const QString &path) const override;
     void seek(const QString &path, qint64 ms) override;
+    void setEdits(const QString &path, const SongEdits &edits, qint64 songMs) override;
     void arm(const QString &path) override;
     void disarm(const QString &path) override;
     void fadeOut(const QString &path, int ms) override;
@@ -70,9 +71,15 @@ private:
     int play(const QString &path);
     void close(const QString &path, int fadeMs = 0);
     void updateOpen();
+    struct Edited {
+        SongEdits edits;
+        qint64 songMs = 0;
+    };
+    [[nodiscard]] Edited editsOf(const QString &path) const;
 
     std::unique_ptr<AudioPlayer> m_player; // touched on this object's thread only
     mutable QMutex m_mutex;
     QSet<QString> m_open;                  // the player's paths, readable from any thread
     QByteArray m_device;
+    QHash<QString, Edited> m_edits;        // guarded by m_mutex: lengths are asked from any thread
 };

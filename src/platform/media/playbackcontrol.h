@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/songedits.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -28,6 +30,11 @@ public:
     [[nodiscard]] virtual qint64 lengthMs(const QString &path) const = 0;
     // Moves playback of the path; a song that has ended plays again from there.
     virtual void seek(const QString &path, qint64 ms) = 0;
+    // The edits the song under `path` is played with from its next play or
+    // arm, laid out on `songMs` (its measured length): what is heard, the
+    // position, seeks and the length are then those of the edited song. No
+    // edits: the song as its file is.
+    virtual void setEdits(const QString &path, const SongEdits &edits, qint64 songMs) = 0;
     // Decodes the song's first seconds ahead, so that playing it later starts at once.
     virtual void arm(const QString &path) = 0;
     // Lets go of a song armed but never played; one that plays is left alone.
