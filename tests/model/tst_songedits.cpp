@@ -1,3 +1,4 @@
+#include "model/slotfit.h"
 #include "model/songedits.h"
 
 #include <QTest>
@@ -98,6 +99,58 @@ private Q_SLOTS:
             QVERIFY2(std::equal(tail.begin(), tail.end(), whole.begin() + from), qPrintable(QString::number(from)));
         }
         QCOMPARE(plan.outputFrames(), qint64(std::llround(double(plan.joinedFrames()) / plan.tempo())));
+    }
+
+    void fitTheSlot_data()
+    {
+        // The set: other songs of `others` seconds in all, this song last, a
+        // pause between songs; the slot in seconds (-1: none).
+        QTest::addColumn<QString>("edits");
+        QTest::addColumn<qint64>("songMs");
+        QTest::addColumn<qint64>("others");
+        QTest::addColumn<int>("songs");
+        QTest::addColumn<qint64>("slot");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("proposed");
+        QTest::addColumn<qint64>("editedMs");
+        const int fits = int(SlotFit::Outcome::Fits), proposed = int(SlotFit::Outcome::Proposed),
+                  cannot = int(SlotFit::Outcome::CannotFit);
+        // 3 songs, 2 pauses of 30 s: 1500 + 60 + 240 = 1800 s, the slot exactly.
+        QTest::newRow("exactly the slot") << QString() << 240'400LL << 1500LL << 3 << 1800LL << fits << QString() << 0LL;
+        QTest::newRow("no slot") << QString() << 240'000LL << 9000LL << 3 << -1LL << fits << QString() << 0LL;
+        QTest::newRow("over by 30 s: ends 30 s earlier, faded")
+            << QString() << 240'400LL << 1530LL << 3 << 1800LL << proposed << u"end=210.000;fadeout=5.000"_s << 210'000LL;
+        QTest::newRow("a start and a cut stay, the end falls after the cut")
+            << u"start=10.000;cut=100.000-120.000"_s << 240'000LL << 1550LL << 3 << 1800LL << proposed
+            << u"start=10.000;end=220.000;fadeout=5.000;cut=100.000-120.000"_s << 190'000LL;
+        QTest::newRow("the new end where a cut starts: the cut goes")
+            << u"cut=200.000-220.000"_s << 240'000LL << 1540LL << 3 << 1800LL << proposed
+            << u"end=200.000;fadeout=5.000"_s << 200'000LL;
+        QTest::newRow("tempo 80 %: the end in song time is shorter by the tempo")
+            << u"tempo=80;fadeout=8.000"_s << 200'000LL << 1500LL << 3 << 1800LL << proposed
+            << u"end=192.000;fadeout=8.000;tempo=80"_s << 240'000LL;
+        QTest::newRow("over by more than the song less its fade")
+            << QString() << 240'000LL << 1796LL << 3 << 1800LL << cannot << QString() << 0LL;
+    }
+    void fitTheSlot()
+    {
+        QFETCH(QString, edits);
+        QFETCH(qint64, songMs);
+        QFETCH(qint64, others);
+        QFETCH(int, songs);
+        QFETCH(qint64, slot);
+        const SongEdits e = SongEdits::fromText(edits).value_or(SongEdits{});
+        const qint64 shown = e.editedMs(songMs) / 1000;
+        const SlotFigures figures{ songs, others + shown, slot < 0 ? std::nullopt : std::optional(slot), 30 };
+        const SlotFit fit = SlotFit::propose(figures, shown, e, songMs);
+        QTEST(int(fit.outcome), "outcome");
+        if (fit.outcome != SlotFit::Outcome::Proposed)
+            return;
+        QTEST(fit.edits.toText(), "proposed");
+        QTEST(fit.editedMs, "editedMs");
+        // With the proposal the set is the slot or just under it, as the window counts it.
+        const SlotFigures after{ songs, others + fit.editedMs / 1000, figures.slotSeconds, 30 };
+        QVERIFY(!after.isOver() && *after.leftSeconds() < 1);
     }
 };
 
