@@ -2,6 +2,7 @@
 
 #include "model/exportplan.h"
 #include "model/setlistfile.h"
+#include "model/setlistrow.h"
 
 #include <QPointer>
 #include <QString>
@@ -84,6 +85,13 @@ public:
     // `extras`, when given, holds each song's edits, note and follow mark, in the
     // order of `paths`; an edited song shows its edited length.
     bool replaceSetList(const QStringList &paths, const QString &setName, const QList<SetListRowExtras> &extras = {});
+    // Gives a set-list row these edits (the song's measured length in
+    // `extras.songMs`): its length cell shows the edited length, the total
+    // follows, and the set list counts as changed. Edits made now record the
+    // song file as it is, to tell later when it has been replaced.
+    void applyRowEdits(int row, SetListRowExtras extras);
+    // The set list's grid, for what the window adds to it.
+    [[nodiscard]] QWidget *setListView() const;
     // Back to the empty set list and set name of start-up.
     void clearSetList();
     // Asked after Yes to the exit question; false keeps the program running.
@@ -129,6 +137,8 @@ Q_SIGNALS:
     void previewStopped();
 
 private:
+    [[nodiscard]] static SongEdits::Stamp stampOf(const QString &path);
+
     // form1.cpp
     void createControls();
     void setUpTabOrderAndNames();

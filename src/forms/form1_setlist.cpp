@@ -4,6 +4,7 @@
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"
+#include "forms/songgrid.h"
 #include "platform/desktop/messageboxes.h"
 
 #include <QLineEdit>
@@ -254,4 +255,9 @@ void Form1::addFromLibrary(int libraryRow, int toRow)
     const int added = m_table2->Rows() - 1;
     if (toRow < added)
         moveSetListRow(added, toRow);
+}
+
+QWidget *Form1::setListView() const
+{
+    return Grid2;
 }

@@ -10,6 +10,8 @@
 #include "platform/media/libraryscanner.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -76,6 +78,36 @@ QString Form1::outputFolder() const
     return Text2->text();
 }
 
+SongEdits::Stamp Form1::stampOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return { file.size(), file.lastModified().toMSecsSinceEpoch() };
+}
+
+void Form1::applyRowEdits(int row, SetListRowExtras extras)
+{
+    SongTable &list = *m_table2;
+    if (row < 1 || row >= list.Rows() || list.textAt(row, 1).isEmpty())
+        return;
+    if (extras.edits.isEmpty()) {
+        extras.edits = {};
+    } else if (extras.edits != list.extrasAt(row).edits || extras.editsStale) {
+        extras.edits.stamp = stampOf(list.textAt(row, 2));
+        extras.editsStale = false;
+    }
+    const int cursorRow = list.Row(), cursorCol = list.Col();
+    list.setRow(row);
+    list.setRowExtras(extras);
+    list.setCol(3);
+    const qint64 ms = extras.edits.isEmpty() ? extras.songMs : extras.edits.editedMs(extras.songMs);
+    if (extras.songMs > 0)
+        list.setText(FormatLength(double(ms)));
+    list.setRow(cursorRow);
+    list.setCol(cursorCol);
+    TimeCalc();
+    Q_EMIT setListChanged();
+}
+
 bool Form1::replaceSetList(const QStringList &paths, const QString &setName, const QList<SetListRowExtras> &extras)
 {
     if (paths.size() > SongTable::MaxDataRows) {
@@ -96,6 +128,7 @@ bool Form1::replaceSetList(const QStringList &paths, const QString &setName, con
         list.setText({});
     }
     list.setRowExtras({});
+    QStringList stale;
     // Each song lands as the add button puts it: number, name, full path and
     // length, the name cell left-aligned.
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -108,6 +141,12 @@ bool Form1::replaceSetList(const QStringList &paths, const QString &setName, con
         SetListRowExtras rowExtras = extras.value(i);
         const double songMs = lengths->value(i);
         rowExtras.songMs = qint64(songMs);
+        // Edits made on another file than this one may no longer fit the song:
+        // they are kept, and the row and a message say so.
+        if (!rowExtras.edits.isEmpty() && rowExtras.edits.stamp && *rowExtras.edits.stamp != stampOf(paths[i])) {
+            rowExtras.editsStale = true;
+            stale << path.mid(path.lastIndexOf(QDir::separator()) + 1);
+        }
         const QString cells[] = { path.mid(path.lastIndexOf(QDir::separator()) + 1), path,
                                   rowExtras.edits.isEmpty() ? FormatLength(songMs)
                                                             : FormatLength(double(rowExtras.edits.editedMs(qint64(songMs)))) };
@@ -123,6 +162,11 @@ bool Form1::replaceSetList(const QStringList &paths, const QString &setName, con
     list.setCol(1);
     list.setRow(std::max(1, int(paths.size())));
     Text3->setText(setName);
+    if (!stale.isEmpty())
+        m_services.boxes->inform(this,
+                                 u"次の曲は、編集した後でファイルが変わっています。編集はそのまま残してあります。"
+                                 u"確かめてください:\n"_s + stale.join(u'\n'),
+                                 u"お知らせ"_s);
     Q_EMIT setListChanged();
     return true;
 }

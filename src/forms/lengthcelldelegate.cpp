@@ -1,5 +1,7 @@
 #include "forms/lengthcelldelegate.h"
 
+#include "forms/songtablemodel.h"
+
 #include <QApplication>
 #include <QPainter>
 
@@ -7,7 +9,8 @@ void LengthCellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
-    const QString text = opt.text;
+    // An edited song's length carries its mark in front, squeezed in with it.
+    const QString text = index.data(SongTableModel::EditMarkRole).toString() + opt.text;
     opt.text.clear();
     const QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
     // Background, selection and focus as for every other cell; the text by hand.

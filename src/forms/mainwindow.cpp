@@ -1,6 +1,7 @@
 #include "forms/mainwindow.h"
 
 #include "forms/preview/previewbar.h"
+#include "forms/edits/songeditscontroller.h"
 #include "forms/preview/previewcontroller.h"
 #include "forms/show/showcontroller.h"
 #include "forms/slotstatusbar.h"
@@ -73,6 +74,7 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     createEditMenu();
     placePreview();
     placeShow();
+    placeEdits();
     createHelpMenu();
     addToolBar(Qt::BottomToolBarArea, m_exportBar);
 
@@ -112,6 +114,17 @@ void MainWindow::placeShow()
     m_show = new ShowController(m_form, m_services.media, m_services.playback, m_services.boxes, this, m_slotBar,
                                 [this] { return m_file; });
     menuBar()->addMenu(m_show->menu());
+}
+
+void MainWindow::placeEdits()
+{
+    if (!m_services.playback || !m_services.media)
+        return;
+    m_edits = new SongEditsController(m_form, m_services.playback, m_services.media, m_services.boxes, this, m_slotBar);
+    m_editMenu->addSeparator();
+    m_editMenu->addAction(m_edits->editAction());
+    m_editMenu->addAction(m_edits->fitAction());
+    m_editMenu->addAction(m_edits->fitSelectedAction());
 }
 
 QAction *MainWindow::addEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut)

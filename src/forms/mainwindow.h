@@ -24,6 +24,7 @@ class QTimer;
 class QToolBar;
 class PreviewController;
 class ShowController;
+class SongEditsController;
 class SetListDialog;
 class SetListFile;
 class SlotStatusBar;
@@ -47,6 +48,7 @@ public:
     [[nodiscard]] QStringList recentFiles() const { return m_recent; }
     // The show, once placed (it needs a player).
     [[nodiscard]] ShowController *showController() const { return m_show; }
+    [[nodiscard]] SongEditsController *editsController() const { return m_edits; }
 
     // Opens a set-list file in place of the set list, without asking about the
     // current one (callers ask first). False when nothing was opened; the set
@@ -130,6 +132,8 @@ private:
     void placePreview();
     // The show's menu (本番モード), placed in the window.
     void placeShow();
+    // The song edits' entries in the edit menu.
+    void placeEdits();
 
     // The unsaved-changes question; false when the user cancels (or saving fails).
     bool maySetListGo();
@@ -183,4 +187,5 @@ private:
 
     PreviewController *m_preview = nullptr;
     ShowController *m_show = nullptr;
+    SongEditsController *m_edits = nullptr;
 };

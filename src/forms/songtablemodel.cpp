@@ -4,6 +4,8 @@
 
 #include <QBrush>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 Qt::Alignment toQt(int alignment)
@@ -52,6 +54,7 @@ SongTableModel::SongTableModel(SongTable *table, QObject *parent)
             endResetModel();
     });
     connect(table, &SongTable::cellChanged, this, &SongTableModel::onCellChanged);
+    connect(table, &SongTable::rowExtrasChanged, this, [this](int row) { onCellChanged(row, 3); });
     connect(table, &SongTable::cursorChanged, this, &SongTableModel::onCursorChanged);
     connect(table, &SongTable::visibleChanged, this, &SongTableModel::onVisibleChanged);
 }
@@ -85,6 +88,16 @@ QVariant SongTableModel::data(const QModelIndex &index, int role) const
         return {};
     case CursorCellRole:
         return index.row() + 1 == m_cursorRow && index.column() == m_cursorCol;
+    case EditMarkRole:
+    case Qt::ToolTipRole: {
+        const SetListRowExtras &extras = m_table->extrasAt(index.row() + 1);
+        if (index.column() != 3 || extras.edits.isEmpty())
+            return {};
+        if (role == EditMarkRole)
+            return extras.editsStale ? u"✎!"_s : u"✎"_s;
+        return extras.editsStale ? u"編集済み。編集の後で曲のファイルが変わりました。編集を確かめてください"_s
+                                 : u"編集済み（長さは編集後のもの）"_s;
+    }
     default:
         return {};
     }

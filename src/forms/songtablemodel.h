@@ -18,6 +18,9 @@ class SongTableModel : public QAbstractTableModel
 public:
     // True for the one cell the table's cursor stands on.
     static constexpr int CursorCellRole = Qt::UserRole + 1;
+    // On a length cell: the mark of a row whose song is edited ("✎"; "✎!" when
+    // its file changed since), empty otherwise.
+    static constexpr int EditMarkRole = Qt::UserRole + 2;
 
     explicit SongTableModel(SongTable *table, QObject *parent = nullptr);
 
