@@ -5,7 +5,10 @@
 #include "support/fixtures.h"
 #include "support/formfixture.h"
 
+#include "forms/edits/songeditscontroller.h"
+#include "forms/edits/songeditspanel.h"
 #include "forms/loudnesscelldelegate.h"
+#include "forms/songtablemodel.h"
 #include "forms/mainwindow.h"
 #include "forms/setlisttextbox.h"
 #include "forms/songgrid.h"
@@ -18,6 +21,7 @@
 #include "support/mediagen.h"
 
 #include <QAction>
+#include <QDoubleSpinBox>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QPrinter>
@@ -78,7 +82,7 @@ struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs, CdImageDialog
     void restart()
     {
         window.reset();
-        window = std::make_unique<MainWindow>(Form1Services{ this, &folders, &media, dir.path() }, this);
+        window = std::make_unique<MainWindow>(Form1Services{ this, &folders, &media, dir.path(), withPlayback ? &media : nullptr }, this);
         window->setStageSheetDialogs(this);
         window->setCdImageDialog(this);
         window->setDiscWriter(&cdWriter);
@@ -134,6 +138,7 @@ struct Window : ScriptedBoxes, SetListDialog, StageSheetDialogs, CdImageDialog
     }
 
     Answer answer = Answer::Cancel;
+    bool withPlayback = false;
     QString file, pdf, cue;
     Drive cdWriter;
     QByteArray saved;
@@ -205,6 +210,86 @@ private Q_SLOTS:
         w.menu(u"saveSetListAction"_s);
         QVERIFY2(w.lastPrompt().contains(u"空き容量が足りません"_s) && fixtures::contents(w.file) == w.saved, qPrintable(w.lastPrompt()));
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList({ u"filler"_s, u"set.m3u8"_s }));
+    }
+
+    void songEdits()
+    {
+        Window w;
+        w.withPlayback = true;
+        w.restart();
+        w.window->show();
+        const QString long90 = w.dir.filePath(u"長い曲.wav"_s);
+        QVERIFY(MediaGen::tone(long90, 90.0, 440));
+        QVERIFY(w.window->form()->replaceSetList({ song(u"夜明け.wav"_s), long90 }, u"金曜"_s));
+        SongTable &list = w.window->form()->MSHFlexGrid2();
+        auto *grid = w.child<SongGrid>(u"MSHFlexGrid2"_s);
+        const auto mark = [&] { return grid->model()->index(1, 3).data(SongTableModel::EditMarkRole).toString(); };
+
+        // Typed points, a fade and a cut: 10 s to 80 s less 10 s is 60 s.
+        const auto edit = [&](const std::function<void(SongEditsPanel *)> &drive) {
+            w.window->editsController()->setPanelHook([&](SongEditsPanel *panel) {
+                drive(panel);
+                QCOMPARE(panel->findChildren<QWidget *>().size() > 20, true);
+                for (QWidget *control : panel->findChildren<QWidget *>())
+                    if (control->focusPolicy() != Qt::NoFocus && !control->objectName().startsWith(u"qt_"_s))
+                        QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+            });
+            list.setRow(2);
+            w.menu(u"editSongAction"_s);
+        };
+        const auto type = [](SongEditsPanel *panel, const QString &field, const QString &time) {
+            auto *line = panel->findChild<QLineEdit *>(field);
+            line->setText(time);
+            Q_EMIT line->editingFinished();
+        };
+        edit([&](SongEditsPanel *panel) {
+            type(panel, u"startEdit"_s, u"0:10"_s);
+            type(panel, u"endEdit"_s, u"80"_s);
+            panel->findChild<QDoubleSpinBox *>(u"fadeOutSpin"_s)->setValue(5);
+            panel->findChild<QLineEdit *>(u"cutFromEdit"_s)->setText(u"0:30.000"_s);
+            panel->findChild<QLineEdit *>(u"cutToEdit"_s)->setText(u"0:40"_s);
+            panel->findChild<QPushButton *>(u"addCutButton"_s)->click();
+            QVERIFY(panel->findChild<QLabel *>(u"editedLengthLabel"_s)->text().contains(u"00:01:00"_s));
+            panel->findChild<QPushButton *>(u"okButton"_s)->click();
+        });
+        QCOMPARE(list.textAt(2, 3) + u' ' + w.window->form()->totalText() + u' ' + mark(), u"00:01:00 00:01:02 ✎"_s);
+        const SongEdits applied = list.extrasAt(2).edits;
+        QCOMPARE(applied.toText().section(u";file="_s, 0, 0), u"start=10.000;end=80.000;fadeout=5.000;cut=30.000-40.000"_s);
+
+        // Cancel leaves the row; saved and opened again, it reads the same.
+        edit([&](SongEditsPanel *panel) {
+            panel->findChild<QPushButton *>(u"clearEditsButton"_s)->click();
+            panel->findChild<QPushButton *>(u"cancelButton"_s)->click();
+        });
+        QCOMPARE(list.extrasAt(2).edits, applied);
+        w.file = w.dir.filePath(u"edited.m3u8"_s);
+        w.menu(u"saveSetListAsAction"_s);
+        const QStringList before = w.state().mid(0, 4);
+        w.shown.clear();
+        QVERIFY(w.window->openSetList(w.file));
+        QCOMPARE(w.state().mid(0, 4), before);
+        QCOMPARE(list.extrasAt(2).edits, applied);
+        QVERIFY2(w.shown.isEmpty(), qPrintable(w.lastPrompt()));
+
+        // The slot: 00:00:55 with no pause is 7 s short; the last song ends 7 s earlier, faded.
+        w.typeSlot(u"00:00:55"_s, 0);
+        w.answers = { false, true };
+        w.menu(u"fitSlotAction"_s);
+        QVERIFY2(w.lastPrompt().contains(u"00:01:00 → 00:00:53"_s), qPrintable(w.lastPrompt()));
+        QCOMPARE(list.textAt(2, 3), u"00:01:00"_s); // declined
+        w.menu(u"fitSlotAction"_s);
+        QCOMPARE(list.textAt(2, 3) + u' ' + w.window->form()->totalText(), u"00:00:53 00:00:55"_s);
+        QCOMPARE(list.extrasAt(2).edits.endMs, std::optional<qint64>(73'000));
+
+        // The song file changed since: named when the set list opens, its edits kept and flagged.
+        w.menu(u"saveSetListAction"_s);
+        QFile changed(long90);
+        QVERIFY(changed.open(QIODevice::Append) && changed.write(QByteArray(4, '\0')) == 4);
+        changed.close();
+        QVERIFY(w.window->openSetList(w.file));
+        QVERIFY2(w.lastPrompt().contains(u"長い曲.wav"_s), qPrintable(w.lastPrompt()));
+        QVERIFY(list.extrasAt(2).editsStale && list.extrasAt(2).edits.endMs == std::optional<qint64>(73'000));
+        QCOMPARE(mark(), u"✎!"_s);
     }
 
     void slotFiguresAndStageSheet()
