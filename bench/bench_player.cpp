@@ -12,6 +12,7 @@
 #include "benchwindow.h"
 
 #include "forms/mainwindow.h"
+#include "model/songedits.h"
 #include "model/songtable.h"
 #include "platform/audio/audioplayer.h"
 #include "platform/desktop/messageboxes.h"
@@ -379,12 +380,32 @@ int main(int argc, char **argv)
           media.player().underruns());
     print("own player, armed song, idle", figures(windowPresses(window, media, monitor, set.songs, presses, true)),
           media.player().underruns());
+    // The same songs edited as a performer shapes them: started 30 s in, a whole tone up.
+    SongEdits edited;
+    edited.startMs = 30000;
+    edited.semitones = 2;
+    const auto editAll = [&](const SongEdits &edits) {
+        const SongTable &list = window.form()->MSHFlexGrid2();
+        for (int r = 1; r < list.Rows(); ++r) {
+            SetListRowExtras extras = list.extrasAt(r);
+            extras.edits = edits;
+            window.form()->applyRowEdits(r, extras);
+        }
+    };
+    editAll(edited);
+    print("own player, edited song (0:30 on, key +2), idle",
+          figures(windowPresses(window, media, monitor, set.songs, presses, false)), media.player().underruns());
+    editAll({});
     {
         Load load(2);
         print("own player, both cores busy", figures(windowPresses(window, media, monitor, set.songs, presses, false)),
               media.player().underruns());
         print("own player, armed song, both cores busy", figures(windowPresses(window, media, monitor, set.songs, presses, true)),
               media.player().underruns());
+        editAll(edited);
+        print("own player, edited song, both cores busy",
+              figures(windowPresses(window, media, monitor, set.songs, presses, false)), media.player().underruns());
+        editAll({});
     }
 
     const QString rising = set.base + u"/rising.wav"_s;
