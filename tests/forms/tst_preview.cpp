@@ -192,6 +192,20 @@ private Q_SLOTS:
         QVERIFY(SinkRecorder::hears(sink, High, { Low }));
         p.child<QAction>(u"stopAction"_s)->trigger();
         QVERIFY(!p.locked());
+
+        // A row with edits plays as they shape it: from 20.5 s, the higher tone at once,
+        // its length and place those of the edited song.
+        SetListRowExtras extras = p.form()->MSHFlexGrid2().extrasAt(1);
+        extras.edits.startMs = 20500;
+        p.form()->applyRowEdits(1, extras);
+        p.form()->MSHFlexGrid2().setRow(1);
+        SinkRecorder start(sink);
+        p.key(Qt::Key_F5);
+        QTest::qWait(400);
+        QCOMPARE(start.tone({ Low, High }), High);
+        QCOMPARE(p.media->lengthMs(song(u"上がる.wav"_s)), 20100);
+        QVERIFY2(p.media->positionMs(song(u"上がる.wav"_s)) < 1000, "counted from the start point");
+        p.child<QAction>(u"stopAction"_s)->trigger();
     }
 
     void runThroughInOrderWithPauses()
