@@ -30,7 +30,7 @@ void Form1::Command20_Click()
 
 void Form1::Command30_Click()
 {
-    m_services.media->sendString(closeCommand(Text5->text()), nullptr, 0);
+    closeSong();
     setPlaying(false);
     Q_EMIT previewStopped();
 }
@@ -71,6 +71,10 @@ int Form1::playSong(const QString &path, int setListRow)
 void Form1::closeSong()
 {
     m_services.media->sendString(closeCommand(Text5->text()), nullptr, 0);
+    // The edits were the preview's: the song under this path is the file's
+    // own again for whatever plays it next.
+    if (m_services.playback)
+        m_services.playback->setEdits(Text5->text(), {}, 0);
 }
 
 void Form1::stopPreview()
