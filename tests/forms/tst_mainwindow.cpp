@@ -290,6 +290,29 @@ private Q_SLOTS:
         QVERIFY2(w.lastPrompt().contains(u"長い曲.wav"_s), qPrintable(w.lastPrompt()));
         QVERIFY(list.extrasAt(2).editsStale && list.extrasAt(2).edits.endMs == std::optional<qint64>(73'000));
         QCOMPARE(mark(), u"✎!"_s);
+
+        // Silence of 1.5 s at the head and 1 s at the tail, found and trimmed at one click;
+        // a point taken at the playing position of the song.
+        const QString quiet = w.dir.filePath(u"静か.wav"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                   u"aevalsrc=if(between(t\\,1.5\\,4)\\,0.5*sin(2*PI*440*t)\\,0):s=44100:d=5"_s, quiet }));
+        QVERIFY(w.window->form()->replaceSetList({ quiet, long90 }, u"土曜"_s));
+        list.setRow(1);
+        w.window->editsController()->setPanelHook([&](SongEditsPanel *panel) {
+            panel->findChild<QPushButton *>(u"trimSilenceButton"_s)->click();
+            QCOMPARE(panel->findChild<QLineEdit *>(u"startEdit"_s)->text() + u' ' + panel->findChild<QLineEdit *>(u"endEdit"_s)->text(),
+                     u"0:01.500 0:04.000"_s);
+            QCOMPARE(panel->findChild<QLabel *>(u"silenceLabel"_s)->text(), u"頭 1.50 秒・終わり 1.00 秒の無音"_s);
+            panel->findChild<QPushButton *>(u"playSourceButton"_s)->click();
+            QTRY_VERIFY(w.media.positionMs(quiet) >= 3000);
+            panel->findChild<QPushButton *>(u"endHereButton"_s)->click();
+            const qint64 end = SongEditsPanel::msOfTime(panel->findChild<QLineEdit *>(u"endEdit"_s)->text()).value_or(0);
+            QVERIFY2(end >= 3000 && end < 4000, qPrintable(QString::number(end)));
+            panel->findChild<QPushButton *>(u"okButton"_s)->click();
+        });
+        w.menu(u"editSongAction"_s);
+        QCOMPARE(list.textAt(1, 3), u"00:00:01"_s);
+        QCOMPARE(w.media.openPaths(), QStringList()); // the panel's listening ends with it
     }
 
     void slotFiguresAndStageSheet()

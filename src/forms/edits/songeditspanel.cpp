@@ -162,14 +162,16 @@ void SongEditsPanel::build()
     grid->addWidget(new QLabel(u"終わり"_s, points), 1, 0);
     grid->addWidget(m_end, 1, 1);
     grid->addWidget(toHere, 1, 2);
-    connect(fromHere, &QPushButton::clicked, this, [this] {
-        m_start->setText(timeText(sourcePositionMs()));
-        readControls();
-    });
-    connect(toHere, &QPushButton::clicked, this, [this] {
-        m_end->setText(timeText(sourcePositionMs()));
-        readControls();
-    });
+    // The points at the playing position; with nothing playing there is none.
+    const auto here = [this](QLineEdit *edit, bool read) {
+        if (!m_playing)
+            return;
+        edit->setText(timeText(sourcePositionMs()));
+        if (read)
+            readControls();
+    };
+    connect(fromHere, &QPushButton::clicked, this, [here, this] { here(m_start, true); });
+    connect(toHere, &QPushButton::clicked, this, [here, this] { here(m_end, true); });
     QPushButton *trim = button(u"頭と終わりの無音を詰める"_s, "trimSilenceButton");
     m_silence = new QLabel(this);
     m_silence->setObjectName(u"silenceLabel"_s);
@@ -220,8 +222,8 @@ void SongEditsPanel::build()
     cutGrid->addWidget(add, 0, 4);
     cutGrid->addWidget(m_cuts, 1, 0, 1, 4);
     cutGrid->addWidget(remove, 1, 4);
-    connect(cutFromHere, &QPushButton::clicked, this, [this] { m_cutFrom->setText(timeText(sourcePositionMs())); });
-    connect(cutToHere, &QPushButton::clicked, this, [this] { m_cutTo->setText(timeText(sourcePositionMs())); });
+    connect(cutFromHere, &QPushButton::clicked, this, [here, this] { here(m_cutFrom, false); });
+    connect(cutToHere, &QPushButton::clicked, this, [here, this] { here(m_cutTo, false); });
     connect(add, &QPushButton::clicked, this, &SongEditsPanel::addCut);
     connect(remove, &QPushButton::clicked, this, &SongEditsPanel::removeCut);
     layout->addWidget(cuts);
