@@ -19,11 +19,13 @@ struct RealtimeStretch::Engine
 
     Engine(int rate, int channels, int semitones, double tempo)
         : stretcher(size_t(rate), size_t(channels),
-                    // Real time, with the faster engine: enough to judge a key or a
-                    // tempo while listening; the export renders with the finer one.
+                    // Real time, with the faster engine and its cheaper way of
+                    // shifting a pitch that never changes: enough to judge a key or
+                    // a tempo while listening, and quick to start; the export
+                    // renders with the finer engine.
                     RubberBand::RubberBandStretcher::OptionProcessRealTime
                         | RubberBand::RubberBandStretcher::OptionEngineFaster
-                        | RubberBand::RubberBandStretcher::OptionPitchHighConsistency
+                        | RubberBand::RubberBandStretcher::OptionPitchHighSpeed
                         | RubberBand::RubberBandStretcher::OptionChannelsTogether,
                     1.0 / tempo, std::pow(2.0, semitones / 12.0))
         , in(size_t(channels), std::vector<float>(size_t(StretchBlock)))
