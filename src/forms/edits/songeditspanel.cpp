@@ -211,6 +211,7 @@ void SongEditsPanel::build()
     QPushButton *cutToHere = button(u"ここまで"_s, "cutToHereButton");
     QPushButton *add = button(u"切り取りを追加"_s, "addCutButton");
     QPushButton *remove = button(u"選んだ切り取りを消す"_s, "removeCutButton");
+    QPushButton *hearJoin = button(u"選んだつなぎ目の前後を聴く"_s, "playAroundCutButton");
     m_cuts = new QListWidget(cuts);
     m_cuts->setObjectName(u"cutList"_s);
     m_cuts->setAccessibleName(u"切り取り"_s);
@@ -221,11 +222,24 @@ void SongEditsPanel::build()
     cutGrid->addWidget(cutToHere, 0, 3);
     cutGrid->addWidget(add, 0, 4);
     cutGrid->addWidget(m_cuts, 1, 0, 1, 4);
-    cutGrid->addWidget(remove, 1, 4);
+    auto *cutButtons = new QVBoxLayout;
+    cutButtons->addWidget(remove);
+    cutButtons->addWidget(hearJoin);
+    cutGrid->addLayout(cutButtons, 1, 4);
     connect(cutFromHere, &QPushButton::clicked, this, [here, this] { here(m_cutFrom, false); });
     connect(cutToHere, &QPushButton::clicked, this, [here, this] { here(m_cutTo, false); });
     connect(add, &QPushButton::clicked, this, &SongEditsPanel::addCut);
     connect(remove, &QPushButton::clicked, this, &SongEditsPanel::removeCut);
+    connect(hearJoin, &QPushButton::clicked, this, [this] {
+        const int row = m_cuts->currentRow();
+        if (row < 0 || row >= m_edits.cuts.size())
+            return;
+        // Where the join falls in the edited song, laid out in milliseconds;
+        // heard from a few seconds before it.
+        const EditPlan plan(m_edits.fitted(m_songMs), m_songMs, 1000);
+        const qint64 join = plan.outputFrame(plan.joinedFrame(m_edits.cuts.at(row).fromMs));
+        listen(true, std::max<qint64>(0, join - PanelSeekStepMs));
+    });
     layout->addWidget(cuts);
 
     auto *stretch = new QGroupBox(u"キーとテンポ"_s, this);
