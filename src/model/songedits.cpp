@@ -323,6 +323,9 @@ qint64 EditJoiner::feed(const float *source, qint64 frames, std::vector<float> &
         if (++m_inSpan >= spanLength) {
             ++m_span;
             m_inSpan = 0;
+            // What follows in `source` is the song after this span, not the
+            // next span's start: it is left for the caller to move on.
+            break;
         }
         // The join is mixed: what was held for it is done with before this
         // span's own end is held for the next join.

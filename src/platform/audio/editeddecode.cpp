@@ -2,6 +2,7 @@
 
 #include "model/songedits.h"
 
+#include <algorithm>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -23,11 +24,21 @@ bool decodeEdited(AudioDecoder &decoder, const EditPlan &plan, qint64 joinedFrom
         return false;
     }
     EditJoiner joiner(plan, channels, joinedFrom);
+    // What a decoder gives after a jump is not always exactly the song (an MP3
+    // lands where its frame estimate puts it), and a span's first frames are
+    // half of a crossfade, heard at once: a cut up to a minute long is read
+    // through and passed over, which costs little and joins on the very
+    // samples; a longer one is jumped over, from a little before the span.
+    const qint64 readThrough = qint64(plan.rate()) * 60;
+    const qint64 settle = qint64(plan.rate()) / 10;
+    const auto readsOn = [&](const EditJoiner::Span &span) {
+        return position >= 0 && span.from >= position && span.from - position <= readThrough;
+    };
     std::vector<float> out;
     bool stopped = false;
     while (const auto span = joiner.nextSpan()) {
-        if (span->from != position) {
-            const qint64 at = span->from;
+        if (!readsOn(*span)) {
+            const qint64 at = std::max<qint64>(0, span->from - settle);
             if (!decoder.seek(at)) {
                 if (reason)
                     *reason = u"曲の途中に移れませんでした"_s;
@@ -35,27 +46,41 @@ bool decodeEdited(AudioDecoder &decoder, const EditPlan &plan, qint64 joinedFrom
             }
             position = at;
         }
-        bool spanDone = false;
+        bool jump = false;
         const bool ended = decoder.run(
             [&](const float *samples, qint64 frames) {
-                position += joiner.feed(samples, frames, out);
-                if (!out.empty()) {
-                    if (!consumer(out.data(), qint64(out.size()) / channels)) {
-                        stopped = true;
+                while (frames > 0) {
+                    const auto next = joiner.nextSpan();
+                    if (!next)
+                        return false; // the joined song is complete
+                    if (!readsOn(*next)) {
+                        jump = true;
                         return false;
                     }
-                    out.clear();
+                    // Frames before the span (a cut read through) are passed over.
+                    const qint64 skip = std::min(next->from - position, frames);
+                    const qint64 taken = skip < frames ? joiner.feed(samples + skip * channels, frames - skip, out) : 0;
+                    position += skip + taken;
+                    samples += (skip + taken) * channels;
+                    frames -= skip + taken;
+                    if (!out.empty()) {
+                        if (!consumer(out.data(), qint64(out.size()) / channels)) {
+                            stopped = true;
+                            return false;
+                        }
+                        out.clear();
+                    }
+                    if (skip == 0 && taken == 0)
+                        break;
                 }
-                const auto next = joiner.nextSpan();
-                spanDone = !next || next->from != position;
-                return !spanDone;
+                return true;
             },
             reason);
         if (stopped)
             return false;
-        if (ended)
-            return true; // the file ends before the plan does
-        if (!spanDone)
+        if (!joiner.nextSpan() || ended)
+            return true; // complete, or the file ends before the plan does
+        if (!jump)
             return false; // a decoding error; the reason is set
     }
     return true;
