@@ -10,6 +10,7 @@
 #include "support/sinkrecorder.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,7 +18,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <vector>
 #include <sys/stat.h>
 
@@ -190,8 +190,9 @@ private Q_SLOTS:
         QVERIFY2(steepest < 0.03f, qPrintable(u"a step of %1"_s.arg(steepest)));
     }
 
-    // What the sink plays, as mono float samples at 44.1 kHz, while `ms` pass after `start`.
-    std::vector<float> recorded(const std::function<void()> &start, int ms)
+    // What the sink plays, as mono float samples at 44.1 kHz, from before `start`
+    // until the song has ended (a busy machine may start it late) and a little after.
+    std::vector<float> recorded(MediaService &media, const QString &song)
     {
         QProcess parec;
         parec.start(u"parec"_s, { u"-d"_s, sink + u".monitor"_s, u"--raw"_s, u"--format=float32le"_s,
@@ -201,8 +202,14 @@ private Q_SLOTS:
             return {};
         QByteArray bytes = parec.readAllStandardOutput();
         QTest::qWait(100);
-        start();
-        QTest::qWait(ms);
+        media.sendString(playCommand(song), nullptr, 0);
+        QElapsedTimer playing;
+        playing.start();
+        while (media.state(song) == PlaybackControl::State::Playing && playing.elapsed() < 15000) {
+            QTest::qWait(50);
+            bytes += parec.readAllStandardOutput();
+        }
+        QTest::qWait(200);
         bytes += parec.readAllStandardOutput();
         parec.kill();
         parec.waitForFinished();
@@ -247,7 +254,7 @@ private Q_SLOTS:
         // A busy machine may leave a gap now and then (heard as a step): a fault
         // of the song is there every time, a gap is not.
         for (int take = 0;; ++take) {
-            const std::vector<float> heard = recorded([&] { media.sendString(playCommand(song), nullptr, 0); }, 3000);
+            const std::vector<float> heard = recorded(media, song);
             const auto loud = [](float s) { return std::abs(s) > 0.02f; };
             const auto first = std::find_if(heard.cbegin(), heard.cend(), loud);
             const auto last = std::find_if(heard.crbegin(), heard.crend(), loud);
@@ -304,11 +311,13 @@ private Q_SLOTS:
         media.prepare();
         QTRY_VERIFY(media.player().isRunning());
         media.setEdits(song, edits, media.lengthMs(song));
-        const std::vector<float> heard = recorded([&] { media.sendString(playCommand(song), nullptr, 0); }, 1800);
+        const std::vector<float> heard = recorded(media, song);
+        const size_t onset = size_t(std::find_if(heard.cbegin(), heard.cend(), [](float v) { return std::abs(v) > 0.02f; })
+                                    - heard.cbegin());
         // Rising zero crossings, placed between samples, over a long stretch in the middle.
         double firstCross = -1, lastCross = -1;
         int crossings = 0;
-        for (size_t i = 44100 / 2; i < heard.size() && i < 44100 * 3 / 2; ++i) {
+        for (size_t i = onset + 44100 / 2; i < heard.size() && i < onset + 44100 * 3 / 2; ++i) {
             if (std::abs(heard[i]) > 0.05f || !(heard[i - 1] < 0 && heard[i] >= 0))
                 continue;
             const double t = double(i - 1) + double(heard[i - 1]) / double(heard[i - 1] - heard[i]);
