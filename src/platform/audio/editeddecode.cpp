@@ -11,12 +11,11 @@ bool decodeEdited(AudioDecoder &decoder, const EditPlan &plan, qint64 joinedFrom
                   QString *reason)
 {
     // The decoder knows its channels only once it has decoded a block: one is
-    // read and dropped, and the reading then moves to where the plan starts.
-    qint64 position = 0; // the source frame the decoder stands at
-    if (decoder.outChannels() == 0) {
+    // read and dropped. Where it stands is not known (a player decodes again
+    // from a new place with the same decoder): the first span is always moved to.
+    if (decoder.outChannels() == 0)
         (void)decoder.run([](const float *, qint64) { return false; }, nullptr);
-        position = -1;
-    }
+    qint64 position = -1; // the source frame the decoder stands at
     const int channels = decoder.outChannels();
     if (channels <= 0) {
         if (reason)
