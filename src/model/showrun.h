@@ -59,7 +59,9 @@ public:
     static constexpr qint64 AmberMs = 60'000;
     static constexpr qint64 RedMs = 15'000;
 
-    ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs);
+    // `from`: the song the show starts at, when it goes on after being cut
+    // short; the plan and the record count from there.
+    ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs, qsizetype from = 0);
 
     // A GO key pressed; `key` tells keys apart, so that each must be let go of
     // before it fires again. Started: playing() is the song to start now.
@@ -117,6 +119,7 @@ private:
     qint64 m_pauseMs;
     std::optional<qint64> m_slotMs;
     qsizetype m_index = 0;   // the selected song
+    qsizetype m_planFrom = 0; // the first song of the plan
     qsizetype m_current = -1; // the song playing
     qint64 m_startMs = -1;   // the first GO
     qint64 m_lastGoMs = 0;

@@ -1,6 +1,7 @@
 // The show's rules, driven by scripts of key presses and of what the player
 // reports, with their times: the window's sound tests hear that GO plays and
 // Esc fades; these pin which press counts, what is selected and the clock.
+#include "model/showresume.h"
 #include "model/showrun.h"
 
 #include <QTest>
@@ -13,10 +14,14 @@ constexpr qint64 FadeMs = 2000;
 
 // Three songs of 3, 4 and 2 minutes, 30 s between them, an 11-minute slot:
 // 10 minutes planned. `follows` lists the rows that start by themselves.
+QList<ShowRun::Song> threeSongs()
+{
+    return { { 1, u"/a"_s, u"あ"_s, 180'000 }, { 2, u"/b"_s, u"い"_s, 240'000 }, { 3, u"/c"_s, u"う"_s, 120'000 } };
+}
+
 ShowRun show(const QList<int> &follows = {}, std::optional<qint64> slotMs = 660'000)
 {
-    QList<ShowRun::Song> songs{ { 1, u"/a"_s, u"あ"_s, 180'000 }, { 2, u"/b"_s, u"い"_s, 240'000 },
-                                { 3, u"/c"_s, u"う"_s, 120'000 } };
+    QList<ShowRun::Song> songs = threeSongs();
     for (ShowRun::Song &s : songs)
         s.follows = follows.contains(s.row);
     return ShowRun(songs, 30'000, slotMs);
@@ -214,6 +219,63 @@ private Q_SLOTS:
         play(short_, u"0:gA 100:s"_s);
         const QString text = short_.recordText(200'000);
         QVERIFY2(text.contains(u"［フェードアウト］"_s) && text.contains(u"演奏しなかった曲: い、う"_s), qPrintable(text));
+    }
+
+    // A show cut short goes on at the song that was next: the plan, the slot's
+    // spare time and the record count from there; Back before its first GO
+    // starts it one song earlier.
+    void resumedShow()
+    {
+        ShowRun run(threeSongs(), 30'000, 660'000, 1);
+        QCOMPARE(run.selected()->row, 2);
+        QCOMPARE(run.clock(0, 0).spareMs, 270'000);
+        QCOMPARE(play(run, u"0:gA 240:e"_s), u"S"_s);
+        QCOMPARE(run.clock(250'000, 0).behindMs, 0);
+        const QString text = run.recordText(300'000);
+        QVERIFY2(text.contains(u"（中断した本番の続き: 2 曲目から）"_s) && text.contains(u"予定 6:30"_s)
+                     && text.contains(u"演奏しなかった曲: う\n"_s),
+                 qPrintable(text));
+
+        ShowRun earlier(threeSongs(), 30'000, 660'000, 1);
+        QCOMPARE(play(earlier, u"0:b"_s), u"y"_s);
+        QCOMPARE(earlier.clock(0, 0).spareMs, 60'000);
+    }
+
+    // What the restart reads back, and where the song that was next is now.
+    void resumeState_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("now");
+        QTest::addColumn<int>("next"); // -1: nothing to offer
+
+        const QByteArray header = "korvanda-show 1\nfile=/s/live.m3u8\nname=ライブ\nstarted=1700000000000\n";
+        const QByteArray songs = "song=/a\nsong=/b\nsong=/c\n";
+        const QStringList same{ u"/a"_s, u"/b"_s, u"/c"_s };
+        QTest::newRow("same set") << header + "next=1\n" + songs << same << 1;
+        QTest::newRow("written on Windows") << QByteArray(header + "next=1\n" + songs).replace("\n", "\r\n") << same << 1;
+        QTest::newRow("song moved") << header + "next=1\n" + songs << QStringList{ u"/b"_s, u"/a"_s, u"/c"_s } << 0;
+        QTest::newRow("twice in the set") << header + "next=2\nsong=/a\nsong=/b\nsong=/a\n" << QStringList{ u"/a"_s, u"/b"_s, u"/a"_s } << 2;
+        QTest::newRow("song gone") << header + "next=1\n" + songs << QStringList{ u"/a"_s, u"/c"_s } << -1;
+        QTest::newRow("last song was playing") << header + "next=3\n" + songs << same << -1;
+        QTest::newRow("no next") << header + songs << same << -1;
+        QTest::newRow("not ours") << QByteArray("next=0\nsong=/a\n") << same << -1;
+        QTest::newRow("empty") << QByteArray() << same << -1;
+    }
+
+    void resumeState()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, now);
+        const auto state = ShowResume::parse(text);
+        const auto next = state ? state->nextIn(now) : std::nullopt;
+        QTEST(int(next.value_or(-1)), "next");
+        if (state) {
+            // Written back, it reads the same.
+            const auto again = ShowResume::parse(state->toText());
+            QVERIFY(again && again->songs == state->songs && again->next == state->next
+                    && again->setListFile == u"/s/live.m3u8"_s && again->setName == u"ライブ"_s
+                    && again->startedMs == 1'700'000'000'000);
+        }
     }
 };
 
