@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -87,6 +88,9 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     });
     updateActions();
     updateTitle();
+    // Once the window is up, so that the question has it behind it.
+    if (m_show)
+        QTimer::singleShot(0, this, [this] { m_show->offerToContinue([this](const QString &f) { return openSetList(f); }); });
 }
 
 void MainWindow::placePreview()

@@ -94,6 +94,8 @@ public:
     // What GO starts next (once the song playing is over), or the song that
     // follows by itself: the one worth arming now.
     [[nodiscard]] std::optional<Song> selected() const;
+    // The selected song's place in the set; the set's size after the last.
+    [[nodiscard]] qsizetype selectedIndex() const { return m_index; }
     // Where the selected song starts: 0, or where it was interrupted.
     [[nodiscard]] qint64 resumeMs() const { return m_resumeMs; }
     // The song fading out, until its fade is over.

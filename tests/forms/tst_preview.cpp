@@ -14,6 +14,8 @@
 #include "platform/desktop/setlistdialog.h"
 
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -24,6 +26,35 @@
 #include <QStyleOptionSlider>
 
 constexpr int Low = 440, High = 880, Mid = 660;
+
+// The desktop's screen saver as a service on the test's own session bus,
+// reached over a connection of its own as another program would be.
+class ScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+public:
+    ScreenSaver()
+    {
+        if (!bus.registerService(u"org.freedesktop.ScreenSaver"_s)
+            || !bus.registerObject(u"/org/freedesktop/ScreenSaver"_s, this, QDBusConnection::ExportAllSlots))
+            qFatal("the screen saver could not register: %s", qPrintable(bus.lastError().message()));
+    }
+    ~ScreenSaver() override
+    {
+        bus.unregisterObject(u"/org/freedesktop/ScreenSaver"_s);
+        bus.unregisterService(u"org.freedesktop.ScreenSaver"_s);
+    }
+    QList<uint> held;
+
+public Q_SLOTS:
+    uint Inhibit(const QString &, const QString &) { return held.emplaceBack(uint(41 + held.size())); }
+    void UnInhibit(uint cookie) { held.removeOne(cookie); }
+
+private:
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"screensaver"_s);
+};
 
 struct Player : ScriptedBoxes, SetListDialog
 {
@@ -337,9 +368,12 @@ private Q_SLOTS:
     // so, and every figure can be read by its accessible name.
     void showGuardsItsKeys()
     {
+        ScreenSaver screenSaver;
         Player p;
         p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"上がる.wav"_s) });
         p.child<QAction>(u"showAction"_s)->trigger();
+        // The screen stays on while the show runs.
+        QTRY_COMPARE(screenSaver.held, QList<uint>{ 41 });
         QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
         // GO, Esc twice and GO again at once: the second GO is too soon.
         p.showKey(Qt::Key_Space);
@@ -382,6 +416,62 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(show->recordFile()).absolutePath(), QFileInfo(p.dir.path()).absoluteFilePath());
         QVERIFY2(QFileInfo(show->recordFile()).fileName().startsWith(u"テスト_本番記録_"_s), qPrintable(show->recordFile()));
         QTRY_VERIFY(!show && !p.window->showController()->window());
+        QTRY_VERIFY(screenSaver.held.isEmpty());
+        QVERIFY2(!QFile::exists(p.dir.filePath(u"showstate.dat"_s)), "a show ended as meant is not offered again");
+    }
+
+    // Before the first GO: a song that cannot be played is named, and the
+    // test tone is heard on the show's output; the first GO puts both away.
+    void showChecksBeforeTheFirstGo()
+    {
+        Player p;
+        const QString junk = p.dir.filePath(u"壊れた.wav"_s);
+        QVERIFY(fixtures::writeFile(junk, "RIFF" + QByteArray(20000, '\x55')));
+        p.setList({ song(u"a.wav"_s), junk, song(u"b.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY2(!p.figure(u"showCheck"_s).contains(u"確認しています"_s), qPrintable(p.figure(u"showCheck"_s)));
+        // No screen saver service and no login manager here: said, not hidden.
+        QVERIFY2(p.figure(u"showCheck"_s).contains(u"・「壊れた」を読めません"_s)
+                     && p.figure(u"showCheck"_s).contains(u"スリープを止められませんでした"_s),
+                 qPrintable(p.figure(u"showCheck"_s)));
+        QVERIFY2(!p.figure(u"showCheck"_s).contains(u"「a」"_s) && !p.figure(u"showCheck"_s).contains(u"「b」"_s),
+                 qPrintable(p.figure(u"showCheck"_s)));
+
+        QTest::mouseClick(p.show()->findChild<QPushButton *>(u"showTone"_s), Qt::LeftButton);
+        QVERIFY(SinkRecorder::hears(sink, 1000, { Low, High }));
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, Low, { 1000, High }));
+        QVERIFY(!p.show()->findChild<QLabel *>(u"showCheck"_s)->isVisible());
+        QVERIFY(!p.show()->findChild<QPushButton *>(u"showTone"_s)->isVisible());
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+    }
+
+    // Korvanda gone mid-show (the window destroyed as the system would): the
+    // next start offers the song that was next, with its set list's file open.
+    // Declined, it is not offered again.
+    void showGoesOnAfterARestart()
+    {
+        Player p;
+        p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"上がる.wav"_s) });
+        p.saveAs = p.dir.filePath(u"ライブ.m3u8"_s);
+        p.child<QAction>(u"saveSetListAsAction"_s)->trigger();
+        p.child<QAction>(u"showAction"_s)->trigger();
+        p.showKey(Qt::Key_Space);
+        QVERIFY(QFile::exists(p.dir.filePath(u"showstate.dat"_s)));
+        p.setList({ song(u"上がる.wav"_s) }); // what the window holds at the crash is not what goes on
+
+        p.answers = { true };
+        p.restart();
+        QTRY_VERIFY(p.window->showController()->window());
+        QVERIFY2(p.lastPrompt().contains(u"2 曲目「b」から"_s), qPrintable(p.lastPrompt()));
+        QVERIFY2(p.window->windowTitle().contains(u"ライブ"_s), qPrintable(p.window->windowTitle()));
+        QVERIFY2(p.figure(u"showNext"_s).startsWith(u"次: b"_s), qPrintable(p.figure(u"showNext"_s)));
+        QTRY_COMPARE(p.media->state(song(u"b.wav"_s)), PlaybackControl::State::Armed);
+
+        p.restart(); // no answer: No
+        QTRY_VERIFY(!QFile::exists(p.dir.filePath(u"showstate.dat"_s)));
+        QVERIFY(!p.window->showController()->window());
     }
 
     // The stage's device unplugged mid-song: a red banner, the song stopped

@@ -4,12 +4,15 @@
 #include "forms/inputblocker.h"
 #include "forms/show/showwindow.h"
 #include "forms/slotstatusbar.h"
+#include "model/showresume.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/storage/setliststorage.h"
 #include "platform/storage/settingsfile.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QRegularExpression>
@@ -19,6 +22,8 @@ using namespace Qt::StringLiterals;
 namespace {
 // Kept beside the folder settings, one value a file, like them: the fade in milliseconds.
 const QString FadeStoreName = u"fadedata.dat"_s;
+// Where a running show stands, for a restart after it was cut short.
+const QString StateStoreName = u"showstate.dat"_s;
 } // namespace
 
 ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -39,7 +44,7 @@ ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackContro
     m_startAction->setObjectName(u"showAction"_s);
     m_startAction->setShortcut(QKeySequence(Qt::Key_F7));
     m_menu->addAction(m_startAction);
-    connect(m_startAction, &QAction::triggered, this, &ShowController::start);
+    connect(m_startAction, &QAction::triggered, this, [this] { start(); });
 
     const int stored = SettingsFile::read(m_form->AppFolder() + FadeStoreName).toInt();
     for (int ms : FadeChoicesMs)
@@ -88,7 +93,56 @@ QString ShowController::recordPath() const
     return folder + name + u"_本番記録_"_s + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmm"_s) + u".txt"_s;
 }
 
-void ShowController::start()
+QString ShowController::statePath() const
+{
+    return m_form->AppFolder() + StateStoreName;
+}
+
+void ShowController::offerToContinue(const std::function<bool(const QString &)> &open)
+{
+    const QString path = statePath();
+    if (!QFileInfo::exists(path))
+        return;
+    const auto bytes = SetListStorage::read(path);
+    const QByteArray *text = std::get_if<QByteArray>(&bytes);
+    const std::optional<ShowResume> state = text ? ShowResume::parse(*text) : std::nullopt;
+    if (!state) {
+        QFile::remove(path);
+        return;
+    }
+    const QString started = state->startedMs > 0
+        ? QDateTime::fromMSecsSinceEpoch(state->startedMs).toString(u"M月d日 H:mm"_s) + u" に始めた"_s
+        : QString();
+    const QString song = QFileInfo(state->songs.at(state->next)).completeBaseName();
+    const QString prompt = u"前回%1本番（%2）は途中で終わっています。\n%3 曲目「%4」から本番モードを続けますか？\n"
+                           "「いいえ」を選ぶと、この続きは破棄されます。"_s
+                               .arg(started, state->setName)
+                               .arg(state->next + 1)
+                               .arg(song);
+    if (!m_boxes->ask(m_host, prompt, u"本番の続き"_s)) {
+        QFile::remove(path);
+        return;
+    }
+    // A set list that was never saved is put together again from its songs.
+    const bool opened = state->setListFile.isEmpty() ? m_form->replaceSetList(state->songs, state->setName)
+                                                     : open(state->setListFile);
+    if (!opened)
+        return;
+    QStringList paths;
+    for (const SetListEntry &entry : m_form->setListEntries())
+        paths.append(entry.path);
+    // Songs found again elsewhere (moved with the set list) keep their places.
+    std::optional<qsizetype> at = state->nextIn(paths);
+    if (!at && state->next < paths.size())
+        at = state->next;
+    if (!at) {
+        m_boxes->inform(m_host, u"続きの曲「%1」がセットリストにありません"_s.arg(song), u"本番の続き"_s);
+        return;
+    }
+    start(*at);
+}
+
+void ShowController::start(qsizetype from)
 {
     if (m_window || !m_startAction->isEnabled())
         return;
@@ -110,6 +164,9 @@ void ShowController::start()
     setup.fadeMs = m_fadeMs;
     setup.title = m_form->setName().isEmpty() ? u"セットリスト"_s : m_form->setName();
     setup.recordPath = recordPath();
+    setup.statePath = statePath();
+    setup.setListFile = m_setListFile ? m_setListFile() : QString();
+    setup.from = qBound<qsizetype>(0, from, setup.songs.size() - 1);
 
     // The main window shows the set as it was and takes nothing while the show runs.
     m_lock = std::make_unique<InputBlocker>(m_host);

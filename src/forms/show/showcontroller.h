@@ -35,13 +35,18 @@ public:
     // The show running, if one is.
     [[nodiscard]] ShowWindow *window() const { return m_window; }
     [[nodiscard]] int fadeMs() const { return m_fadeMs; }
+    // At start-up: a show cut short last time (closed by the system, a crash)
+    // is offered to go on at the song that was next; `open` opens its set
+    // list's file. Declined, the offer is not made again.
+    void offerToContinue(const std::function<bool(const QString &)> &open);
 
     static constexpr int FadeChoicesMs[] = { 1000, 2000, 3000, 5000 };
 
 private:
-    void start();
+    void start(qsizetype from = 0);
     void chooseFade(int ms);
     [[nodiscard]] QString recordPath() const;
+    [[nodiscard]] QString statePath() const;
 
     Form1 *m_form;
     MediaCommands *m_media;

@@ -1,21 +1,29 @@
 #include "forms/show/showwindow.h"
 
-#include "platform/media/mediacommands.h"
+#include "model/showresume.h"
+#include "platform/audio/songcheck.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/desktop/sleepguard.h"
+#include "platform/media/mediacommands.h"
 #include "platform/media/playbackcontrol.h"
 #include "platform/storage/setliststorage.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -51,6 +59,38 @@ Role roleOf(int key)
     }
 }
 
+// The line check: 1 kHz at -20 dBFS for a second, the level a desk's meter
+// reads as the reference, as a 48 kHz stereo WAV.
+bool writeTestTone(const QString &path)
+{
+    constexpr int Rate = 48000;
+    constexpr int Frames = Rate;
+    const auto word = [](QByteArray &out, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * i)) & 0xff));
+    };
+    QByteArray wav = "RIFF";
+    word(wav, 36 + Frames * 4, 4);
+    wav += "WAVEfmt ";
+    word(wav, 16, 4);
+    word(wav, 1, 2);
+    word(wav, 2, 2);
+    word(wav, Rate, 4);
+    word(wav, Rate * 4, 4);
+    word(wav, 4, 2);
+    word(wav, 16, 2);
+    wav += "data";
+    word(wav, Frames * 4, 4);
+    const double amplitude = 32767.0 * std::pow(10.0, -20.0 / 20.0);
+    for (int i = 0; i < Frames; ++i) {
+        const auto sample = qint16(std::lround(amplitude * std::sin(2 * std::numbers::pi * 1000.0 * i / Rate)));
+        word(wav, quint16(sample), 2);
+        word(wav, quint16(sample), 2);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(wav) == wav.size();
+}
+
 QString firstFreeName(const QString &path)
 {
     const QFileInfo info(path);
@@ -69,7 +109,7 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     , m_media(media)
     , m_playback(playback)
     , m_boxes(boxes)
-    , m_run(m_setup.songs, m_setup.pauseMs, m_setup.slotMs)
+    , m_run(m_setup.songs, m_setup.pauseMs, m_setup.slotMs, m_setup.from)
 {
     setObjectName(u"showWindow"_s);
     setWindowTitle(u"本番モード - "_s + m_setup.title);
@@ -109,6 +149,16 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_close->setFocusPolicy(Qt::NoFocus);
     m_close->hide();
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    m_checkLabel = addLabel("showCheck", u"本番前の確認"_s);
+    m_checkLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_tone = new QPushButton(u"テストトーン（1 kHz）"_s, this);
+    m_tone->setObjectName(u"showTone"_s);
+    m_tone->setAccessibleName(u"テストトーンを鳴らす（1 kHz、-20 dBFS、1 秒）"_s);
+    m_tone->setFocusPolicy(Qt::NoFocus);
+    connect(m_tone, &QPushButton::clicked, this, &ShowWindow::playTone);
+    auto *check = new QHBoxLayout;
+    check->addWidget(m_checkLabel, 1);
+    check->addWidget(m_tone, 0, Qt::AlignTop);
 
     layout->addWidget(m_banner);
     layout->addWidget(m_song);
@@ -116,6 +166,7 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     layout->addWidget(m_next);
     layout->addLayout(figures);
     layout->addWidget(m_message);
+    layout->addLayout(check);
     layout->addWidget(m_record, 4);
     layout->addWidget(m_close, 0, Qt::AlignRight);
 
@@ -125,6 +176,13 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     connect(m_tick, &QTimer::timeout, this, &ShowWindow::tick);
     m_tick->start();
     m_playback->prepare();
+    m_sleep = new SleepGuard(u"本番中"_s, this);
+    QList<SongCheck::Song> songs;
+    for (qsizetype i = m_setup.from; i < m_setup.songs.size(); ++i)
+        songs.append({ m_setup.songs[i].path, m_setup.songs[i].name, m_setup.songs[i].lengthMs });
+    m_check = new SongCheck(songs, this);
+    connect(m_check, &SongCheck::progressed, this, &ShowWindow::showCheck);
+    connect(m_sleep, &SleepGuard::stateChanged, this, &ShowWindow::showCheck);
     tick();
 }
 
@@ -174,6 +232,8 @@ void ShowWindow::resizeEvent(QResizeEvent *event)
     size(m_slotLeft, 0.08, true);
     size(m_plan, 0.05, false);
     size(m_message, 0.03, false);
+    size(m_checkLabel, 0.025, false);
+    size(m_tone, 0.025, false);
     size(m_record, 0.025, false);
 }
 
@@ -235,6 +295,10 @@ void ShowWindow::go(int key, bool autoRepeat)
 {
     switch (m_run.go(now(), key, autoRepeat)) {
     case ShowRun::Go::Started:
+        if (m_startedEpochMs == 0)
+            m_startedEpochMs = QDateTime::currentMSecsSinceEpoch();
+        // The line check ends where the show begins.
+        stopTone();
         startPlaying();
         break;
     case ShowRun::Go::TooSoon:
@@ -327,6 +391,8 @@ void ShowWindow::tick()
         return;
     const qint64 t = now();
     checkDevice();
+    if (m_toneSounding && m_playback->state(m_tonePath) != PlaybackControl::State::Playing)
+        stopTone();
     if (!m_playingPath.isEmpty()) {
         const auto state = m_playback->state(m_playingPath);
         if (state == PlaybackControl::State::Ended) {
@@ -466,6 +532,90 @@ void ShowWindow::refresh()
         setText(m_message, Hint);
         m_message->setStyleSheet(QString());
     }
+    showCheck();
+    saveState();
+}
+
+void ShowWindow::showCheck()
+{
+    // The check is for before the show; once it runs, the song is what counts.
+    if (m_run.hasStarted() || m_finished) {
+        m_checkLabel->hide();
+        m_tone->hide();
+        return;
+    }
+    QStringList problems = m_check->problems();
+    const QByteArray chosen = m_playback->outputDevice();
+    if (m_deviceMissing)
+        problems << u"出力先「%1」が見つかりません"_s.arg(QString::fromUtf8(chosen));
+    else if (chosen.isEmpty() && m_playback->outputDevices().isEmpty())
+        problems << u"音の出力先がありません"_s;
+    if (m_sleep->state() == SleepGuard::State::Refused)
+        problems << u"画面の消灯とスリープを止められませんでした（%1）。電源の設定で止めてください"_s.arg(m_sleep->detail());
+    QStringList lines;
+    if (!m_check->isDone())
+        lines << u"曲を確認しています…（%1 / %2 曲）"_s.arg(m_check->checked()).arg(m_check->total());
+    else if (problems.isEmpty())
+        lines << u"確認しました: すべての曲（%1 曲）が最後まで再生でき、長さも一覧どおりです。出力先もあります。"_s.arg(m_check->total());
+    if (!problems.isEmpty())
+        lines << u"確認で見つかった問題:"_s;
+    for (const QString &p : std::as_const(problems))
+        lines << u"・"_s + p;
+    lines << u"テストトーンで音の出口を確かめられます。"_s;
+    setText(m_checkLabel, lines.join(u'\n'));
+    const QString style = problems.isEmpty() ? QString() : u"color: black; background: #ffbf00;"_s;
+    if (m_checkLabel->styleSheet() != style)
+        m_checkLabel->setStyleSheet(style);
+    m_tone->setEnabled(!m_deviceMissing);
+}
+
+void ShowWindow::playTone()
+{
+    if (m_run.hasStarted() || m_finished || m_deviceMissing)
+        return;
+    if (m_tonePath.isEmpty()) {
+        m_toneDir = std::make_unique<QTemporaryDir>();
+        const QString path = m_toneDir->filePath(u"テストトーン.wav"_s);
+        if (!m_toneDir->isValid() || !writeTestTone(path)) {
+            say(u"テストトーンを用意できませんでした"_s, true);
+            return;
+        }
+        m_tonePath = path;
+    }
+    // Pressed again: from the start.
+    stopTone();
+    m_playback->arm(m_tonePath);
+    m_toneSounding = m_media->sendString(playCommand(m_tonePath), nullptr, 0) == 0;
+    say(m_toneSounding ? u"テストトーン: 1 kHz、-20 dBFS、1 秒"_s : u"テストトーンを鳴らせませんでした"_s, !m_toneSounding);
+}
+
+void ShowWindow::stopTone()
+{
+    if (!m_toneSounding)
+        return;
+    m_toneSounding = false;
+    m_media->sendString(closeCommand(m_tonePath), nullptr, 0);
+}
+
+void ShowWindow::saveState()
+{
+    if (m_setup.statePath.isEmpty() || !m_run.hasStarted() || m_finished || m_run.selectedIndex() == m_savedNext)
+        return;
+    m_savedNext = m_run.selectedIndex();
+    if (m_savedNext >= m_setup.songs.size()) {
+        // The last song is playing: after it there is nothing to go on with.
+        QFile::remove(m_setup.statePath);
+        return;
+    }
+    ShowResume state;
+    state.setListFile = m_setup.setListFile;
+    state.setName = m_setup.title;
+    for (const ShowRun::Song &song : std::as_const(m_setup.songs))
+        state.songs.append(song.path);
+    state.next = m_savedNext;
+    state.startedMs = m_startedEpochMs;
+    // Best effort: the show goes on whether or not it can be kept.
+    (void)SetListStorage::write(m_setup.statePath, state.toText());
 }
 
 void ShowWindow::say(const QString &text, bool warning)
@@ -482,6 +632,15 @@ void ShowWindow::finish()
         return;
     m_finished = true;
     m_tick->stop();
+    stopTone();
+    // Ended as the performer meant: nothing to go on with after a restart, and
+    // the system may sleep again.
+    if (!m_setup.statePath.isEmpty())
+        QFile::remove(m_setup.statePath);
+    delete std::exchange(m_sleep, nullptr);
+    delete std::exchange(m_check, nullptr);
+    m_checkLabel->hide();
+    m_tone->hide();
     // Ended while a song plays (the window closed): it fades as Esc would.
     if (m_run.playing() && m_run.stop(now(), m_setup.fadeMs) == ShowRun::Stop::Fade)
         m_playback->fadeOut(std::exchange(m_playingPath, QString()), m_setup.fadeMs);

@@ -6,13 +6,18 @@
 #include <QHash>
 #include <QWidget>
 
+#include <memory>
+
 class MediaCommands;
 class MessageBoxes;
 class PlaybackControl;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTemporaryDir;
 class QTimer;
+class SleepGuard;
+class SongCheck;
 
 // The show as the performer sees it from two metres: the song playing and its
 // time left (huge), the next song, the slot's time left turning amber and red
@@ -21,8 +26,10 @@ class QTimer;
 //   Esc    fades the song out; again during the fade: cuts it; with nothing
 //          playing: asks whether the show is over
 //   Back   ←, PageUp, Backspace        selects the song just played again
-// The next song is armed while the one before plays. When the show ends its
-// record is written to `recordPath` and shown.
+// The next song is armed while the one before plays. Before the first GO every
+// song is decoded once to its end and the result shown, with a test tone for
+// the line; the system is kept awake while the window is open. When the show
+// ends its record is written to `recordPath` and shown.
 class ShowWindow : public QWidget
 {
     Q_OBJECT
@@ -36,6 +43,12 @@ public:
         int fadeMs = 2000;
         QString title;
         QString recordPath;
+        // Where the show stands is kept here while it runs, for a restart to go
+        // on from; empty: nowhere.
+        QString statePath;
+        QString setListFile;
+        // The song to start at: not 0 when a show cut short goes on.
+        qsizetype from = 0;
     };
 
     ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -70,6 +83,10 @@ private:
     void armSelected();
     void checkDevice();
     void refresh();
+    void showCheck();
+    void playTone();
+    void stopTone();
+    void saveState();
     void say(const QString &text, bool warning);
     bool askToEnd();
     void finish();
@@ -91,6 +108,13 @@ private:
     bool m_finished = false;
     QString m_recordFile;
     qint64 m_sayUntil = 0;
+    qint64 m_startedEpochMs = 0;
+    qsizetype m_savedNext = -1;
+    SleepGuard *m_sleep = nullptr;
+    SongCheck *m_check = nullptr;
+    std::unique_ptr<QTemporaryDir> m_toneDir;
+    QString m_tonePath;
+    bool m_toneSounding = false;
 
     QLabel *m_banner = nullptr;
     QLabel *m_song = nullptr;
@@ -99,6 +123,8 @@ private:
     QLabel *m_slotLeft = nullptr;
     QLabel *m_plan = nullptr;
     QLabel *m_message = nullptr;
+    QLabel *m_checkLabel = nullptr;
+    QPushButton *m_tone = nullptr;
     QPlainTextEdit *m_record = nullptr;
     QPushButton *m_close = nullptr;
     QHash<QLabel *, QString> m_roles;
