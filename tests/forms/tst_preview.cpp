@@ -439,10 +439,24 @@ private Q_SLOTS:
 
         QTest::mouseClick(p.show()->findChild<QPushButton *>(u"showTone"_s), Qt::LeftButton);
         QVERIFY(SinkRecorder::hears(sink, 1000, { Low, High }));
-        p.showKey(Qt::Key_Space);
+
+        // A pedal's key taught as GO; the way back cannot be.
+        QTest::mouseClick(p.show()->findChild<QPushButton *>(u"showLearnKey"_s), Qt::LeftButton);
+        p.showKey(Qt::Key_PageUp);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"GO にできません"_s), qPrintable(p.figure(u"showMessage"_s)));
+        p.showKey(Qt::Key_F13);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"覚えました"_s), qPrintable(p.figure(u"showMessage"_s)));
+        p.showKey(Qt::Key_F13);
         QVERIFY(SinkRecorder::hears(sink, Low, { 1000, High }));
         QVERIFY(!p.show()->findChild<QLabel *>(u"showCheck"_s)->isVisible());
         QVERIFY(!p.show()->findChild<QPushButton *>(u"showTone"_s)->isVisible());
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+        // Remembered for the next show.
+        p.restart();
+        p.setList({ song(u"a.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY2(p.figure(u"showMessage"_s).contains(u"/ F13"_s), qPrintable(p.figure(u"showMessage"_s)));
         p.answers = { true };
         QVERIFY(p.show()->close());
     }

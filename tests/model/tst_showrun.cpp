@@ -1,6 +1,7 @@
 // The show's rules, driven by scripts of key presses and of what the player
 // reports, with their times: the window's sound tests hear that GO plays and
 // Esc fades; these pin which press counts, what is selected and the clock.
+#include "model/showoptions.h"
 #include "model/showresume.h"
 #include "model/showrun.h"
 
@@ -276,6 +277,70 @@ private Q_SLOTS:
                     && again->setListFile == u"/s/live.m3u8"_s && again->setName == u"ライブ"_s
                     && again->startedMs == 1'700'000'000'000);
         }
+    }
+
+    // Teaching GO keys: steps "T<key>" teach, the answer is the first letter
+    // of what came of it; then the role of every key asked.
+    void taughtKeys_data()
+    {
+        QTest::addColumn<QList<int>>("teach");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<QList<int>>("keptAfterReading");
+
+        using K = Qt::Key;
+        QTest::newRow("pedal keys") << QList<int>{ K::Key_VolumeUp, K::Key_MediaNext } << u"TT"_s
+                                    << QList<int>{ K::Key_VolumeUp, K::Key_MediaNext };
+        QTest::newRow("way out stays") << QList<int>{ K::Key_Escape, K::Key_Left, K::Key_PageUp, K::Key_Backspace } << u"RRRR"_s
+                                       << QList<int>{};
+        QTest::newRow("already GO") << QList<int>{ K::Key_Space, K::Key_B, K::Key_B } << u"ATA"_s << QList<int>{ K::Key_B };
+        QTest::newRow("no key alone") << QList<int>{ K::Key_Shift, K::Key_Tab, K::Key_unknown, K::Key_Control } << u"NNNN"_s
+                                      << QList<int>{};
+        QTest::newRow("the oldest goes") << QList<int>{ K::Key_0, K::Key_1, K::Key_2, K::Key_3, K::Key_4, K::Key_5, K::Key_6,
+                                                        K::Key_7, K::Key_8 }
+                                         << u"TTTTTTTTT"_s
+                                         << QList<int>{ K::Key_1, K::Key_2, K::Key_3, K::Key_4, K::Key_5, K::Key_6, K::Key_7,
+                                                        K::Key_8 };
+    }
+
+    void taughtKeys()
+    {
+        QFETCH(QList<int>, teach);
+        QFETCH(QList<int>, keptAfterReading);
+        ShowKeys keys;
+        QString answers;
+        for (int key : teach)
+            answers += u"TARN"_s.at(int(keys.teach(key)));
+        QTEST(answers, "answers");
+        QCOMPARE(keys.taught(), keptAfterReading);
+        for (int key : keptAfterReading)
+            QCOMPARE(keys.role(key), ShowKeys::Role::Go);
+        QCOMPARE(keys.role(Qt::Key_Escape), ShowKeys::Role::Stop);
+        QCOMPARE(keys.role(Qt::Key_PageUp), ShowKeys::Role::Back);
+        // Kept in the settings and read back; a hand-edited Esc is not GO.
+        QCOMPARE(ShowKeys::fromText(keys.toText() + u",16777216,x"_s).taught(), keptAfterReading);
+    }
+
+    void screen_data()
+    {
+        QTest::addColumn<QStringList>("screens");
+        QTest::addColumn<QString>("main");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<int>("index");
+        const QStringList two{ u"eDP-1"_s, u"HDMI-1"_s };
+        QTest::newRow("one screen") << QStringList{ u"eDP-1"_s } << u"eDP-1"_s << QString() << 0;
+        QTest::newRow("the other one") << two << u"eDP-1"_s << QString() << 1;
+        QTest::newRow("main on the second") << two << u"HDMI-1"_s << QString() << 0;
+        QTest::newRow("chosen") << two << u"eDP-1"_s << u"eDP-1"_s << 0;
+        QTest::newRow("chosen one unplugged") << two << u"eDP-1"_s << u"DP-2"_s << 1;
+        QTest::newRow("none") << QStringList{} << QString() << QString() << -1;
+    }
+
+    void screen()
+    {
+        QFETCH(QStringList, screens);
+        QFETCH(QString, main);
+        QFETCH(QString, chosen);
+        QTEST(int(ShowScreen::choose(screens, main, chosen)), "index");
     }
 };
 

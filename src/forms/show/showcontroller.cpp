@@ -14,8 +14,10 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
 
 using namespace Qt::StringLiterals;
 
@@ -24,6 +26,9 @@ namespace {
 const QString FadeStoreName = u"fadedata.dat"_s;
 // Where a running show stands, for a restart after it was cut short.
 const QString StateStoreName = u"showstate.dat"_s;
+// The GO keys taught, and the screen the show goes to.
+const QString KeysStoreName = u"showkeys.dat"_s;
+const QString ScreenStoreName = u"showscreen.dat"_s;
 } // namespace
 
 ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -61,6 +66,58 @@ ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackContro
         group->addAction(choice);
         connect(choice, &QAction::triggered, this, [this, ms] { chooseFade(ms); });
     }
+
+    m_screen = SettingsFile::read(m_form->AppFolder() + ScreenStoreName);
+    m_screenMenu = m_menu->addMenu(u"本番の画面"_s);
+    m_screenMenu->setObjectName(u"showScreenMenu"_s);
+    // Screens come and go (a projector plugged in at the venue): listed as the menu opens.
+    connect(m_screenMenu, &QMenu::aboutToShow, this, &ShowController::fillScreenMenu);
+    fillScreenMenu();
+
+    m_keys = ShowKeys::fromText(SettingsFile::read(m_form->AppFolder() + KeysStoreName));
+    QAction *forget = m_menu->addAction(u"覚えた GO キーを消す"_s);
+    forget->setObjectName(u"showForgetKeysAction"_s);
+    connect(forget, &QAction::triggered, this, [this] {
+        m_keys.forget();
+        (void)SettingsFile::write(m_form->AppFolder() + KeysStoreName, QString());
+        m_boxes->inform(m_host, u"覚えた GO キーを消しました。GO は Space / Enter / PageDown / → です"_s, u"お知らせ"_s);
+    });
+}
+
+void ShowController::fillScreenMenu()
+{
+    m_screenMenu->clear();
+    auto *group = new QActionGroup(m_screenMenu);
+    const auto add = [&](const QString &text, const QString &name) {
+        QAction *a = m_screenMenu->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(name == m_screen);
+        a->setData(name);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, name] {
+            m_screen = name;
+            (void)SettingsFile::write(m_form->AppFolder() + ScreenStoreName, name);
+        });
+        return a;
+    };
+    add(u"自動（2 画面ならメインウィンドウのない画面）"_s, QString())->setObjectName(u"showScreenAutoAction"_s);
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (qsizetype i = 0; i < screens.size(); ++i) {
+        const QRect g = screens[i]->geometry();
+        add(u"%1（%2×%3）"_s.arg(screens[i]->name()).arg(g.width()).arg(g.height()), screens[i]->name())
+            ->setObjectName(u"showScreen%1Action"_s.arg(i + 1));
+    }
+}
+
+QScreen *ShowController::showScreen() const
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    QStringList names;
+    for (const QScreen *screen : screens)
+        names << screen->name();
+    const QScreen *main = m_host->screen();
+    const qsizetype at = ShowScreen::choose(names, main ? main->name() : QString(), m_screen);
+    return at >= 0 ? screens.at(at) : nullptr;
 }
 
 ShowController::~ShowController()
@@ -167,17 +224,27 @@ void ShowController::start(qsizetype from)
     setup.statePath = statePath();
     setup.setListFile = m_setListFile ? m_setListFile() : QString();
     setup.from = qBound<qsizetype>(0, from, setup.songs.size() - 1);
+    setup.keys = m_keys;
 
     // The main window shows the set as it was and takes nothing while the show runs.
     m_lock = std::make_unique<InputBlocker>(m_host);
     m_startAction->setEnabled(false);
     m_window = new ShowWindow(std::move(setup), m_media, m_playback, m_boxes);
+    connect(m_window, &ShowWindow::keysTaught, this, [this](const ShowKeys &keys) {
+        m_keys = keys;
+        (void)SettingsFile::write(m_form->AppFolder() + KeysStoreName, keys.toText());
+    });
     connect(m_window, &ShowWindow::closed, this, [this] {
         m_lock.reset();
         m_startAction->setEnabled(true);
         m_window->deleteLater();
         m_window = nullptr;
     });
+    if (QScreen *screen = showScreen()) {
+        // Full screen goes to the screen the window is on.
+        m_window->setScreen(screen);
+        m_window->move(screen->geometry().topLeft());
+    }
     m_window->showFullScreen();
     m_window->activateWindow();
     m_window->setFocus();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/showoptions.h"
+
 #include <QObject>
 
 #include <functional>
@@ -12,6 +14,7 @@ class MessageBoxes;
 class PlaybackControl;
 class QAction;
 class QMenu;
+class QScreen;
 class QWidget;
 class ShowWindow;
 class SlotStatusBar;
@@ -45,6 +48,8 @@ public:
 private:
     void start(qsizetype from = 0);
     void chooseFade(int ms);
+    void fillScreenMenu();
+    [[nodiscard]] QScreen *showScreen() const;
     [[nodiscard]] QString recordPath() const;
     [[nodiscard]] QString statePath() const;
 
@@ -59,6 +64,10 @@ private:
     QMenu *m_menu = nullptr;
     QAction *m_startAction = nullptr;
     int m_fadeMs = 2000;
+    ShowKeys m_keys;
+    QMenu *m_screenMenu = nullptr;
+    // The screen's name as the system gives it; empty: chosen as the show opens.
+    QString m_screen;
     ShowWindow *m_window = nullptr;
     std::unique_ptr<InputBlocker> m_lock;
 };

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <utility>
 
@@ -35,29 +37,7 @@ namespace {
 constexpr int TickMs = 100;
 constexpr qint64 SayMs = 2500;
 constexpr qint64 FlashMs = 500;
-const QString Hint = u"GO: Space / Enter / PageDown / →　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace"_s;
-
-enum class Role { None, Go, Stop, Back };
-
-Role roleOf(int key)
-{
-    switch (key) {
-    case Qt::Key_Space:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_PageDown:
-    case Qt::Key_Right:
-        return Role::Go;
-    case Qt::Key_Escape:
-        return Role::Stop;
-    case Qt::Key_Left:
-    case Qt::Key_PageUp:
-    case Qt::Key_Backspace:
-        return Role::Back;
-    default:
-        return Role::None;
-    }
-}
+using Role = ShowKeys::Role;
 
 // The line check: 1 kHz at -20 dBFS for a second, the level a desk's meter
 // reads as the reference, as a 48 kHz stereo WAV.
@@ -156,9 +136,22 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_tone->setAccessibleName(u"テストトーンを鳴らす（1 kHz、-20 dBFS、1 秒）"_s);
     m_tone->setFocusPolicy(Qt::NoFocus);
     connect(m_tone, &QPushButton::clicked, this, &ShowWindow::playTone);
+    m_learn = new QPushButton(u"キーを覚える"_s, this);
+    m_learn->setObjectName(u"showLearnKey"_s);
+    m_learn->setAccessibleName(u"次に押すキーを GO キーとして覚える"_s);
+    m_learn->setFocusPolicy(Qt::NoFocus);
+    connect(m_learn, &QPushButton::clicked, this, [this] {
+        m_learning = true;
+        say(u"GO にするキー（ペダルなど）を押してください。Esc で取り消し"_s, false);
+        m_sayUntil = std::numeric_limits<qint64>::max();
+    });
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(m_tone);
+    buttons->addWidget(m_learn);
+    buttons->addStretch();
     auto *check = new QHBoxLayout;
     check->addWidget(m_checkLabel, 1);
-    check->addWidget(m_tone, 0, Qt::AlignTop);
+    check->addLayout(buttons);
 
     layout->addWidget(m_banner);
     layout->addWidget(m_song);
@@ -234,6 +227,7 @@ void ShowWindow::resizeEvent(QResizeEvent *event)
     size(m_message, 0.03, false);
     size(m_checkLabel, 0.025, false);
     size(m_tone, 0.025, false);
+    size(m_learn, 0.025, false);
     size(m_record, 0.025, false);
 }
 
@@ -253,7 +247,12 @@ void ShowWindow::focusOutEvent(QFocusEvent *event)
 
 void ShowWindow::keyPressEvent(QKeyEvent *event)
 {
-    const Role role = roleOf(event->key());
+    if (m_learning && !event->isAutoRepeat()) {
+        event->accept();
+        learnKey(event->key());
+        return;
+    }
+    const Role role = m_setup.keys.role(event->key());
     if (role == Role::None || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
         QWidget::keyPressEvent(event);
         return;
@@ -282,6 +281,42 @@ void ShowWindow::keyPressEvent(QKeyEvent *event)
     // The song after the one just started is decoded from now on, not at the next tick.
     armSelected();
     refresh();
+}
+
+void ShowWindow::learnKey(int key)
+{
+    const QString name = QKeySequence(key).toString(QKeySequence::NativeText);
+    if (key == Qt::Key_Escape) {
+        m_learning = false;
+        say(u"キーを覚えるのを取り消しました"_s, false);
+        return;
+    }
+    switch (m_setup.keys.teach(key)) {
+    case ShowKeys::Teach::Taught:
+        m_learning = false;
+        say(u"「%1」を GO キーとして覚えました"_s.arg(name), false);
+        Q_EMIT keysTaught(m_setup.keys);
+        break;
+    case ShowKeys::Teach::AlreadyGo:
+        m_learning = false;
+        say(u"「%1」はもう GO キーです"_s.arg(name), false);
+        break;
+    case ShowKeys::Teach::Reserved:
+        // Still learning: the next key may be the one meant.
+        say(u"「%1」は止める・戻るのキーなので GO にできません。ほかのキーを押してください"_s.arg(name), true);
+        m_sayUntil = std::numeric_limits<qint64>::max();
+        break;
+    case ShowKeys::Teach::NotAKey:
+        break;
+    }
+}
+
+QString ShowWindow::hint() const
+{
+    QString go = u"Space / Enter / PageDown / →"_s;
+    for (int key : m_setup.keys.taught())
+        go += u" / "_s + QKeySequence(key).toString(QKeySequence::NativeText);
+    return u"GO: %1　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace"_s.arg(go);
 }
 
 void ShowWindow::keyReleaseEvent(QKeyEvent *event)
@@ -529,7 +564,7 @@ void ShowWindow::refresh()
                                    : u"\n終了見込み 残り "_s + ShowRun::clockText(*clock.spareMs);
     setText(m_plan, plan);
     if (t >= m_sayUntil) {
-        setText(m_message, Hint);
+        setText(m_message, hint());
         m_message->setStyleSheet(QString());
     }
     showCheck();
@@ -542,6 +577,8 @@ void ShowWindow::showCheck()
     if (m_run.hasStarted() || m_finished) {
         m_checkLabel->hide();
         m_tone->hide();
+        m_learn->hide();
+        m_learning = false;
         return;
     }
     QStringList problems = m_check->problems();
@@ -641,6 +678,7 @@ void ShowWindow::finish()
     delete std::exchange(m_check, nullptr);
     m_checkLabel->hide();
     m_tone->hide();
+    m_learn->hide();
     // Ended while a song plays (the window closed): it fades as Esc would.
     if (m_run.playing() && m_run.stop(now(), m_setup.fadeMs) == ShowRun::Stop::Fade)
         m_playback->fadeOut(std::exchange(m_playingPath, QString()), m_setup.fadeMs);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/showoptions.h"
 #include "model/showrun.h"
 
 #include <QElapsedTimer>
@@ -22,7 +23,8 @@ class SongCheck;
 // The show as the performer sees it from two metres: the song playing and its
 // time left (huge), the next song, the slot's time left turning amber and red
 // and flashing once over, and ahead or behind the plan. The keys:
-//   GO     Space, Enter, PageDown, →   plays the next song, never stops one
+//   GO     Space, Enter, PageDown, →   plays the next song, never stops one;
+//          and the keys taught with キーを覚える (a pedal, a remote)
 //   Esc    fades the song out; again during the fade: cuts it; with nothing
 //          playing: asks whether the show is over
 //   Back   ←, PageUp, Backspace        selects the song just played again
@@ -49,6 +51,7 @@ public:
         QString setListFile;
         // The song to start at: not 0 when a show cut short goes on.
         qsizetype from = 0;
+        ShowKeys keys;
     };
 
     ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -63,6 +66,8 @@ public:
 Q_SIGNALS:
     // The window closed after the show ended.
     void closed();
+    // A key was taught to be GO.
+    void keysTaught(const ShowKeys &keys);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -87,6 +92,8 @@ private:
     void playTone();
     void stopTone();
     void saveState();
+    void learnKey(int key);
+    [[nodiscard]] QString hint() const;
     void say(const QString &text, bool warning);
     bool askToEnd();
     void finish();
@@ -115,6 +122,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_toneDir;
     QString m_tonePath;
     bool m_toneSounding = false;
+    bool m_learning = false;
 
     QLabel *m_banner = nullptr;
     QLabel *m_song = nullptr;
@@ -125,6 +133,7 @@ private:
     QLabel *m_message = nullptr;
     QLabel *m_checkLabel = nullptr;
     QPushButton *m_tone = nullptr;
+    QPushButton *m_learn = nullptr;
     QPlainTextEdit *m_record = nullptr;
     QPushButton *m_close = nullptr;
     QHash<QLabel *, QString> m_roles;
