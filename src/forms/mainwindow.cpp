@@ -115,6 +115,7 @@ void MainWindow::placeShow()
         return;
     m_show = new ShowController(m_form, m_services.media, m_services.playback, m_services.boxes, this, m_slotBar,
                                 [this] { return m_file; });
+    m_show->setLevels([this](const QStringList &paths) { return showGains(paths); });
     menuBar()->addMenu(m_show->menu());
 }
 

@@ -6,6 +6,7 @@
 #include "model/loudness.h"
 #include "platform/desktop/stagesheetdialogs.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -106,6 +107,10 @@ private:
     // target. Songs not measured yet are waited for in `progress`.
     [[nodiscard]] std::optional<QList<float>> matchedGains(const QStringList &paths, const QStringList &titles,
                                                            QProgressDialog *progress);
+    // The show's gain per song file when the songs are to be at one level
+    // (empty when the option is off), as the export would bring them; nothing
+    // when the user cancels waiting for the measurements.
+    [[nodiscard]] std::optional<QHash<QString, float>> showGains(const QStringList &paths);
     // The level plan and each song's loudness, whether or not the option is on.
     struct MatchedLevels {
         LevelMatch::Plan plan;

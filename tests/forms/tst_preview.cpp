@@ -461,6 +461,31 @@ private Q_SLOTS:
         QVERIFY(p.show()->close());
     }
 
+    // With the songs to be at one level, the show plays each at the gain the
+    // export gives it: a song 12 dB quieter sounds as loud as the other.
+    void showPlaysMatchedLevels()
+    {
+        Player p;
+        const QString quiet = p.dir.filePath(u"静か.wav"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:sample_rate=44100:duration=1"_s,
+                                   u"-af"_s, u"volume=-12dB"_s, u"-ac"_s, u"2"_s, quiet }));
+        p.setList({ song(u"a.wav"_s), quiet });
+        p.child<QAction>(u"matchLevelsAction"_s)->setChecked(true);
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QList<double> levels;
+        for (int i = 0; i < 2; ++i) {
+            QTRY_VERIFY(!p.show()->run().playing() && p.show()->run().selected());
+            QTest::qWait(450);
+            SinkRecorder heard(sink);
+            p.showKey(Qt::Key_Space);
+            QTest::qWait(900);
+            levels.append(heard.levelDb());
+        }
+        QVERIFY2(qAbs(levels[0] - levels[1]) < 1.0, qPrintable(u"%1 and %2 dBFS"_s.arg(levels[0]).arg(levels[1])));
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+    }
+
     // Korvanda gone mid-show (the window destroyed as the system would): the
     // next start offers the song that was next, with its set list's file open.
     // Declined, it is not offered again.

@@ -225,6 +225,17 @@ void ShowController::start(qsizetype from)
     setup.setListFile = m_setListFile ? m_setListFile() : QString();
     setup.from = qBound<qsizetype>(0, from, setup.songs.size() - 1);
     setup.keys = m_keys;
+    if (m_levels) {
+        QStringList paths;
+        for (const ShowRun::Song &song : std::as_const(setup.songs))
+            paths.append(song.path);
+        const auto gains = m_levels(paths);
+        if (!gains) {
+            m_boxes->inform(m_host, u"音量の測定を中止したため、本番モードを開きませんでした"_s, u"お知らせ"_s);
+            return;
+        }
+        setup.gains = *gains;
+    }
 
     // The main window shows the set as it was and takes nothing while the show runs.
     m_lock = std::make_unique<InputBlocker>(m_host);

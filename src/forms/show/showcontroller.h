@@ -2,10 +2,13 @@
 
 #include "model/showoptions.h"
 
+#include <QHash>
 #include <QObject>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Form1;
 class InputBlocker;
@@ -38,6 +41,10 @@ public:
     // The show running, if one is.
     [[nodiscard]] ShowWindow *window() const { return m_window; }
     [[nodiscard]] int fadeMs() const { return m_fadeMs; }
+    // The songs' gains for the show (by file; empty: as they are), nothing
+    // when the user cancelled; asked as each show opens.
+    using Levels = std::function<std::optional<QHash<QString, float>>(const QStringList &paths)>;
+    void setLevels(Levels levels) { m_levels = std::move(levels); }
     // At start-up: a show cut short last time (closed by the system, a crash)
     // is offered to go on at the song that was next; `open` opens its set
     // list's file. Declined, the offer is not made again.
@@ -60,6 +67,7 @@ private:
     QWidget *m_host;
     const SlotStatusBar *m_slot;
     std::function<QString()> m_setListFile;
+    Levels m_levels;
 
     QMenu *m_menu = nullptr;
     QAction *m_startAction = nullptr;

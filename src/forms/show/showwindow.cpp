@@ -363,7 +363,7 @@ void ShowWindow::startPlaying()
     if (song.path == m_fadingPath)
         m_fadingPath.clear();
     if (m_armed != song.path)
-        m_playback->arm(song.path);
+        arm(song.path);
     // A song that resumes starts where it was, before any of its start is heard.
     if (from > 0)
         m_playback->seek(song.path, from);
@@ -465,7 +465,15 @@ void ShowWindow::armSelected()
     if (path.isEmpty())
         return;
     // Only armed: moving a song starts it, and nothing starts without a GO.
+    arm(path);
+}
+
+void ShowWindow::arm(const QString &path)
+{
     m_playback->arm(path);
+    // Set before its first sample sounds.
+    if (const auto gain = m_setup.gains.constFind(path); gain != m_setup.gains.cend())
+        m_playback->setGain(path, *gain);
 }
 
 void ShowWindow::checkDevice()

@@ -52,6 +52,8 @@ public:
         // The song to start at: not 0 when a show cut short goes on.
         qsizetype from = 0;
         ShowKeys keys;
+        // Each song file's gain, the set at one level; a file not here plays as it is.
+        QHash<QString, float> gains;
     };
 
     ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -93,6 +95,7 @@ private:
     void stopTone();
     void saveState();
     void learnKey(int key);
+    void arm(const QString &path);
     [[nodiscard]] QString hint() const;
     void say(const QString &text, bool warning);
     bool askToEnd();
