@@ -2,6 +2,7 @@
 // prints around the set list.
 #include "forms/mainwindow.h"
 
+#include "forms/show/showcontroller.h"
 #include "forms/slotstatusbar.h"
 #include "model/setlistfile.h"
 #include "model/slotfigures.h"
@@ -10,6 +11,7 @@
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/stagesheet.h"
 #include "platform/desktop/stagesheetdialogs.h"
+#include "platform/storage/setliststorage.h"
 #include "platform/storage/settingsfile.h"
 
 #include <QAction>
@@ -17,6 +19,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QPrinter>
+
+#include <variant>
 
 using namespace Qt::StringLiterals;
 
@@ -123,7 +127,18 @@ std::optional<StageSheet> MainWindow::stageSheet()
         m_services.boxes->inform(this, u"セットリストに曲がセットされていません"_s, u"お知らせ"_s);
         return std::nullopt;
     }
-    return StageSheet(m_form->setName(), QDate::currentDate(), std::move(lines), m_form->totalText());
+    StageSheet sheet(m_form->setName(), QDate::currentDate(), std::move(lines), m_form->totalText());
+    // After a show, planned against actual goes with the set list, if wanted.
+    const QString record = ShowController::latestRecord(m_file);
+    if (!record.isEmpty()
+        && m_services.boxes->ask(this, u"本番の記録があります。\n%1\nセットリストのあとに、予定と実際の時間を並べた記録も付けますか？"_s
+                                           .arg(QDir::toNativeSeparators(record)),
+                                 u"確認"_s)) {
+        const auto bytes = SetListStorage::read(record);
+        if (const auto *text = std::get_if<QByteArray>(&bytes))
+            sheet.setRecord(QString::fromUtf8(*text));
+    }
+    return sheet;
 }
 
 void MainWindow::printSheet()

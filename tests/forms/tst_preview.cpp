@@ -12,6 +12,7 @@
 #include "forms/show/showwindow.h"
 #include "platform/audio/audioplayer.h"
 #include "platform/desktop/setlistdialog.h"
+#include "platform/desktop/stagesheetdialogs.h"
 
 #include <QAction>
 #include <QDBusConnection>
@@ -56,7 +57,7 @@ private:
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"screensaver"_s);
 };
 
-struct Player : ScriptedBoxes, SetListDialog
+struct Player : ScriptedBoxes, SetListDialog, StageSheetDialogs
 {
     Player() { restart(); }
     void restart()
@@ -64,12 +65,15 @@ struct Player : ScriptedBoxes, SetListDialog
         window.reset();
         media = std::make_unique<MediaService>();
         window = std::make_unique<MainWindow>(Form1Services{ this, &folders, media.get(), dir.path(), media.get() }, this);
+        window->setStageSheetDialogs(this);
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
     QString fileToOpen(QWidget *, const QString &) override { return {}; }
     QString fileToSave(QWidget *, const QString &) override { return saveAs; }
+    bool choosePrinter(QWidget *, QPrinter &) override { return false; }
+    QString pdfToSave(QWidget *, const QString &) override { return dir.filePath(u"sheet.pdf"_s); }
 
     template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const
     {
@@ -362,6 +366,14 @@ private Q_SLOTS:
         QTRY_VERIFY(!p.window->showController()->window());
         QTest::mouseClick(p.child(u"Command3"_s), Qt::LeftButton);
         QCOMPARE(p.shown.size(), asked + 2);
+
+        // The stage sheet offers the record, and prints it after the songs.
+        p.answers = { true };
+        p.child<QAction>(u"exportPdfAction"_s)->trigger();
+        QVERIFY2(p.lastPrompt().contains(QFileInfo(file).fileName()), qPrintable(p.lastPrompt()));
+        QString pdf;
+        QVERIFY(fixtures::run(u"pdftotext"_s, { u"-layout"_s, p.dir.filePath(u"sheet.pdf"_s), u"-"_s }, &pdf));
+        QVERIFY2(pdf.simplified().contains(u"上がる ［フェードアウト］"_s), qPrintable(pdf));
     }
 
     // A pedal that bounces or a key held down fires one GO, an ignored GO says

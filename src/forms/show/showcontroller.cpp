@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -29,6 +30,8 @@ const QString StateStoreName = u"showstate.dat"_s;
 // The GO keys taught, and the screen the show goes to.
 const QString KeysStoreName = u"showkeys.dat"_s;
 const QString ScreenStoreName = u"showscreen.dat"_s;
+// Between the set list's name and the time in a record's file name.
+const QString RecordMark = u"_本番記録_"_s;
 } // namespace
 
 ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -147,7 +150,20 @@ QString ShowController::recordPath() const
         name = u"セットリスト"_s;
     if (!folder.endsWith(u'/') && !folder.endsWith(u'\\'))
         folder += u'/';
-    return folder + name + u"_本番記録_"_s + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmm"_s) + u".txt"_s;
+    return folder + name + RecordMark + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmm"_s) + u".txt"_s;
+}
+
+QString ShowController::latestRecord(const QString &setListFile)
+{
+    if (setListFile.isEmpty())
+        return {};
+    const QFileInfo file(setListFile);
+    // Matched by its start rather than a wildcard: a set's name may hold * or [.
+    const QString start = file.completeBaseName() + RecordMark;
+    for (const QFileInfo &candidate : QDir(file.absolutePath()).entryInfoList({ u"*.txt"_s }, QDir::Files, QDir::Time))
+        if (candidate.fileName().startsWith(start))
+            return candidate.absoluteFilePath();
+    return {};
 }
 
 QString ShowController::statePath() const

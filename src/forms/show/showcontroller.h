@@ -52,6 +52,9 @@ public:
 
     static constexpr int FadeChoicesMs[] = { 1000, 2000, 3000, 5000 };
 
+    // The newest show record beside a set list's file; empty when there is none.
+    [[nodiscard]] static QString latestRecord(const QString &setListFile);
+
 private:
     void start(qsizetype from = 0);
     void chooseFade(int ms);

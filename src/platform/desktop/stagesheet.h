@@ -7,6 +7,7 @@
 #include <optional>
 
 class QPagedPaintDevice;
+class QPainter;
 class SongTable;
 
 // The set list as a performer tapes it to the stage floor: the set name and the
@@ -34,6 +35,10 @@ public:
     // song's name without its extension.
     [[nodiscard]] static QList<Line> linesOf(const SongTable &setList);
 
+    // The show's record (planned against actual), printed on pages of its own
+    // after the sheet; empty: none.
+    void setRecord(const QString &text) { m_record = text; }
+
     // Draws the sheet onto the device's pages, starting on its current page.
     // False when the device cannot be painted on.
     [[nodiscard]] bool paint(QPagedPaintDevice &device) const;
@@ -43,8 +48,11 @@ public:
     [[nodiscard]] std::optional<QString> writePdf(const QString &path) const;
 
 private:
+    void paintRecord(QPainter &painter, QPagedPaintDevice &device) const;
+
     QString m_setName;
     QDate m_date;
     QList<Line> m_lines;
     QString m_total;
+    QString m_record;
 };
