@@ -335,6 +335,8 @@ void ShowWindow::go(int key, bool autoRepeat)
         // The line check ends where the show begins.
         stopTone();
         startPlaying();
+        if (m_check)
+            m_check->cancel();
         break;
     case ShowRun::Go::TooSoon:
         say(u"GO を無視しました（続けて押されたため）"_s, true);

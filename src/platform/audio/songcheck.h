@@ -29,6 +29,10 @@ public:
     // Stops the decoding and waits for it.
     ~SongCheck() override;
 
+    // Stops the decoding without waiting: the show has begun, and the songs it
+    // plays need the processor more than a check nobody reads any more.
+    void cancel() { m_stop->store(true); }
+
     [[nodiscard]] qsizetype total() const { return m_songs.size(); }
     [[nodiscard]] qsizetype checked() const { return m_checked; }
     [[nodiscard]] bool isDone() const { return m_checked == m_songs.size(); }
