@@ -268,9 +268,11 @@ void ShowController::start(qsizetype from)
         m_window = nullptr;
     });
     if (QScreen *screen = showScreen()) {
-        // Full screen goes to the screen the window is on.
+        // Full screen goes to the screen the window is on; covering it already
+        // holds where no window manager makes a window full screen (a bare X
+        // server on a stage computer).
         m_window->setScreen(screen);
-        m_window->move(screen->geometry().topLeft());
+        m_window->setGeometry(screen->geometry());
     }
     m_window->showFullScreen();
     m_window->activateWindow();
