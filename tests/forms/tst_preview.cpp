@@ -478,19 +478,20 @@ private Q_SLOTS:
     void showPlaysMatchedLevels()
     {
         Player p;
-        const QString quiet = p.dir.filePath(u"静か.wav"_s);
-        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:sample_rate=44100:duration=1"_s,
+        const QString loud = p.dir.filePath(u"大きい.wav"_s), quiet = p.dir.filePath(u"静か.wav"_s);
+        QVERIFY(MediaGen::tone(loud, 2.0, Low));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:sample_rate=44100:duration=2"_s,
                                    u"-af"_s, u"volume=-12dB"_s, u"-ac"_s, u"2"_s, quiet }));
-        p.setList({ song(u"a.wav"_s), quiet });
+        p.setList({ loud, quiet });
         p.child<QAction>(u"matchLevelsAction"_s)->setChecked(true);
         p.child<QAction>(u"showAction"_s)->trigger();
         QList<double> levels;
         for (int i = 0; i < 2; ++i) {
-            QTRY_VERIFY(!p.show()->run().playing() && p.show()->run().selected());
-            QTest::qWait(450);
+            QTRY_VERIFY_WITH_TIMEOUT(!p.show()->run().playing() && p.show()->run().selected(), 5000);
             SinkRecorder heard(sink);
+            QTest::qWait(450); // the guard, and the recorder under way
             p.showKey(Qt::Key_Space);
-            QTest::qWait(900);
+            QTest::qWait(1500);
             levels.append(heard.levelDb());
         }
         QVERIFY2(qAbs(levels[0] - levels[1]) < 1.0, qPrintable(u"%1 and %2 dBFS"_s.arg(levels[0]).arg(levels[1])));
