@@ -81,7 +81,9 @@ public:
     // it, its length probed fresh; the set name goes into Text3. Returns false,
     // the set list untouched, when there are more songs than it can hold (the
     // add button's message is shown) or the probing is cancelled.
-    bool replaceSetList(const QStringList &paths, const QString &setName);
+    // `extras`, when given, holds each song's edits, note and follow mark, in the
+    // order of `paths`; an edited song shows its edited length.
+    bool replaceSetList(const QStringList &paths, const QString &setName, const QList<SetListRowExtras> &extras = {});
     // Back to the empty set list and set name of start-up.
     void clearSetList();
     // Asked after Yes to the exit question; false keeps the program running.

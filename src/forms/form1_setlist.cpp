@@ -23,6 +23,7 @@ struct Song
     QString name;
     QString path;
     QString length;
+    SetListRowExtras extras;
 };
 
 // Reads columns 1 to 3 of the cursor's row; the name cell is left-aligned on
@@ -39,6 +40,7 @@ Song takeSong(SongTable &table, int row, bool alignName)
     song.path = table.Text();
     table.setCol(3);
     song.length = table.Text();
+    song.extras = table.RowExtras();
     return song;
 }
 
@@ -53,6 +55,7 @@ void putSong(SongTable &table, int row, const Song &song, bool alignName)
     table.setText(song.path);
     table.setCol(3);
     table.setText(song.length);
+    table.setRowExtras(song.extras);
 }
 
 } // namespace
@@ -134,6 +137,7 @@ void Form1::Command3_Click()
             list.setCol(c);
             list.setText({});
         }
+        list.setRowExtras({});
         Text6->setText(u"00:00:00"_s);
         Q_EMIT setListChanged();
         return;

@@ -56,7 +56,7 @@ QList<SetListEntry> Form1::setListEntries() const
         const QString path = list.textAt(r, 2);
         if (path.isEmpty())
             continue;
-        entries.append({ path, LibraryEntry::titleOf(list.textAt(r, 1)), secondsOf(list.textAt(r, 3)) });
+        entries.append({ path, LibraryEntry::titleOf(list.textAt(r, 1)), secondsOf(list.textAt(r, 3)), list.extrasAt(r) });
     }
     return entries;
 }
@@ -76,7 +76,7 @@ QString Form1::outputFolder() const
     return Text2->text();
 }
 
-bool Form1::replaceSetList(const QStringList &paths, const QString &setName)
+bool Form1::replaceSetList(const QStringList &paths, const QString &setName, const QList<SetListRowExtras> &extras)
 {
     if (paths.size() > SongTable::MaxDataRows) {
         m_services.boxes->inform(this, u"セットリストには %1 曲までしか追加できません。"_s.arg(SongTable::MaxDataRows),
@@ -95,6 +95,7 @@ bool Form1::replaceSetList(const QStringList &paths, const QString &setName)
         list.setCol(c);
         list.setText({});
     }
+    list.setRowExtras({});
     // Each song lands as the add button puts it: number, name, full path and
     // length, the name cell left-aligned.
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -104,8 +105,13 @@ bool Form1::replaceSetList(const QStringList &paths, const QString &setName)
         list.setCol(0);
         list.setText(QString::number(n).rightJustified(2, u'0'));
         const QString path = QDir::toNativeSeparators(paths[i]);
+        SetListRowExtras rowExtras = extras.value(i);
+        const double songMs = lengths->value(i);
+        rowExtras.songMs = qint64(songMs);
         const QString cells[] = { path.mid(path.lastIndexOf(QDir::separator()) + 1), path,
-                                  FormatLength(lengths->value(i)) };
+                                  rowExtras.edits.isEmpty() ? FormatLength(songMs)
+                                                            : FormatLength(double(rowExtras.edits.editedMs(qint64(songMs)))) };
+        list.setRowExtras(rowExtras);
         for (int c = 1; c <= 3; ++c) {
             list.setCol(c);
             if (c == 1)
@@ -130,6 +136,7 @@ void Form1::clearSetList()
         list.setCol(c);
         list.setText({});
     }
+    list.setRowExtras({});
     list.setCol(1);
     Text3->clear();
     Text6->clear();

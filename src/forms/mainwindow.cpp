@@ -299,6 +299,7 @@ bool MainWindow::openSetList(const QString &path)
 
     const QString folder = QFileInfo(path).absolutePath();
     QStringList found;
+    QList<SetListRowExtras> extras;
     QStringList missing;
     if (file->entries.size() <= SongTable::MaxDataRows) {
         // Songs move between computers: a song not at its path is looked for
@@ -309,9 +310,9 @@ bool MainWindow::openSetList(const QString &path)
             const QString name = SetListFile::fileNameOf(entry.path);
             const QString inLibrary = library.isEmpty() || name.isEmpty() ? QString() : library + u'/' + name;
             if (SetListStorage::isRegularFile(atPath))
-                found << atPath;
+                found << atPath, extras << entry.extras;
             else if (!inLibrary.isEmpty() && SetListStorage::isRegularFile(inLibrary))
-                found << QDir::cleanPath(inLibrary);
+                found << QDir::cleanPath(inLibrary), extras << entry.extras;
             else
                 missing << (name.isEmpty() ? entry.path : name);
         }
@@ -325,7 +326,7 @@ bool MainWindow::openSetList(const QString &path)
         m_services.boxes->inform(this, missingSongsMessage(missing), Notice);
         return false;
     }
-    if (!m_form->replaceSetList(found, file->name))
+    if (!m_form->replaceSetList(found, file->name, extras))
         return false;
 
     m_file = QFileInfo(path).absoluteFilePath();
@@ -375,7 +376,7 @@ bool MainWindow::writeTo(const QString &path)
             m_services.boxes->inform(this, u"名前に改行を含む曲はプレイリストに書けません。\n%1"_s.arg(song.path), Notice);
             return false;
         }
-        file.entries.append({ SetListFile::pathForPlaylist(song.path, folder), song.title, song.seconds });
+        file.entries.append({ SetListFile::pathForPlaylist(song.path, folder), song.title, song.seconds, song.extras });
     }
     if (const auto failure = SetListStorage::write(target, file.toBytes())) {
         m_services.boxes->inform(this, u"セットリストを保存できませんでした。\n保存先: %1\n理由: %2"_s.arg(target, *failure),

@@ -15,6 +15,12 @@ const QString ExtInf = u"#EXTINF:"_s;
 const QString PlaylistName = u"#PLAYLIST:"_s;
 const QString SlotLine = u"#KORVANDA-SLOT:"_s;
 const QString PauseLine = u"#KORVANDA-PAUSE:"_s;
+const QString EditLine = u"#KORVANDA-EDIT:"_s;
+const QString NoteLine = u"#KORVANDA-NOTE:"_s;
+const QString FollowLine = u"#KORVANDA-FOLLOW"_s;
+const QString VlcOption = u"#EXTVLCOPT:"_s;
+const QString VlcStart = u"start-time="_s;
+const QString VlcStop = u"stop-time="_s;
 
 // Playlists made on Japanese Windows are in the ANSI code page; ICU knows it
 // under several names, Shift_JIS being the closest when CP932 is missing.
@@ -98,6 +104,12 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
     text.replace(u'\r', u'\n');
     SetListFile file;
     std::optional<SetListEntry> info;
+    // What the comment lines before a path said of it; the edit line, when
+    // there is one, is Korvanda's own and says more than VLC's start and stop.
+    SetListRowExtras extras;
+    std::optional<SongEdits> korvandaEdits;
+    std::optional<qint64> vlcStart;
+    std::optional<qint64> vlcStop;
     for (QStringView line : QStringView(text).split(u'\n')) {
         if (line.trimmed().isEmpty())
             continue;
@@ -119,13 +131,38 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
                 file.slot = line.mid(SlotLine.size()).trimmed().toString();
             } else if (line.startsWith(PauseLine)) {
                 file.pause = line.mid(PauseLine.size()).trimmed().toString();
+            } else if (line.startsWith(EditLine)) {
+                korvandaEdits = SongEdits::fromText(line.mid(EditLine.size()));
+            } else if (line.startsWith(NoteLine)) {
+                extras.note = line.mid(NoteLine.size()).trimmed().toString();
+            } else if (line.trimmed() == FollowLine) {
+                extras.follows = true;
+            } else if (line.startsWith(VlcOption)) {
+                const QStringView option = line.mid(VlcOption.size()).trimmed();
+                if (option.startsWith(VlcStart))
+                    vlcStart = SongEdits::msOfSeconds(option.mid(VlcStart.size()));
+                else if (option.startsWith(VlcStop))
+                    vlcStop = SongEdits::msOfSeconds(option.mid(VlcStop.size()));
             }
             continue;
         }
         SetListEntry entry = info.value_or(SetListEntry{});
         info.reset();
         entry.path = line.toString().replace(u'\\', u'/');
+        if (korvandaEdits) {
+            extras.edits = *korvandaEdits;
+        } else {
+            extras.edits.startMs = vlcStart.value_or(0);
+            // A stop before the start is no range any player could play.
+            if (vlcStop && *vlcStop > extras.edits.startMs)
+                extras.edits.endMs = vlcStop;
+        }
+        entry.extras = extras;
         file.entries.append(entry);
+        extras = {};
+        korvandaEdits.reset();
+        vlcStart.reset();
+        vlcStop.reset();
     }
     return file;
 }
@@ -141,6 +178,18 @@ QByteArray SetListFile::toBytes() const
         text += PauseLine + singleLine(*pause) + u'\n';
     for (const SetListEntry &entry : entries) {
         text += ExtInf + QString::number(entry.seconds.value_or(-1)) + u',' + singleLine(entry.title) + u'\n';
+        const SetListRowExtras &extras = entry.extras;
+        if (!extras.edits.isEmpty()) {
+            text += EditLine + extras.edits.toText() + u'\n';
+            if (extras.edits.startMs > 0)
+                text += VlcOption + VlcStart + SongEdits::secondsText(extras.edits.startMs) + u'\n';
+            if (extras.edits.endMs)
+                text += VlcOption + VlcStop + SongEdits::secondsText(*extras.edits.endMs) + u'\n';
+        }
+        if (!extras.note.isEmpty())
+            text += NoteLine + singleLine(extras.note) + u'\n';
+        if (extras.follows)
+            text += FollowLine + u'\n';
         text += QString(entry.path).replace(u'\\', u'/') + u'\n';
     }
     return text.toUtf8();

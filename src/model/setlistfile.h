@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/setlistrow.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -12,12 +14,17 @@ struct SetListEntry
     QString path;                    // as written in the file (or to be written)
     QString title;                   // the #EXTINF title; empty when there was none
     std::optional<qint64> seconds;   // the #EXTINF length; never trusted for the set list
+    SetListRowExtras extras;         // edits, note and follow mark
 };
 
 // A set list as an M3U8 playlist, the format every player reads: UTF-8 without
 // a byte order mark, "#EXTM3U" first, "#EXTINF:<seconds>,<title>" before each
 // path. The set name travels as "#PLAYLIST:<name>"; the slot and the pause as
-// comment lines of their own that other players ignore. Pure text work: bytes
+// comment lines of their own that other players ignore, and so do each row's
+// edits, note and follow mark, written between its "#EXTINF" and its path. The
+// edits' start and end also go out as VLC's "#EXTVLCOPT:start-time=" and
+// "stop-time=", so that other players start and stop where Korvanda does, and a
+// playlist with only those lines opens with them as each song's start and end. Pure text work: bytes
 // in, entries out, and back. Paths are not looked at on disk here.
 class SetListFile
 {

@@ -10,6 +10,7 @@
 SongTable::SongTable(QObject *parent)
     : QObject(parent)
     , m_rows(2)
+    , m_extras(2)
     , m_row(1)
     , m_col(1)
 {
@@ -22,10 +23,12 @@ void SongTable::setRows(int n)
     if (n > old) {
         Q_EMIT rowsAboutToBeInserted(old, n - 1);
         m_rows.resize(n);
+        m_extras.resize(n);
         Q_EMIT rowsInserted();
     } else if (n < old) {
         Q_EMIT rowsAboutToBeRemoved(n, old - 1);
         m_rows.resize(n);
+        m_extras.resize(n);
         Q_EMIT rowsRemoved();
         clampCursor();
     }
@@ -102,6 +105,14 @@ void SongTable::clearCellBackColor()
     Q_EMIT cellChanged(m_row, m_col);
 }
 
+void SongTable::setRowExtras(const SetListRowExtras &extras)
+{
+    if (m_extras.at(m_row) == extras)
+        return;
+    m_extras[m_row] = extras;
+    Q_EMIT rowExtrasChanged(m_row);
+}
+
 void SongTable::AddItem(const QString &text, int index)
 {
     index = std::clamp(index, 1, Rows());
@@ -111,6 +122,7 @@ void SongTable::AddItem(const QString &text, int index)
     // across columns, which this program never asks for.
     cells[0].text = text;
     m_rows.insert(index, cells);
+    m_extras.insert(index, SetListRowExtras{});
     Q_EMIT rowsInserted();
 }
 
@@ -122,6 +134,7 @@ void SongTable::RemoveItem(int index)
         return;
     Q_EMIT rowsAboutToBeRemoved(index, index);
     m_rows.removeAt(index);
+    m_extras.removeAt(index);
     Q_EMIT rowsRemoved();
     clampCursor();
 }
@@ -165,11 +178,17 @@ void SongTable::Sort(int kind)
 
     Q_EMIT rowsAboutToBeReordered();
     QList<RowCells> sorted;
+    QList<SetListRowExtras> sortedExtras;
     sorted.reserve(m_rows.size());
+    sortedExtras.reserve(m_extras.size());
     sorted.append(m_rows.at(0));
-    for (int i : order)
+    sortedExtras.append(m_extras.at(0));
+    for (int i : order) {
         sorted.append(std::move(m_rows[i + 1]));
+        sortedExtras.append(std::move(m_extras[i + 1]));
+    }
     m_rows = std::move(sorted);
+    m_extras = std::move(sortedExtras);
     Q_EMIT rowsReordered();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/setlistrow.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -64,6 +66,13 @@ public:
     // Back to the table's default background.
     void clearCellBackColor();
 
+    // What the cursor's row carries beside its cells (a set-list row's edits,
+    // note and follow mark); it moves, goes and comes with the row. A new row
+    // carries nothing.
+    [[nodiscard]] const SetListRowExtras &RowExtras() const { return m_extras.at(m_row); }
+    void setRowExtras(const SetListRowExtras &extras);
+    [[nodiscard]] const SetListRowExtras &extrasAt(int row) const { return m_extras.at(row); }
+
     void AddItem(const QString &text, int index);
     void RemoveItem(int index);
 
@@ -95,6 +104,7 @@ Q_SIGNALS:
     void rowsAboutToBeRemoved(int first, int last);
     void rowsRemoved();
     void cellChanged(int row, int col);
+    void rowExtrasChanged(int row);
     void rowsAboutToBeReordered();
     void rowsReordered();
     void cursorChanged(int row, int col);
@@ -109,6 +119,7 @@ private:
     Cell &current();
 
     QList<RowCells> m_rows;
+    QList<SetListRowExtras> m_extras; // one per row, header included
     int m_row = 1;
     int m_col = 0;
     bool m_enabled = true;

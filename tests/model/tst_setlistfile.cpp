@@ -43,7 +43,7 @@ private Q_SLOTS:
         SetListFile file{ set[0], {}, optional(set[1]), optional(set[2]) };
         for (const QString &song : set.mid(3))
             file.entries.append({ SetListFile::pathForPlaylist(song.section(u'|', 0, 0), u"/m/set"_s), song.section(u'|', 1, 1),
-                                  optional(song.section(u'|', 2)) ? std::optional(song.section(u'|', 2).toLongLong()) : std::nullopt });
+                                  optional(song.section(u'|', 2)) ? std::optional(song.section(u'|', 2).toLongLong()) : std::nullopt, {} });
         QCOMPARE(file.toBytes(), bytes);
         // What was written reads back as it was meant.
         const auto back = SetListFile::parse(bytes);
@@ -81,6 +81,44 @@ private Q_SLOTS:
         QCOMPARE(toTexts(*again), set);
         // Another computer's paths still name the song to look for in the library.
         QVERIFY(!SetListFile::fileNameOf(file->entries.constLast().path).contains(QRegularExpression(u"[/%]"_s)));
+    }
+
+    // Each row's edits, note and follow mark: Korvanda's own lines read back
+    // exactly; VLC's start and stop lines alone become the start and end.
+    void rowExtras_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("edits"); // per entry: edits text|note|follows
+        QTest::newRow("own lines, then a row with none")
+            << "#EXTM3U\n#EXTINF:200,a\n#KORVANDA-EDIT:start=1.500;end=190.250;fadeout=8.000;cut=60.000-75.125;key=-2;tempo=95;file=1234@1700000000000\n"
+               "#EXTVLCOPT:start-time=1.500\n#EXTVLCOPT:stop-time=190.250\n#KORVANDA-NOTE:曲先行 照明暗転\n#KORVANDA-FOLLOW\na.mp3\n#EXTINF:3,b\nb.mp3\n"_ba
+            << QStringList{ u"start=1.500;end=190.250;fadeout=8.000;cut=60.000-75.125;key=-2;tempo=95;file=1234@1700000000000|曲先行 照明暗転|1"_s, u"||0"_s };
+        QTest::newRow("VLC's start and stop alone, in another player's order")
+            << "#EXTM3U\n#EXTVLCOPT:stop-time=200\n#EXTINF:3,a\n#EXTVLCOPT:start-time=12.5\na.mp3\n"_ba
+            << QStringList{ u"start=12.500;end=200.000||0"_s };
+        QTest::newRow("a stop before the start, negative, odd numbers and unknown names are passed over")
+            << "#EXTVLCOPT:start-time=30\n#EXTVLCOPT:stop-time=10\na.mp3\n#EXTVLCOPT:start-time=-3\n#EXTVLCOPT:stop-time=nan\nb.mp3\n"
+               "#KORVANDA-EDIT:later=1;key=9;cut=5-2\nc.mp3\n#KORVANDA-EDIT:nothing\nd.mp3\n"_ba
+            << QStringList{ u"start=30.000||0"_s, u"||0"_s, u"key=6||0"_s, u"||0"_s };
+        QTest::newRow("Korvanda's line says more than VLC's")
+            << "#EXTVLCOPT:start-time=9\n#KORVANDA-EDIT:fadein=2.000\na.mp3\n"_ba << QStringList{ u"fadein=2.000||0"_s };
+    }
+    void rowExtras()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, edits);
+        const auto texts = [](const SetListFile &file) {
+            QStringList out;
+            for (const SetListEntry &e : file.entries)
+                out << e.extras.edits.toText() + u'|' + e.extras.note + u'|' + QString::number(e.extras.follows);
+            return out;
+        };
+        const auto file = SetListFile::parse(bytes);
+        QVERIFY(file);
+        QCOMPARE(texts(*file), edits);
+        const auto again = SetListFile::parse(file->toBytes());
+        QVERIFY(again);
+        QCOMPARE(texts(*again), edits);
     }
 };
 
