@@ -125,6 +125,8 @@ void Form1::Command9_Click()
 
     switch (result.outcome) {
     case ExportResult::Outcome::Completed:
+        if (m_exportFinisher)
+            m_exportFinisher(plan);
         m_services.boxes->inform(this, u"出力完了、テキストボックスにセトリ書き出し完了"_s, u"完了"_s);
         break;
     case ExportResult::Outcome::Cancelled:

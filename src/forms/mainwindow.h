@@ -87,6 +87,10 @@ private:
     void takeSlotFrom(const SetListFile &file);
     void putSlotInto(SetListFile &file) const;
     [[nodiscard]] std::optional<StageSheet> stageSheet();
+    // The 進行表 of the set as it stands.
+    [[nodiscard]] QString cueSheet(const QList<SetListEntry> &entries) const;
+    // After an export: the 進行表 in its folder, when the set has cues.
+    void writeCueSheet(const ExportPlan &plan);
     void printSheet();
     void exportPdf();
 

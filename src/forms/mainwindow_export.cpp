@@ -65,6 +65,7 @@ void MainWindow::createExportOptions(QMenu *menu)
     m_exportLabel->setObjectName(u"exportOptionsLabel"_s);
     m_exportBar->addWidget(m_exportLabel);
     m_form->setExportShaper([this](ExportPlan &plan) { return shapeExport(plan); });
+    m_form->setExportFinisher([this](const ExportPlan &plan) { writeCueSheet(plan); });
     showExportOptions();
 }
 

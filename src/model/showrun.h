@@ -25,6 +25,8 @@ public:
         qint64 lengthMs = 0;
         // Starts by itself once the pause after the song before it is over.
         bool follows = false;
+        // For the PA or the band, shown while the song is next.
+        QString note = {};
     };
 
     // Why a GO started nothing; the window shows it, so that the performer

@@ -499,6 +499,38 @@ private Q_SLOTS:
         QVERIFY(p.show()->close());
     }
 
+    // A row's note shows while its song is next, a row marked to follow starts
+    // by itself after the one before; the 進行表 prints beside the stage sheet
+    // and goes into the export folder.
+    void showNotesFollowAndCueSheet()
+    {
+        Player p;
+        QList<SetListRowExtras> extras(2);
+        extras[1].note = u"MC後 照明暗転"_s;
+        extras[1].follows = true;
+        QVERIFY(p.form()->replaceSetList({ song(u"a.wav"_s), song(u"b.wav"_s) }, u"テスト"_s, extras));
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
+        p.showKey(Qt::Key_Space);
+        QCOMPARE(p.figure(u"showNote"_s), u"メモ: MC後 照明暗転"_s);
+        QVERIFY(SinkRecorder::hears(sink, High, { Low })); // b, with no GO
+        QVERIFY(p.show()->run().record().size() == 2);
+        QTRY_VERIFY(!p.window->showController()->window() || p.show()->isFinished());
+        p.show()->close();
+
+        p.child<QAction>(u"exportPdfAction"_s)->trigger();
+        QString pdf;
+        QVERIFY(fixtures::run(u"pdftotext"_s, { u"-layout"_s, p.dir.filePath(u"sheet.pdf"_s), u"-"_s }, &pdf));
+        QVERIFY2(pdf.simplified().contains(u"02 b 0:01 前の曲から 0 秒で自動 MC後 照明暗転"_s), qPrintable(pdf));
+
+        p.form()->findChild<QLineEdit *>(u"Text2"_s)->setText(p.dir.path());
+        p.answers = { true };
+        p.form()->findChild<QPushButton *>(u"Command9"_s)->click();
+        QFile cues(p.dir.filePath(u"テスト/進行表.txt"_s));
+        QVERIFY2(cues.open(QIODevice::ReadOnly), qPrintable(p.lastPrompt()));
+        QVERIFY(cues.readAll().contains(u"02　b　0:01　前の曲から 0 秒で自動　MC後 照明暗転\r\n"_s.toUtf8()));
+    }
+
     // Korvanda gone mid-show (the window destroyed as the system would): the
     // next start offers the song that was next, with its set list's file open.
     // Declined, it is not offered again.

@@ -1,6 +1,7 @@
 // The show's rules, driven by scripts of key presses and of what the player
 // reports, with their times: the window's sound tests hear that GO plays and
 // Esc fades; these pin which press counts, what is selected and the clock.
+#include "model/cuesheet.h"
 #include "model/showoptions.h"
 #include "model/showresume.h"
 #include "model/showrun.h"
@@ -318,6 +319,37 @@ private Q_SLOTS:
         QCOMPARE(keys.role(Qt::Key_PageUp), ShowKeys::Role::Back);
         // Kept in the settings and read back; a hand-edited Esc is not GO.
         QCOMPARE(ShowKeys::fromText(keys.toText() + u",16777216,x"_s).taught(), keptAfterReading);
+    }
+
+    // The 進行表: how each song starts, its note, and where a fade-out runs in
+    // the song as played (stretched with the tempo).
+    void cueSheet()
+    {
+        QList<SetListEntry> set(3);
+        set[0] = { u"/s/a.mp3"_s, u"あ"_s, 180, {} };
+        set[0].extras.follows = true; // nothing before it to follow
+        set[1] = { u"/s/b.mp3"_s, u"い"_s, 200, {} };
+        set[1].extras = { {}, u" MC後\n照明 暗転 "_s, true, 240'000 };
+        set[1].extras.edits.endMs = 200'000;
+        set[1].extras.edits.fadeOutMs = 8'000;
+        set[2] = { u"/s/c.mp3"_s, QString(), 250, {} };
+        set[2].extras.songMs = 240'000;
+        set[2].extras.edits.endMs = 200'000;
+        set[2].extras.edits.fadeOutMs = 8'000;
+        set[2].extras.edits.tempoPercent = 80;
+        QVERIFY(CueSheet::hasCues(set));
+        const QStringList lines = CueSheet::text(u"金曜"_s, set, 30'000, 660'000).split(u'\n');
+        const QStringList expected{
+            u"進行表　金曜"_s,
+            u"3 曲　合計 11:30（曲間 30 秒を含む）　持ち時間 11:00"_s,
+            QString(),
+            u"番号　曲名　長さ　きっかけ　メモ　フェードアウト"_s,
+            u"01　あ　3:00　GO　－"_s,
+            u"02　い　3:20　前の曲から 30 秒で自動　MC後 照明 暗転　F.O. 3:12〜3:20"_s,
+            u"03　c.mp3　4:10　GO　－　F.O. 4:00〜4:10"_s,
+        };
+        QCOMPARE(lines.mid(0, expected.size()), expected);
+        QVERIFY(!CueSheet::hasCues({ { u"/s/a.mp3"_s, u"あ"_s, 180, {} } }));
     }
 
     void screen_data()

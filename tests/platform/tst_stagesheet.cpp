@@ -78,7 +78,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString pdf = dir.filePath(u"記録.pdf"_s);
         StageSheet sheet(u"金曜ライブ"_s, QDate(2026, 12, 7), songs(3), u"00:10:00"_s);
-        sheet.setRecord(u"本番の記録\n予定 10:00　実際 9:47　差 -0:13\n01　　 0:00　　 0:00　　 3:00　 3:00　　　 3:00　　　 さくら 1"_s);
+        sheet.appendText(u"本番の記録\n予定 10:00　実際 9:47　差 -0:13\n01　　 0:00　　 0:00　　 3:00　 3:00　　　 3:00　　　 さくら 1"_s);
         QCOMPARE(sheet.writePdf(pdf), std::nullopt);
         QVERIFY(tool(u"pdfinfo"_s, { pdf }).contains(QRegularExpression(u"Pages: +2\n"_s)));
         const QString second = tool(u"pdftotext"_s, { u"-layout"_s, u"-f"_s, u"2"_s, pdf, u"-"_s }).replace(u"　"_s, u" "_s).simplified();

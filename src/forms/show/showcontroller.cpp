@@ -230,7 +230,8 @@ void ShowController::start(qsizetype from)
 
     ShowWindow::Setup setup;
     for (qsizetype i = 0; i < entries.size(); ++i)
-        setup.songs.append({ int(i + 1), entries[i].path, entries[i].title, entries[i].seconds.value_or(0) * 1000 });
+        setup.songs.append({ int(i + 1), entries[i].path, entries[i].title, entries[i].seconds.value_or(0) * 1000,
+                             entries[i].extras.follows, entries[i].extras.note.simplified() });
     setup.pauseMs = qint64(m_slot->pauseSeconds()) * 1000;
     if (const auto slot = m_slot->slotSeconds())
         setup.slotMs = *slot * 1000;

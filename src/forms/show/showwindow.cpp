@@ -111,6 +111,8 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_song = addLabel("showSong", u"演奏中の曲"_s);
     m_songLeft = addLabel("showSongLeft", u"曲の残り時間"_s);
     m_next = addLabel("showNext", u"次の曲"_s);
+    m_note = addLabel("showNote", u"次の曲のメモ"_s);
+    m_note->setStyleSheet(u"color: #80d0ff;"_s);
     auto *figures = new QHBoxLayout;
     m_slotLeft = addLabel("showSlotLeft", u"持ち時間の残り"_s);
     m_plan = addLabel("showPlan", u"予定との差"_s);
@@ -157,6 +159,7 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     layout->addWidget(m_song);
     layout->addWidget(m_songLeft, 3);
     layout->addWidget(m_next);
+    layout->addWidget(m_note);
     layout->addLayout(figures);
     layout->addWidget(m_message);
     layout->addLayout(check);
@@ -222,6 +225,7 @@ void ShowWindow::resizeEvent(QResizeEvent *event)
     size(m_song, 0.07, true);
     size(m_songLeft, m_finished ? 0.08 : 0.24, true);
     size(m_next, 0.06, false);
+    size(m_note, 0.05, true);
     size(m_slotLeft, 0.08, true);
     size(m_plan, 0.05, false);
     size(m_message, 0.03, false);
@@ -537,8 +541,10 @@ void ShowWindow::refresh()
         if (next->follows)
             text += u"（自動で続く）"_s;
         setText(m_next, text);
+        setText(m_note, next->note.isEmpty() ? QString() : u"メモ: "_s + next->note);
     } else {
         setText(m_next, u"次: なし（最後の曲）"_s);
+        setText(m_note, QString());
     }
 
     const ShowRun::Clock clock = m_run.clock(t, position);
@@ -705,6 +711,7 @@ void ShowWindow::finish()
     setText(m_songLeft, QString());
     m_songLeft->hide();
     m_next->hide();
+    m_note->hide();
     setText(m_message, m_recordFile.isEmpty() ? u"記録を保存できませんでした"_s
                                               : u"記録を保存しました: "_s + m_recordFile);
     m_message->setStyleSheet(m_recordFile.isEmpty() ? u"color: black; background: #ffbf00;"_s : QString());

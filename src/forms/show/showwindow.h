@@ -131,6 +131,7 @@ private:
     QLabel *m_song = nullptr;
     QLabel *m_songLeft = nullptr;
     QLabel *m_next = nullptr;
+    QLabel *m_note = nullptr;
     QLabel *m_slotLeft = nullptr;
     QLabel *m_plan = nullptr;
     QLabel *m_message = nullptr;

@@ -126,24 +126,26 @@ QList<StageSheet::Line> StageSheet::linesOf(const SongTable &setList)
     return lines;
 }
 
-void StageSheet::paintRecord(QPainter &painter, QPagedPaintDevice &device) const
+void StageSheet::paintAppendix(QPainter &painter, QPagedPaintDevice &device) const
 {
-    if (m_record.isEmpty())
+    if (m_appendix.isEmpty())
         return;
-    // Read at a desk after the show, not from the floor: the record's columns
-    // line up only in a type of even widths.
+    // Read at a desk, not from the floor: the columns line up only in a type
+    // of even widths.
     QFont font = sheetFont(RecordPointSize);
     font.setFamilies({ u"IPAGothic"_s, u"IPAゴシック"_s, u"Noto Sans Mono CJK JP"_s, u"VL Gothic"_s });
     painter.setFont(font);
     const QFontMetricsF metrics(font, &device);
     const qreal lineHeight = metrics.lineSpacing();
     const int perPage = std::max(1, int(device.height() / lineHeight));
-    const QStringList lines = m_record.split(u'\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i % perPage == 0)
-            device.newPage();
-        painter.drawText(QPointF(0, qreal(i % perPage) * lineHeight + metrics.ascent()),
-                         metrics.elidedText(lines[i], Qt::ElideRight, device.width()));
+    for (const QString &text : m_appendix) {
+        const QStringList lines = text.split(u'\n');
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i % perPage == 0)
+                device.newPage();
+            painter.drawText(QPointF(0, qreal(i % perPage) * lineHeight + metrics.ascent()),
+                             metrics.elidedText(lines[i], Qt::ElideRight, device.width()));
+        }
     }
 }
 
@@ -207,7 +209,7 @@ bool StageSheet::paint(QPagedPaintDevice &device) const
     painter.setFont(totalFont);
     painter.drawText(QRectF(0, footerTop + g.footerHeight * 0.3, width, g.footerHeight * 0.7),
                      Qt::AlignRight | Qt::AlignVCenter, u"合計　"_s + m_total);
-    paintRecord(painter, device);
+    paintAppendix(painter, device);
     return painter.end();
 }
 

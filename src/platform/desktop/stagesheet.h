@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -35,9 +36,9 @@ public:
     // song's name without its extension.
     [[nodiscard]] static QList<Line> linesOf(const SongTable &setList);
 
-    // The show's record (planned against actual), printed on pages of its own
-    // after the sheet; empty: none.
-    void setRecord(const QString &text) { m_record = text; }
+    // Text printed on pages of its own after the sheet (the 進行表, the show's
+    // record), each text starting on a new page.
+    void appendText(const QString &text) { m_appendix.append(text); }
 
     // Draws the sheet onto the device's pages, starting on its current page.
     // False when the device cannot be painted on.
@@ -48,11 +49,11 @@ public:
     [[nodiscard]] std::optional<QString> writePdf(const QString &path) const;
 
 private:
-    void paintRecord(QPainter &painter, QPagedPaintDevice &device) const;
+    void paintAppendix(QPainter &painter, QPagedPaintDevice &device) const;
 
     QString m_setName;
     QDate m_date;
     QList<Line> m_lines;
     QString m_total;
-    QString m_record;
+    QStringList m_appendix;
 };
