@@ -39,7 +39,7 @@ SetListSongs SetListSongs::read(const QString &playlistPath)
             const QFileInfo song(path);
             const QString title = LibraryEntry::looksLikeSong(song.fileName()) ? LibraryEntry::titleOf(song.fileName())
                                                                                : song.completeBaseName();
-            set.songs.append({ path, title });
+            set.songs.append({ path, title, entry.extras.edits });
         }
         else
             missing << (name.isEmpty() ? entry.path : name);

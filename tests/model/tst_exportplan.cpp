@@ -62,7 +62,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QList<SetListRow> input;
         for (const QString &r : rows)
-            input.append({ int(input.size() + 1), r.section(u'|', 0, 0), r.section(u'|', 1) });
+            input.append({ int(input.size() + 1), r.section(u'|', 0, 0), r.section(u'|', 1), {}, {} });
         const ExportPlan plan = planExport(input, base, setName, separator);
         QCOMPARE(plan.folder, folder);
         QStringList got;

@@ -15,6 +15,8 @@ namespace {
 // The title a new file's tags carry: the song's line without its number.
 QString titleOf(const ExportItem &item)
 {
+    if (!item.title.isEmpty())
+        return item.title;
     QString line = item.line;
     if (line.endsWith(u"\r\n"_s))
         line.chop(2);

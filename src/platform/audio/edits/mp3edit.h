@@ -1,0 +1,31 @@
+#pragma once
+
+#include "model/songedits.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Edits an MP3 without encoding it again, for the edits that its own frames
+// can carry exactly (ExportFormat::mp3EditStaysLossless): a new start and end,
+// fades. The frames are cut at their edges; the first kept frames that the
+// decoder needs only to fill its bit reservoir and its overlap are kept muted
+// (their gain at its floor) and the new encoder delay and padding in the LAME
+// tag tell a gapless decoder which samples are the song; the Xing header's
+// frame count and seek table, the tag's music length and both checksums are
+// written anew. Fades are the frames' gain fields, stepped per granule.
+class Mp3Edit
+{
+public:
+    enum class Outcome {
+        Written,
+        NotCuttable,   // no stream of frames to cut (free format, no LAME header, ...): encode instead
+        Failed,        // reading or writing failed; the reason is set
+    };
+    static Outcome write(const QString &source, const SongEdits &edits, int gainSteps, const QString &destination,
+                         QString *reason);
+
+    // The edited stream, or nothing when these bytes cannot be cut as asked.
+    [[nodiscard]] static std::optional<QByteArray> edit(const QByteArray &bytes, const SongEdits &edits, int gainSteps);
+};
