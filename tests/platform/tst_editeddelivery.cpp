@@ -169,6 +169,60 @@ private Q_SLOTS:
         QVERIFY2(sum > 0.95 * left, qPrintable(u"%1 %2"_s.arg(sum).arg(left)));
     }
 
+    // An MP3 whose edits its frames can carry stays an MP3 without being
+    // encoded again: decoded gapless by ffmpeg it lasts exactly the edited
+    // length, every sample outside the fade is the source's own, the 2 s fade
+    // is no further from the ideal one than a 1.5 dB staircase is, and every
+    // frame checksum holds.
+    void losslessMp3_data()
+    {
+        QTest::addColumn<QStringList>("lame");
+        QTest::addColumn<QString>("edits");
+        QTest::newRow("CBR with checksums, start and fade-out") << QStringList{ u"-b"_s, u"192"_s, u"-p"_s } << u"start=0.731;fadeout=2"_s;
+        QTest::newRow("VBR, end and fade-in") << QStringList{ u"-V"_s, u"2"_s } << u"start=0.050;end=3.517;fadein=2"_s;
+    }
+    void losslessMp3()
+    {
+        QFETCH(QStringList, lame);
+        QFETCH(QString, edits);
+        const QString wav = path(u"lossless.wav"_s), mp3 = path(u"lossless.mp3"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-c:a"_s, u"pcm_s16le"_s, wav }));
+        QVERIFY(MediaGen::run(u"lame"_s, QStringList{ u"--quiet"_s } + lame + QStringList{ wav, mp3 }));
+        const CommandLineRun run = CommandLineRun::of(
+            { u"--export"_s, path(u"kept"_s), playlist(u"kept"_s, { { u"#KORVANDA-EDIT:"_s + edits + u'\n', u"lossless.mp3"_s } }) });
+        QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
+        const QString file = path(u"kept/kept/01 lossless.mp3"_s);
+        QByteArray errors;
+        MediaGen::run(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s, u"-i"_s, file,
+                                     u"-f"_s, u"null"_s, u"-"_s }, &errors, 60000, true);
+        QCOMPARE(errors, QByteArray());
+
+        const std::vector<float> source = decoded(mp3), got = decoded(file);
+        const SongEdits e = *SongEdits::fromText(edits);
+        const EditPlan plan(e, qint64(source.size() / 2), 44100);
+        QCOMPARE(qint64(got.size() / 2), plan.outputFrames());
+        const qint64 from = plan.kept().front().from;
+        double exact = 0, fadeError = 0, stairError = 0, fadeSignal = 0;
+        for (qint64 j = 0; j < plan.outputFrames(); ++j) {
+            const double gain = plan.fadeGain(j);
+            // The ideal fade rounded to 1.5 dB steps.
+            const double stair = gain > 0 ? std::pow(10.0, std::round(20 * std::log10(gain) / 1.5051) * 1.5051 / 20) : 0;
+            for (int c = 0; c < 2; ++c) {
+                const double want = source[size_t(2 * (from + j) + c)], have = got[size_t(2 * j + c)];
+                if (gain >= 1) {
+                    exact = std::max(exact, std::abs(have - want));
+                } else {
+                    fadeError += (have - want * gain) * (have - want * gain);
+                    stairError += (want * stair - want * gain) * (want * stair - want * gain);
+                    fadeSignal += want * gain * want * gain;
+                }
+            }
+        }
+        QVERIFY2(exact < 1e-6, qPrintable(QString::number(exact)));
+        const double fadeDb = 10 * std::log10(fadeError / fadeSignal), stairDb = 10 * std::log10(stairError / fadeSignal);
+        QVERIFY2(fadeDb < stairDb + 3, qPrintable(u"fade %1 dB, staircase %2 dB"_s.arg(fadeDb).arg(stairDb)));
+    }
+
     // The CD image of an edited set: each track, found by the cue sheet and
     // its sector padding of digital silence, lasts the plan's frames exactly;
     // the song without edits is as it was.

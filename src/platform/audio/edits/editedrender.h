@@ -3,11 +3,14 @@
 #include "model/songedits.h"
 #include "platform/audio/audiodecoder.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // A song as its edits deliver it, for the export and the CD: the kept ranges
 // read in one pass from the start of the file (no seek, so every cut lands on
