@@ -227,6 +227,8 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
         err << set.failure << Qt::endl;
         return 1;
     }
+    for (const QString &note : set.notes)
+        out << note << Qt::endl;
     if (!a->exportBase.isEmpty())
         return exportSet(*a, set, out, err);
     const QString cuePath = QFileInfo(a->cuePath).absoluteFilePath();

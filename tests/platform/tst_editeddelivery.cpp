@@ -225,7 +225,8 @@ private Q_SLOTS:
 
     // The CD image of an edited set: each track, found by the cue sheet and
     // its sector padding of digital silence, lasts the plan's frames exactly;
-    // the song without edits is as it was.
+    // the song without edits is as it was. A song changed since its edits
+    // were made is named.
     void cdImage()
     {
         // A constant offset keeps every sample off zero, so the end of each
@@ -233,13 +234,15 @@ private Q_SLOTS:
         QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=0.3+0.2*sin(2*PI*330*t):s=44100:d=5.5"_s,
                                    u"-ac"_s, u"2"_s, u"-c:a"_s, u"pcm_s16le"_s, path(u"cd-a.wav"_s) }));
         QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"cd-a.wav"_s), u"-q:a"_s, u"3"_s, path(u"cd-b.mp3"_s) }));
-        const SongEdits a{ .startMs = 300, .endMs = 5200, .cuts = { { 1000, 1400 } } };
+        // Its stamp says the file changed since: the edits stay, the user is told.
+        const SongEdits a{ .startMs = 300, .endMs = 5200, .cuts = { { 1000, 1400 } }, .stamp = SongEdits::Stamp{ 1, 0 } };
         const SongEdits b{ .startMs = 120, .endMs = 4900, .fadeInMs = 500 };
         const QString list = playlist(u"cd"_s, { { u"#KORVANDA-EDIT:"_s + a.toText() + u'\n', u"cd-a.wav"_s },
                                                  { QString(), u"cd-a.wav"_s },
                                                  { u"#KORVANDA-EDIT:"_s + b.toText() + u'\n', u"cd-b.mp3"_s } });
         const CommandLineRun run = CommandLineRun::of({ u"--cd-image"_s, path(u"cd.cue"_s), u"--gap"_s, u"0"_s, list });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
+        QVERIFY2(run.out.contains(u"「cd-a」は編集したあとでファイルが変わっています"_s), qPrintable(run.out));
         const QByteArray bin = fixtures::contents(path(u"cd.bin"_s));
         const QString cue = QString::fromUtf8(fixtures::contents(path(u"cd.cue"_s)));
         QList<qint64> starts; // in frames

@@ -4,13 +4,12 @@
 
 #include <algorithm>
 
-using namespace Mp3Frames;
-
 namespace {
 
 // Moves the global gain of every granule and channel of one frame.
-int changeFrame(uchar *frame, const Header &h, int steps)
+int changeFrame(uchar *frame, const Mp3Frames::Header &h, int steps)
 {
+    using namespace Mp3Frames;
     uchar *side = frame + h.sideInfoAt();
     int clamped = 0;
     for (int g = 0; g < h.granules(); ++g)
@@ -28,6 +27,7 @@ int changeFrame(uchar *frame, const Header &h, int steps)
 
 std::optional<Mp3FrameGain::Result> Mp3FrameGain::apply(QByteArray &bytes, int steps)
 {
+    using namespace Mp3Frames;
     const std::optional<Stream> stream = walk(bytes);
     if (!stream)
         return std::nullopt;

@@ -11,7 +11,6 @@
 #include <cstring>
 
 using namespace Qt::StringLiterals;
-using namespace Mp3Frames;
 
 namespace {
 
@@ -60,7 +59,7 @@ struct TagLayout {
     qsizetype lame = -1;
 };
 
-std::optional<TagLayout> tagLayout(const uchar *frame, const Header &h)
+std::optional<TagLayout> tagLayout(const uchar *frame, const Mp3Frames::Header &h)
 {
     qsizetype at = 4 + h.sideInfoBytes;
     if (h.size < at + 8 || (std::memcmp(frame + at, "Xing", 4) != 0 && std::memcmp(frame + at, "Info", 4) != 0))
@@ -113,6 +112,7 @@ Mp3Edit::Outcome Mp3Edit::write(const QString &source, const SongEdits &edits, i
 
 std::optional<QByteArray> Mp3Edit::edit(const QByteArray &bytes, const SongEdits &edits, int gainSteps)
 {
+    using namespace Mp3Frames;
     const std::optional<Stream> stream = walk(bytes);
     if (!stream || stream->gaps || !stream->tagFrame)
         return std::nullopt;
