@@ -149,9 +149,9 @@ int main(int argc, char *argv[])
         completed += done ? 1 : 0;
         QDir(out + u"/Edited %1"_s.arg(r)).removeRecursively();
     }
-    std::printf("出力形式 元のまま, 15 songs (60 minutes): %lld transposed, %lld trimmed and faded; %d cores, median of %d runs "
+    std::printf("出力形式 元のまま, 15 songs (60 minutes): %d transposed, %d trimmed and faded; %d cores, median of %d runs "
                 "(%d ended with the completion message)\n",
-                qsizetype(Transposed.size()), qsizetype(Trimmed.size()), QThread::idealThreadCount(), runs, completed);
+                int(Transposed.size()), int(Trimmed.size()), QThread::idealThreadCount(), runs, completed);
     std::printf("  edited set through the window (press to message)         %9.1f ms\n", median(ours));
     std::printf("  the same set unedited through the window                 %9.1f ms\n", median(plain));
     std::printf("  ffmpeg rubberband (pitchq=quality) on 4 + copies, + sync %9.1f ms\n", median(theirs));

@@ -95,8 +95,9 @@ private Q_SLOTS:
         QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(44100, 4.2), u"-c:a"_s, u"pcm_f32le"_s, path(u"music.wav"_s) }));
     }
 
-    // Every corpus format, edited and exported as it is (元のまま): lossless
-    // songs in their own format, lossy ones as new MP3s; ffmpeg decodes each
+    // Every corpus format, edited and exported as it is (元のまま; the last
+    // one as MP3): lossless songs in their own format, lossy ones as new MP3s;
+    // ffmpeg decodes each
     // to exactly the plan's frames, at the delivered rate, and the length the
     // set list shows is within a millisecond of it.
     void exportedLengths_data()
@@ -112,9 +113,9 @@ private Q_SLOTS:
         QTest::newRow("FLAC 48 kHz") << u"hi.flac"_s << QStringList{ u"-ar"_s, u"48000"_s } << cut << u"01 hi.flac"_s;
         QTest::newRow("WAV") << u"plain.wav"_s << QStringList{ u"-c:a"_s, u"pcm_s16le"_s } << cut << u"01 plain.wav"_s;
         QTest::newRow("Ogg") << u"vorbis.ogg"_s << QStringList{ u"-c:a"_s, u"libvorbis"_s } << cut << u"01 vorbis.mp3"_s;
-        QTest::newRow("VLC start and stop only") << u"vlc.wav"_s << QStringList{ u"-c:a"_s, u"pcm_s16le"_s }
-                                                 << u"#EXTVLCOPT:start-time=1.25\n#EXTVLCOPT:stop-time=3.5\n"_s
-                                                 << u"01 vlc.wav"_s;
+        QTest::newRow("VLC start and stop only, as MP3") << u"vlc.wav"_s << QStringList{ u"-c:a"_s, u"pcm_s16le"_s }
+                                                         << u"#EXTVLCOPT:start-time=1.25\n#EXTVLCOPT:stop-time=3.5\n"_s
+                                                         << u"01 vlc.mp3"_s;
     }
     void exportedLengths()
     {
@@ -124,7 +125,8 @@ private Q_SLOTS:
         QFETCH(QString, exported);
         QVERIFY(MediaGen::ffmpeg(QStringList{ u"-i"_s, path(u"music.wav"_s) } + encoding + QStringList{ path(name) }));
         const QString set = QFileInfo(name).completeBaseName();
-        const CommandLineRun run = CommandLineRun::of({ u"--export"_s, path(u"out"_s), playlist(set, { { lines, name } }) });
+        const QStringList format = exported.endsWith(u".mp3"_s) && name.endsWith(u".wav"_s) ? QStringList{ u"--format"_s, u"mp3"_s } : QStringList{};
+        const CommandLineRun run = CommandLineRun::of(QStringList{ u"--export"_s, path(u"out"_s) } + format + QStringList{ playlist(set, { { lines, name } }) });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
         const QString file = path(u"out/"_s + set + u'/' + exported);
         QVERIFY2(QFileInfo::exists(file), qPrintable(QDir(path(u"out/"_s + set)).entryList().join(u' ')));
@@ -180,6 +182,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("edits");
         QTest::newRow("CBR with checksums, start and fade-out") << QStringList{ u"-b"_s, u"192"_s, u"-p"_s } << u"start=0.731;fadeout=2"_s;
         QTest::newRow("VBR, end and fade-in") << QStringList{ u"-V"_s, u"2"_s } << u"start=0.050;end=3.517;fadein=2"_s;
+        QTest::newRow("ffmpeg's own tag, start and end") << QStringList{ u"ffmpeg"_s, u"-q:a"_s, u"5"_s } << u"start=1.003;end=2.9"_s;
     }
     void losslessMp3()
     {
@@ -187,7 +190,10 @@ private Q_SLOTS:
         QFETCH(QString, edits);
         const QString wav = path(u"lossless.wav"_s), mp3 = path(u"lossless.mp3"_s);
         QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-c:a"_s, u"pcm_s16le"_s, wav }));
-        QVERIFY(MediaGen::run(u"lame"_s, QStringList{ u"--quiet"_s } + lame + QStringList{ wav, mp3 }));
+        if (lame.first() == u"ffmpeg"_s)
+            QVERIFY(MediaGen::ffmpeg(QStringList{ u"-i"_s, wav } + lame.mid(1) + QStringList{ mp3 }));
+        else
+            QVERIFY(MediaGen::run(u"lame"_s, QStringList{ u"--quiet"_s } + lame + QStringList{ wav, mp3 }));
         const CommandLineRun run = CommandLineRun::of(
             { u"--export"_s, path(u"kept"_s), playlist(u"kept"_s, { { u"#KORVANDA-EDIT:"_s + edits + u'\n', u"lossless.mp3"_s } }) });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
@@ -220,7 +226,7 @@ private Q_SLOTS:
         }
         QVERIFY2(exact < 1e-6, qPrintable(QString::number(exact)));
         const double fadeDb = 10 * std::log10(fadeError / fadeSignal), stairDb = 10 * std::log10(stairError / fadeSignal);
-        QVERIFY2(fadeDb < stairDb + 3, qPrintable(u"fade %1 dB, staircase %2 dB"_s.arg(fadeDb).arg(stairDb)));
+        QVERIFY2(fadeSignal == 0 || fadeDb < stairDb + 3, qPrintable(u"fade %1 dB, staircase %2 dB"_s.arg(fadeDb).arg(stairDb)));
     }
 
     // The CD image of an edited set: each track, found by the cue sheet and

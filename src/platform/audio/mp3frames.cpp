@@ -160,6 +160,7 @@ std::optional<Stream> walk(const QByteArray &bytes)
     const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
     std::optional<quint32> fixed;
     bool first = true;
+    bool skipped = false;
     while (at + 4 <= bytes.size()) {
         std::optional<Header> h = frameAt(bytes, at);
         if (!h || (fixed && h->fixedBits != *fixed)) {
@@ -167,11 +168,14 @@ std::optional<Stream> walk(const QByteArray &bytes)
             // resumes at the next place where two frames follow each other.
             if (std::memcmp(data + at, "TAG", 3) == 0 && bytes.size() - at == 128)
                 break;
-            if (!stream.frames.empty() || stream.tagFrame)
-                stream.gaps = true;
+            skipped = !first;
             ++at;
             continue;
         }
+        // Bytes that are no frame between two frames; those after the last
+        // frame are its tags.
+        stream.gaps = stream.gaps || skipped;
+        skipped = false;
         if (!fixed)
             fixed = h->fixedBits;
         if (first && isTagFrame(data + at, *h))

@@ -1,5 +1,6 @@
 #include "platform/audio/edits/mp3edit.h"
 
+#include "model/exportformat.h"
 #include "platform/audio/mp3frames.h"
 #include "platform/storage/systemreason.h"
 
@@ -85,6 +86,23 @@ std::optional<TagLayout> tagLayout(const uchar *frame, const Mp3Frames::Header &
     return t;
 }
 
+// A frame like `like` (same version, rate and channels) that decodes to
+// silence: no granule reads any data and every gain is at its floor. Its data
+// ends with `reservoir`, for the frame after it to begin its data in. Empty
+// when even the largest frame has too little room.
+QByteArray silentFrame(const uchar *like, const QByteArray &reservoir)
+{
+    uchar header[4] = { like[0], like[1], uchar((like[2] & 0x0C) | 0xE0), like[3] }; // the highest bit rate, no padding
+    const std::optional<Mp3Frames::Header> h = Mp3Frames::parse(header);
+    if (!h || h->dataBytes() < reservoir.size())
+        return {};
+    QByteArray frame(h->size, '\0');
+    std::memcpy(frame.data(), header, 4);
+    std::memcpy(frame.data() + h->size - reservoir.size(), reservoir.constData(), size_t(reservoir.size()));
+    Mp3Frames::updateCrc(reinterpret_cast<uchar *>(frame.data()), *h);
+    return frame;
+}
+
 } // namespace
 
 Mp3Edit::Outcome Mp3Edit::write(const QString &source, const SongEdits &edits, int gainSteps, const QString &destination,
@@ -108,6 +126,20 @@ Mp3Edit::Outcome Mp3Edit::write(const QString &source, const SongEdits &edits, i
         return Outcome::Failed;
     }
     return Outcome::Written;
+}
+
+bool Mp3Edit::keepsFrames(const QString &path, const SongEdits &edits)
+{
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = in.readAll();
+    const std::optional<Mp3Frames::Stream> stream = Mp3Frames::walk(bytes);
+    if (!stream)
+        return false;
+    const qint64 songMs = qint64(stream->frames.size()) * stream->frames.front().header.samples() * 1000
+                          / stream->frames.front().header.sampleRate;
+    return ExportFormat::mp3EditStaysLossless(edits, songMs) && edit(bytes, edits, 0).has_value();
 }
 
 std::optional<QByteArray> Mp3Edit::edit(const QByteArray &bytes, const SongEdits &edits, int gainSteps)
@@ -143,35 +175,47 @@ std::optional<QByteArray> Mp3Edit::edit(const QByteArray &bytes, const SongEdits
     const qint64 firstGranule = std::max<qint64>(0, (first + shift) / GranuleSamples - LeadGranules);
     const qint64 fromFrame = firstGranule / h.granules();
     const qint64 toFrame = std::min(count - 1, (last + shift - 1) / GranuleSamples / h.granules());
-    // Frames kept only for the bit reservoir: the data of the first frame
-    // decoded in full may begin in them.
-    qint64 lead = 0;
-    for (qint64 need = mainDataBegin(data + frames[size_t(fromFrame)].at, h), have = 0;
-         have < need && fromFrame - lead > 0; ++lead)
-        have += frames[size_t(fromFrame - lead - 1)].header.dataBytes();
-    const qint64 firstKept = fromFrame - lead;
+    // The first frame decoded in full may begin its data in the frames before
+    // it (the bit reservoir). Those bytes go into one silent frame put before
+    // it: however many frames they came from, the encoder delay that covers
+    // the lead stays within what the LAME tag can say.
+    QByteArray lead;
+    if (fromFrame > 0) {
+        const int need = mainDataBegin(data + frames[size_t(fromFrame)].at, h);
+        QByteArray reservoir;
+        for (qint64 k = fromFrame - 1; k >= 0 && reservoir.size() < need; --k) {
+            const Header &kh = frames[size_t(k)].header;
+            reservoir.prepend(bytes.mid(frames[size_t(k)].at + kh.sideInfoAt() + kh.sideInfoBytes, kh.dataBytes()));
+        }
+        lead = silentFrame(data + frames[size_t(fromFrame)].at, reservoir.right(need));
+        if (lead.isEmpty())
+            return std::nullopt;
+    }
+    const qint64 firstKept = fromFrame - (lead.isEmpty() ? 0 : 1); // counting the silent frame
     const qint64 newDelay = first + shift - firstKept * spf - DecoderDelay;
     const qint64 keptFrames = toFrame - firstKept + 1;
     const qint64 newPadding = keptFrames * spf - newDelay - (last - first);
     if (newDelay < 0 || newDelay > MaxPad || newPadding < 0 || newPadding > MaxPad)
         return std::nullopt;
 
-    const qsizetype audioFrom = frames[size_t(firstKept)].at;
+    const qsizetype audioFrom = frames[size_t(fromFrame)].at;
     const qsizetype audioTo = frames[size_t(toFrame)].at + frames[size_t(toFrame)].header.size;
-    QByteArray out = bytes.left(tag.at + tag.header.size) + bytes.mid(audioFrom, audioTo - audioFrom) + bytes.mid(stream->end);
+    const qsizetype tagEnd = tag.at + tag.header.size;
+    QByteArray out = bytes.left(tagEnd) + lead + bytes.mid(audioFrom, audioTo - audioFrom) + bytes.mid(stream->end);
     auto *o = reinterpret_cast<uchar *>(out.data());
-    const qsizetype shiftBytes = audioFrom - (tag.at + tag.header.size);
+    // Where a kept frame of the source lies in the edited stream.
+    const auto placed = [&](qint64 k) { return frames[size_t(k)].at - audioFrom + tagEnd + lead.size(); };
 
-    // The granules' gain: the lead muted, the fades in whole steps, the level.
+    // The granules' gain: the fades in whole steps, the level.
     const qint64 joined = plan.joinedFrames();
-    for (qint64 k = firstKept; k <= toFrame; ++k) {
-        uchar *frame = o + frames[size_t(k)].at - shiftBytes;
+    for (qint64 k = fromFrame; k <= toFrame; ++k) {
+        uchar *frame = o + placed(k);
         const Header &fh = frames[size_t(k)].header;
         for (int g = 0; g < fh.granules(); ++g) {
             // A granule is heard most where its transform's window peaks: at
             // the end of its own block of the decoder's output.
             const qint64 heard = (k * fh.granules() + g + 1) * GranuleSamples - shift - first;
-            const double fade = k < fromFrame ? 0.0 : plan.fadeGain(std::clamp<qint64>(heard, 0, joined - 1));
+            const double fade = plan.fadeGain(std::clamp<qint64>(heard, 0, joined - 1));
             const int steps = fade <= 1e-6 ? -256 : int(std::lround(20 * std::log10(fade) / StepDb)) + gainSteps;
             for (int c = 0; c < fh.channels; ++c) {
                 const int bit = globalGainBit(fh, g, c);
@@ -186,7 +230,7 @@ std::optional<QByteArray> Mp3Edit::edit(const QByteArray &bytes, const SongEdits
     // delay and padding, music length and checksums.
     uchar *t = o + tag.at;
     const qsizetype tagSize = tag.header.size;
-    const qsizetype audioBytes = audioTo - audioFrom;
+    const qsizetype audioBytes = lead.size() + audioTo - audioFrom;
     const qsizetype removed = (stream->end - frames.front().at) - audioBytes;
     if (layout->frames >= 0)
         putBe32(t + layout->frames, quint32(keptFrames));
@@ -198,7 +242,7 @@ std::optional<QByteArray> Mp3Edit::edit(const QByteArray &bytes, const SongEdits
     if (layout->toc >= 0 && total > 0) {
         for (int i = 0; i < 100; ++i) {
             const qint64 k = firstKept + std::min<qint64>(keptFrames - 1, keptFrames * i / 100);
-            const qint64 position = tagSize + frames[size_t(k)].at - audioFrom;
+            const qint64 position = k < fromFrame ? tagSize : placed(k) - tag.at;
             t[layout->toc + i] = uchar(std::min<qint64>(255, position * 256 / total));
         }
     }
@@ -208,7 +252,7 @@ std::optional<QByteArray> Mp3Edit::edit(const QByteArray &bytes, const SongEdits
     lame[23] = uchar(newPadding & 0xFF);
     if (const quint32 length = be32(lame + 28); length > 0)
         putBe32(lame + 28, quint32(std::max<qint64>(qint64(length) - removed, 0)));
-    const quint16 music = lameCrc(o + tag.at + tagSize, audioBytes);
+    const quint16 music = lameCrc(o + tagEnd, audioBytes);
     lame[32] = uchar(music >> 8), lame[33] = uchar(music & 0xFF);
     const quint16 own = lameCrc(t, layout->lame + 34);
     lame[34] = uchar(own >> 8), lame[35] = uchar(own & 0xFF);

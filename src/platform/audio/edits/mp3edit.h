@@ -26,6 +26,12 @@ public:
     static Outcome write(const QString &source, const SongEdits &edits, int gainSteps, const QString &destination,
                          QString *reason);
 
+    // Whether the export keeps this MP3's frames with these edits: the edits
+    // are of the kind its frames carry and the file can be cut for them (a
+    // LAME or FFmpeg header, a lead the tag's delay can cover). Reads the
+    // whole file: for the set list row, off the window's thread.
+    [[nodiscard]] static bool keepsFrames(const QString &path, const SongEdits &edits);
+
     // The edited stream, or nothing when these bytes cannot be cut as asked.
     [[nodiscard]] static std::optional<QByteArray> edit(const QByteArray &bytes, const SongEdits &edits, int gainSteps);
 };
