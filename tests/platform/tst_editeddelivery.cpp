@@ -139,7 +139,7 @@ private Q_SLOTS:
         const qint64 sourceFrames = out.size() / 8;
         const std::optional<SongEdits> edits = lines.startsWith(u"#KORVANDA"_s)
             ? SongEdits::fromText(QStringView(lines).mid(15).trimmed())
-            : std::optional(SongEdits{ .startMs = 1250, .endMs = 3500 });
+            : SongEdits::fromText(u"start=1.25;end=3.5"_s);
         QVERIFY(edits);
         const EditPlan plan(*edits, sourceFrames, rate);
         QCOMPARE(frames(file), plan.outputFrames());
@@ -241,8 +241,8 @@ private Q_SLOTS:
                                    u"-ac"_s, u"2"_s, u"-c:a"_s, u"pcm_s16le"_s, path(u"cd-a.wav"_s) }));
         QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"cd-a.wav"_s), u"-q:a"_s, u"3"_s, path(u"cd-b.mp3"_s) }));
         // Its stamp says the file changed since: the edits stay, the user is told.
-        const SongEdits a{ .startMs = 300, .endMs = 5200, .cuts = { { 1000, 1400 } }, .stamp = SongEdits::Stamp{ 1, 0 } };
-        const SongEdits b{ .startMs = 120, .endMs = 4900, .fadeInMs = 500 };
+        const SongEdits a = *SongEdits::fromText(u"start=0.3;end=5.2;cut=1-1.4;file=1@0"_s);
+        const SongEdits b = *SongEdits::fromText(u"start=0.12;end=4.9;fadein=0.5"_s);
         const QString list = playlist(u"cd"_s, { { u"#KORVANDA-EDIT:"_s + a.toText() + u'\n', u"cd-a.wav"_s },
                                                  { QString(), u"cd-a.wav"_s },
                                                  { u"#KORVANDA-EDIT:"_s + b.toText() + u'\n', u"cd-b.mp3"_s } });
