@@ -9,12 +9,13 @@
 
 // Edits an MP3 without encoding it again, for the edits that its own frames
 // can carry exactly (ExportFormat::mp3EditStaysLossless): a new start and end,
-// fades. The frames are cut at their edges; the first kept frames that the
-// decoder needs only to fill its bit reservoir and its overlap are kept muted
-// (their gain at its floor) and the new encoder delay and padding in the LAME
-// tag tell a gapless decoder which samples are the song; the Xing header's
-// frame count and seek table, the tag's music length and both checksums are
-// written anew. Fades are the frames' gain fields, stepped per granule.
+// fades. The frames are cut at their edges, keeping the two granules before
+// the first sample that the decoder's overlap needs; the bytes of the bit
+// reservoir the first kept frame reads go into one silent frame put before
+// it. The new encoder delay and padding in the LAME tag tell a gapless decoder
+// which samples are the song; the Xing header's frame count and seek table,
+// the tag's music length and both checksums are written anew. Fades are the
+// frames' gain fields, stepped per granule.
 class Mp3Edit
 {
 public:
