@@ -21,8 +21,11 @@ namespace {
 QList<SetListRow> setListRows(const SongTable &list)
 {
     QList<SetListRow> rows;
-    for (int r = 1; r < list.Rows(); ++r)
-        rows.append({ r, list.textAt(r, 0), list.textAt(r, 2) });
+    for (int r = 1; r < list.Rows(); ++r) {
+        const SongEdits edits = list.extrasAt(r).edits;
+        // Column 3 of an edited row holds its edited length.
+        rows.append({ r, list.textAt(r, 0), list.textAt(r, 2), edits, edits.isEmpty() ? QString() : list.textAt(r, 3) });
+    }
     return rows;
 }
 

@@ -17,6 +17,8 @@
 #include <QProgressDialog>
 #include <QToolBar>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -88,7 +90,8 @@ void MainWindow::showExportOptions()
 bool MainWindow::shapeExport(ExportPlan &plan)
 {
     const ExportFormat::Format format = exportFormat();
-    if (format == ExportFormat::Format::Original && !m_matchAction->isChecked())
+    const bool edited = std::any_of(plan.items.cbegin(), plan.items.cend(), [](const ExportItem &item) { return !item.edits.isEmpty(); });
+    if (format == ExportFormat::Format::Original && !m_matchAction->isChecked() && !edited)
         return true;
     std::optional<LevelMatch::Plan> levels;
     QList<std::optional<Loudness>> loudness;

@@ -25,6 +25,7 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 
 #include <sys/stat.h>
@@ -382,6 +383,25 @@ private Q_SLOTS:
         w.restart();
         QVERIFY(w.child<QAction>(u"exportFormat_mp3"_s)->isChecked());
         QCOMPARE(w.child<QLabel>(u"exportOptionsLabel"_s)->text(), u" 出力: MP3・音量をそろえる"_s);
+    }
+
+    // An edited row through the window with 元のまま: the song is delivered as
+    // its edits shape it, and the set list text gives its edited length.
+    void exportsEditedSongs()
+    {
+        Window w;
+        const QString song = w.dir.filePath(u"edited.wav"_s);
+        QVERIFY(MediaGen::run(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=f=1000:d=3"_s, song }));
+        SetListRowExtras extras;
+        extras.edits.startMs = 500;
+        extras.edits.endMs = 2750;
+        QVERIFY(w.window->form()->replaceSetList({ song }, u"編集"_s, { extras }));
+        w.window->form()->findChild<QLineEdit *>(u"Text2"_s)->setText(w.dir.filePath(u"out"_s));
+        w.answers = { true };
+        w.click(u"Command9"_s);
+        QCOMPARE(w.lastPrompt(), u"出力完了、テキストボックスにセトリ書き出し完了"_s);
+        QVERIFY(std::abs(MediaGen::decodedLengthMs(w.dir.filePath(u"out/編集/01 edited.wav"_s)).value_or(0) - 2250.0) < 0.1);
+        QCOMPARE(w.window->form()->findChild<SetListTextBox *>(u"Text4"_s)->text(), u"01 edited（00:00:02）\r\n"_s);
     }
 
     void dropEndsAsTheButtonsLeaveIt()

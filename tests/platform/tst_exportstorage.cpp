@@ -240,7 +240,7 @@ private Q_SLOTS:
             QVERIFY(name.endsWith(u".bin"_s) ? !writeSong(m_songs, name, 300000, 7).isEmpty() : MediaGen::tone(file, 3.0));
             sources.append(file);
             // A gain the bytes-only file cannot take leaves it a copy.
-            known.append({ name.endsWith(u".bin"_s) ? 0.0 : gainDb, Loudness{ -20, -10 }, QFileInfo(file).size(), 3.0 });
+            known.append({ name.endsWith(u".bin"_s) ? 0.0 : gainDb, Loudness{ -20, -10 }, QFileInfo(file).size(), 3.0, {} });
         }
         ExportPlan plan = planExport(rowsFor(sources), m_out, u"Set"_s, u'/');
         ExportFormat::apply(plan, ExportFormat::Format(format), known);

@@ -76,7 +76,7 @@ inline QList<SetListRow> rowsFor(const QStringList &sources)
 {
     QList<SetListRow> rows;
     for (qsizetype i = 0; i < sources.size(); ++i)
-        rows.append({ int(i + 1), u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), sources.at(i) });
+        rows.append({ int(i + 1), u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), sources.at(i), {}, {} });
     return rows;
 }
 

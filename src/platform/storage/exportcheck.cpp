@@ -1,5 +1,6 @@
 #include "platform/storage/exportcheck.h"
 
+#include "platform/audio/edits/offlinestretch.h"
 #include "platform/storage/systemreason.h"
 
 #include <QDir>
@@ -399,6 +400,9 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
         }
         sourceIds.insert(source.id);
         sourceSizes[i] = source.size;
+        // Found now rather than when the export reaches the song, halfway.
+        if (item.edits.stretches() && !OfflineStretch::available())
+            found += u"%1: %2"_s.arg(song, OfflineStretch::unavailableReason());
     }
 
     // Everything below is about where the export folder will be; a folder
