@@ -36,6 +36,9 @@ namespace {
 // a tenth of a second at most; GO itself never waits for it.
 constexpr int TickMs = 100;
 constexpr qint64 SayMs = 2500;
+// After a GO the song just started has the processor to itself for a moment:
+// decoding the next song ahead, or writing where the show stands, waits this long.
+constexpr qint64 SettleMs = 300;
 constexpr qint64 FlashMs = 500;
 using Role = ShowKeys::Role;
 
@@ -282,7 +285,7 @@ void ShowWindow::keyPressEvent(QKeyEvent *event)
     case Role::None:
         break;
     }
-    // The song after the one just started is decoded from now on, not at the next tick.
+    // The song after the one just started is armed by the tick once it has settled.
     armSelected();
     refresh();
 }
@@ -334,6 +337,7 @@ void ShowWindow::go(int key, bool autoRepeat)
 {
     switch (m_run.go(now(), key, autoRepeat)) {
     case ShowRun::Go::Started:
+        m_goAt = now();
         if (m_startedEpochMs == 0)
             m_startedEpochMs = QDateTime::currentMSecsSinceEpoch();
         // The line check ends where the show begins.
@@ -460,6 +464,8 @@ void ShowWindow::tick()
 
 void ShowWindow::armSelected()
 {
+    if (now() - m_goAt < SettleMs)
+        return;
     const auto next = m_run.selected();
     const QString path = next && !m_deviceMissing ? next->path : QString();
     // The same file twice in a row is armed once the first has let go of it.
@@ -652,7 +658,8 @@ void ShowWindow::stopTone()
 
 void ShowWindow::saveState()
 {
-    if (m_setup.statePath.isEmpty() || !m_run.hasStarted() || m_finished || m_run.selectedIndex() == m_savedNext)
+    if (m_setup.statePath.isEmpty() || !m_run.hasStarted() || m_finished || m_run.selectedIndex() == m_savedNext
+        || now() - m_goAt < SettleMs)
         return;
     m_savedNext = m_run.selectedIndex();
     if (m_savedNext >= m_setup.songs.size()) {

@@ -119,6 +119,7 @@ private:
     QString m_recordFile;
     qint64 m_sayUntil = 0;
     qint64 m_startedEpochMs = 0;
+    qint64 m_goAt = -1'000'000; // the last GO that started a song
     qsizetype m_savedNext = -1;
     SleepGuard *m_sleep = nullptr;
     SongCheck *m_check = nullptr;
