@@ -21,6 +21,15 @@ else
     export WINEPATH="$(winepath -w "${KORVANDA_WINDOWS_PREFIX:?}/bin" 2>/dev/null);$(winepath -w "$gcc_dir" 2>/dev/null);$(winepath -w /usr/x86_64-w64-mingw32/lib 2>/dev/null)"
     export QT_PLUGIN_PATH=${QT_PLUGIN_PATH:-$(winepath -w "$KORVANDA_WINDOWS_PREFIX/plugins" 2>/dev/null)}
 fi
+# The offscreen platform on Windows has no system font list: it reads the fonts of one folder.
+# The Japanese face the windows and the stage sheet are drawn with (fonts-ipafont-gothic).
+export QT_QPA_FONTDIR=${QT_QPA_FONTDIR:-$(winepath -w /usr/share/fonts/opentype/ipafont-gothic 2>/dev/null)}
+# Wine hands no QT_ variable of the Linux side to a Windows program,
+# only those written WINEQT_...: without this, ctest's QT_QPA_PLATFORM=offscreen never arrives
+# and the tests open real windows (measured: `wine cmd /c set` shows FOO=1 but no QT_X=1).
+for name in $(compgen -e); do
+    case $name in QT_*) export "WINE$name=${!name}" ;; esac
+done
 # The Linux media tools the tests generate their songs with, reached through a bridge: Wine
 # starts Linux programs but cannot wait for them. It ends when this script does.
 if [ -z "${KORVANDA_TOOL_BRIDGE:-}" ] && [ -z "${KORVANDA_WINEPATH_EMPTY:-}" ]; then
