@@ -39,16 +39,19 @@ if [ -z "${KORVANDA_TOOL_BRIDGE:-}" ] && [ -z "${KORVANDA_WINEPATH_EMPTY:-}" ]; 
 fi
 status=0
 if [ "${KORVANDA_QTEST_LOG:-}" = 1 ]; then
-    # A Qt Test program under Wine prints nothing to a pipe (measured with Qt 6.4.2: even with
-    # QT_FORCE_STDERR_LOGGING its stdout stays empty, while its log file is whole): it writes its
-    # log into a file, shown here as ctest would have shown the output.
+    # A Qt Test program writes its log into a file, shown here as ctest would have shown the
+    # output (its own output reaches a pipe only through QT_FORCE_STDERR_LOGGING, which Wine passes
+    # on only as WINEQT_..., below), and read for check.sh's summary.
     log=$(mktemp --suffix=.txt)
     wine "$@" -o "$(winepath -w "$log")",txt || status=$?
-    tr -d '\r' <"$log"
+    # Qt Test writes its file in the system's code page (932).
+    iconv -c -f CP932 -t UTF-8 "$log" | tr -d '\r' >"$log.utf8" || true
+    cat "$log.utf8"
     # ctest shows a passing test's output to no one: its skips and totals are kept for check.sh.
     if [ -n "${KORVANDA_QTEST_SUMMARY:-}" ]; then
-        { grep -a '^SKIP \|^Totals:' "$log" | tr -d '\r' >>"$KORVANDA_QTEST_SUMMARY"; } || true
+        { grep -a '^SKIP \|^Totals:' "$log.utf8" >>"$KORVANDA_QTEST_SUMMARY"; } || true
     fi
+    rm -f "$log.utf8"
     rm -f "$log"
 else
     wine "$@" || status=$?
