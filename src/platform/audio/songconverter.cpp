@@ -14,7 +14,6 @@ extern "C" {
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cmath>
 #include <vector>
 
@@ -175,7 +174,7 @@ FrameGain moveFrameGain(const QString &source, int steps, const QString &destina
     if (!Mp3FrameGain::apply(bytes, steps))
         return FrameGain::NoFrames;
     QFile out(destination);
-    errno = 0;
+    SystemReason::clear();
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() || !out.flush()) {
         *reason = SystemReason::lastError(out.errorString());
         return FrameGain::Failed;

@@ -343,7 +343,9 @@ QString ExportCheck::refusedName(const QString &name, NameRules rules, qint64 na
         return u"使えない文字（/）が含まれています"_s;
 
     if (rules == NameRules::Posix) {
-        const qint64 bytes = QFile::encodeName(name).size();
+        // A POSIX file system stores the name's UTF-8 bytes, whatever the system's 8-bit
+        // encoding (CP932 on a Japanese Windows counts 100 kana as 200 bytes, not 300).
+        const qint64 bytes = name.toUtf8().size();
         if (bytes > nameMaxBytes)
             return u"名前が長すぎます（%1 バイト、上限 %2 バイト）"_s.arg(bytes).arg(nameMaxBytes);
         return {};
