@@ -70,7 +70,7 @@ int main(int argc, char **argv)
                 block[b] = char(i * 31 + m + b);
             file.write(block);
         }
-        rows.append({i + 1, u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), path});
+        rows.append({i + 1, u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), path, {}, {}});
     }
     ::sync();
     const double totalMiB = double(files * mib);

@@ -69,6 +69,7 @@ QStringList ffmpegFor(const ExportItem &item, const QString &out)
         args << u"-ar"_s << u"44100"_s << u"-ac"_s << u"2"_s << u"-c:a"_s << u"pcm_s16le"_s;
         break;
     case SongConversion::Kind::Mp3FrameGain:
+    case SongConversion::Kind::Mp3Edit:
         // ffmpeg cannot move an MP3's frame gain; it encodes the song again.
         args << u"-b:a"_s << u"320k"_s;
         break;
@@ -113,7 +114,7 @@ int main(int argc, char *argv[])
         // The same plan the window makes, for ffmpeg to follow.
         QList<SetListRow> rows;
         for (qsizetype i = 0; i < songs.size(); ++i)
-            rows.append({ int(i) + 1, QString::number(i + 1).rightJustified(2, u'0'), songs[i] });
+            rows.append({ int(i) + 1, QString::number(i + 1).rightJustified(2, u'0'), songs[i], {}, {} });
         ExportPlan plan = planExport(rows, out, u"ffmpeg"_s);
         ExportShaping::shape(plan, format, levels, loudness);
 

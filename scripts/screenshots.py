@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Draws the README's pictures: the window with its menu and status bars over a
 listed library and an opened set list (at normal and at twice the size), the
-export's options open in the file menu, and the stage sheet the program writes
-as a PDF, rendered with pdftoppm.
+export's options open in the file menu, the stage sheet the program writes
+as a PDF, rendered with pdftoppm, and the show window while a song plays.
 
 usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder>
 (session.sh gives a private X display.) The program runs from a copy in a
@@ -126,6 +126,41 @@ def shoot(program, playlist, work, out, scale):
                    check=True)
 
 
+def shoot_show(program, playlist, work, out):
+    """The show window as the performer sees it, a few seconds into the first song."""
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
+    proc = subprocess.Popen([program, playlist], env=env, cwd=work)
+    try:
+        for _ in range(100):
+            if window():
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the window did not show")
+        _, left, top = window()[:3]
+        time.sleep(2)
+        x = X()
+        # No window manager gives the focus: a click on the set list takes it.
+        x.click(left + 700, top + 24 + 150)
+        x.keys("F7")
+        # The show opens once the songs' levels are measured; then every song is checked
+        # before the first GO.
+        for _ in range(150):
+            tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout
+            if '"本番モード - ' in tree:
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the show did not open")
+        time.sleep(8)
+        x.keys("space")
+        time.sleep(6)
+        subprocess.run(["import", "-window", "root", "-resize", "50%", os.path.join(out, "show-window.png")], check=True)
+    finally:
+        proc.kill()
+        proc.wait()
+
+
 def main(binary, out):
     work = tempfile.mkdtemp(prefix="korvanda-shots.")
     try:
@@ -152,6 +187,7 @@ def main(binary, out):
 
         for scale in (1, 2):
             shoot(program, playlist, work, out, scale)
+        shoot_show(program, playlist, work, out)
     finally:
         shutil.rmtree(work)
 

@@ -31,7 +31,22 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
 
 # The DLLs, read from the PE imports of the program and the plugins with objdump at install time.
 # What is not found in the search folders is Windows' own (KERNEL32, USER32, d3d11, mf...).
+# CMake looks for an import under its lower-case name (Windows names are case-blind), which this
+# case-sensitive file system does not find for Qt6Core.dll and the like: a folder of lower-case
+# links stands beside the others, and each DLL found is copied under its real name.
+set(_lower "${CMAKE_BINARY_DIR}/packaging/lower-case-dlls")
+list(APPEND _search "${_lower}")
 install(CODE "
+    file(REMOVE_RECURSE \"${_lower}\")
+    file(MAKE_DIRECTORY \"${_lower}\")
+    file(GLOB dlls \"${_prefix}/bin/*.dll\")
+    foreach(dll IN LISTS dlls)
+        get_filename_component(name \"\${dll}\" NAME)
+        string(TOLOWER \"\${name}\" lower)
+        if(NOT name STREQUAL lower)
+            file(CREATE_LINK \"\${dll}\" \"${_lower}/\${lower}\" SYMBOLIC)
+        endif()
+    endforeach()
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${CMAKE_OBJDUMP})
@@ -50,8 +65,13 @@ install(CODE "
         UNRESOLVED_DEPENDENCIES_VAR system
         CONFLICTING_DEPENDENCIES_PREFIX conflict)
     foreach(dll IN LISTS found)
-        file(INSTALL \"\${dll}\" DESTINATION \"\${dest}\" FOLLOW_SYMLINK_CHAIN)
+        file(REAL_PATH \"\${dll}\" real)
+        file(INSTALL \"\${real}\" DESTINATION \"\${dest}\")
     endforeach()
+    # The libraries were built with their symbols (libstdc++ alone is 23 MB with them, 2 MB
+    # without); install --strip reaches only the program.
+    file(GLOB_RECURSE copied \"\${dest}/*.dll\")
+    execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded \${copied})
     list(LENGTH found count)
     message(STATUS \"Windows DLLs copied: \${count}; left to Windows: \${system}\")
 ")

@@ -99,8 +99,11 @@ main() {
             -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/windows/wine-run.sh"
     fi
     say "building"
+    built_at=$(date +%s)
     nice -n 19 cmake --build "$build" --parallel "$jobs"
-    say "built: $(du -h "$build/src/korvanda.exe" | cut -f1) korvanda.exe"
+    # The scan printer is built only when asked for (the scan comparison below).
+    ((tests)) && nice -n 19 cmake --build "$build" --parallel "$jobs" --target korvanda_printscan
+    say "built in $(($(date +%s) - built_at)) s: $(du -h "$build/src/korvanda.exe" | cut -f1) korvanda.exe"
 
     # --- the tests under Wine ----------------------------------------------------------------------
     # Left out: the walk-through (AT-SPI, which Wine's windows do not offer), the session test (a
@@ -109,10 +112,21 @@ main() {
     excluded='^(app_walkthrough|session_ends_everything)$'
     if ((tests)); then
         say "tests under Wine (offscreen, LANG=ja_JP.UTF-8, ANSI code page 932)"
-        ctest_status=0
-        (cd "$build" && nice -n 19 ctest --output-on-failure -j "$jobs" -E "$excluded" -LE 'audio|xvfb' "$@") \
-            || ctest_status=$?
+        ctest_status=0 tested_at=$(date +%s)
+        export KORVANDA_QTEST_SUMMARY=$root/$build/qtest-summary.txt
+        rm -f "$KORVANDA_QTEST_SUMMARY"
+        # A test program under Wine now and then hangs after its last case, in libstdc++'s
+        # DLL_PROCESS_DETACH (seen with tst_mainwindow and tst_loudness, only while other programs
+        # run beside it): a test that timed out runs once more.
+        (cd "$build" && nice -n 19 ctest --output-on-failure -j "$jobs" --repeat after-timeout:2 \
+            -E "$excluded" -LE 'audio|xvfb' "$@") || ctest_status=$?
         ((ctest_status == 0)) || failures+=("tests under Wine")
+        WINEPREFIX=$KORVANDA_WINEPREFIX wineserver -k 2>/dev/null || true # nothing left hanging
+        # What was left out, case by case, with the reason each gave.
+        say "tests under Wine took $(($(date +%s) - tested_at)) s; cases: $(awk '/^Totals:/ { p += $2; f += $4; s += $6 }
+            END { printf "%d passed, %d failed, %d skipped", p, f, s }' "$KORVANDA_QTEST_SUMMARY" 2>/dev/null); skipped:"
+        { grep -a '^SKIP ' "$KORVANDA_QTEST_SUMMARY" | sed 's/^SKIP *: */    /' | sort -u; } || true
+        unset KORVANDA_QTEST_SUMMARY
     fi
 
     # --- the same export on both systems ----------------------------------------------------------
@@ -138,6 +152,38 @@ main() {
                 failures+=("export ($format) differs between Linux and Wine")
             fi
         done
+    fi
+
+    # --- the same scan on both systems ------------------------------------------------------------
+    # A Japanese-named library scanned by the window's own scan (korvanda_printscan: the main window
+    # made without being shown, its source folder read from motodata.dat as at every start, the
+    # scan button pressed) must list the same rows with the same lengths. The settings file is in
+    # the system's 8-bit encoding: UTF-8 on Linux, code page 932 under Wine.
+    if ((tests)); then
+        say "the same scan on Linux and under Wine"
+        nice -n 19 scripts/setup.sh --target korvanda_printscan build >/dev/null
+        scan=$build/same-scan
+        rm -rf "$scan"
+        mkdir -p "$scan/ライブラリ/古い曲" "$scan/linux" "$scan/windows"
+        library=$scan/ライブラリ
+        ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=61.5" -ar 44100 "$library/夜明けの歌.wav"
+        ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=660:duration=3.2" -c:a libmp3lame -b:a 192k "$library/青い空.mp3"
+        ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=550:duration=125" "$library/ラスト・ソング.flac"
+        ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=330:duration=7.9" -c:a libvorbis "$library/ｶﾀｶﾅ半角.ogg"
+        ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=880:duration=42" -c:a aac -b:a 128k "$library/Encore アンコール.m4a"
+        printf 'メモ\r\n' | iconv -f UTF-8 -t CP932 >"$library/曲順メモ.txt"
+        printf '"%s"\r\n' "$library" >"$scan/linux/motodata.dat"
+        printf '"%s"\r\n' "$(WINEPREFIX=$KORVANDA_WINEPREFIX winepath -w "$library")" | iconv -f UTF-8 -t CP932 >"$scan/windows/motodata.dat"
+        QT_QPA_PLATFORM=offscreen build/tests/support/korvanda_printscan "$scan/linux" "$scan/linux.txt"
+        QT_QPA_PLATFORM=offscreen scripts/windows/wine-run.sh "$build/tests/support/korvanda_printscan.exe" \
+            "$(WINEPREFIX=$KORVANDA_WINEPREFIX winepath -w "$scan/windows")" "$(WINEPREFIX=$KORVANDA_WINEPREFIX winepath -w "$scan/windows.txt")"
+        if [ -s "$scan/linux.txt" ] && ! grep -q '^said:' "$scan/linux.txt" && cmp -s "$scan/linux.txt" "$scan/windows.txt"; then
+            say "scan: the same $(wc -l <"$scan/linux.txt") rows and lengths"
+            sed 's/^/    /' "$scan/linux.txt"
+        else
+            diff "$scan/linux.txt" "$scan/windows.txt" || true
+            failures+=("scan differs between Linux and Wine")
+        fi
     fi
 
     # --- the packages ------------------------------------------------------------------------------
@@ -174,16 +220,26 @@ main() {
             failures+=("zip: --version")
         fi
         # The window on a virtual display with the Windows platform plugin; its picture shows whether
-        # the Japanese captions are text.
+        # the Japanese captions are text. The Wine session the --version above started had no
+        # display, and a window asked of it is never created ("Failed to create platform window"):
+        # it is ended first, so that the window's session starts on Xvfb.
         say "zip: starting the window on Xvfb"
-        KORVANDA_WINEPREFIX=$fresh KORVANDA_WINEPATH_EMPTY=1 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-            "$0" "$1" & pid=$!
+        WINEPREFIX=$fresh wineserver -k 2>/dev/null || true
+        KORVANDA_WINEPREFIX=$fresh KORVANDA_WINEPATH_EMPTY=1 xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
+            "$0" "$1" >"$3" 2>&1 & pid=$!
             sleep 20
             import -window root "$2" || true
-            kill $pid 2>/dev/null; wait $pid 2>/dev/null || true' \
-            "$root/scripts/windows/wine-run.sh" "$build/unzipped/$name/korvanda.exe" "$out/window.png" \
+            WINEPREFIX=$KORVANDA_WINEPREFIX wineserver -k
+            wait $pid 2>/dev/null || true' \
+            "$root/scripts/windows/wine-run.sh" "$build/unzipped/$name/korvanda.exe" "$out/window.png" "$out/window.log" \
             || true
-        [ -s "$out/window.png" ] && say "zip: screenshot $out/window.png" || failures+=("zip: window screenshot")
+        # A window that never opened leaves a black screen of one colour.
+        colours=$(convert "$out/window.png" -format %k info: 2>/dev/null || echo 0)
+        if ((colours > 16)) && ! grep -aq 'Failed to create platform window' "$out/window.log"; then
+            say "zip: the window opened ($colours colours): $out/window.png"
+        else
+            failures+=("zip: the window did not open (see $out/window.log)")
+        fi
 
         # The installer, silently, then the program it installed, then the uninstaller.
         say "installer: silent install, start, uninstall"

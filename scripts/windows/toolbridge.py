@@ -19,7 +19,7 @@ import sys
 import threading
 import time
 
-ALLOWED = {"ffmpeg", "ffprobe", "lame", "sox", "soxi", "pdftotext", "pdfinfo", "pdftoppm", "pdffonts"}
+ALLOWED = {"ffmpeg", "ffprobe", "lame", "sox", "soxi", "pdftotext", "pdfinfo", "pdftoppm", "pdffonts", "bchunk", "cd-info"}
 
 
 def answer(request):

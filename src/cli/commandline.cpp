@@ -5,6 +5,8 @@
 #include "platform/audio/cdimagewriter.h"
 #include "platform/audio/loudnessservice.h"
 #include "platform/media/lengthcache.h"
+#include "platform/media/mediaprobe.h"
+#include "model/durations.h"
 #include "model/levelmatch.h"
 #include "platform/audio/exportshaping.h"
 #include "platform/storage/exportcheck.h"
@@ -128,7 +130,12 @@ int exportSet(const Arguments &a, const SetListSongs &set, QTextStream &out, QTe
     QStringList paths, titles;
     for (qsizetype i = 0; i < set.songs.size(); ++i) {
         // Numbered as the set list numbers its rows: at least two digits.
-        rows.append({ int(i) + 1, QString::number(i + 1).rightJustified(2, u'0'), QDir::toNativeSeparators(set.songs[i].path) });
+        const SongEdits &edits = set.songs[i].edits;
+        const QString editedLength
+            = edits.isEmpty() ? QString()
+                              : FormatLength(double(edits.editedMs(MediaProbe::lengthMs(set.songs[i].path).value_or(0))));
+        rows.append({ int(i) + 1, QString::number(i + 1).rightJustified(2, u'0'), QDir::toNativeSeparators(set.songs[i].path),
+                      edits, editedLength });
         paths.append(set.songs[i].path);
         titles.append(set.songs[i].title);
     }
@@ -220,6 +227,8 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
         err << set.failure << Qt::endl;
         return 1;
     }
+    for (const QString &note : set.notes)
+        out << note << Qt::endl;
     if (!a->exportBase.isEmpty())
         return exportSet(*a, set, out, err);
     const QString cuePath = QFileInfo(a->cuePath).absoluteFilePath();
@@ -232,8 +241,10 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
         out << note << Qt::endl;
 
     CdImageWriter::Request request;
-    for (const CdImageCheck::Song &song : set.songs)
+    for (const CdImageCheck::Song &song : set.songs) {
         request.paths.append(song.path);
+        request.edits.append(song.edits);
+    }
     if (a->matchLevels) {
         QStringList titles;
         for (const CdImageCheck::Song &song : set.songs)

@@ -4,9 +4,25 @@
 #include "model/setlistfile.h"
 #include "platform/storage/setliststorage.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 
+#include <cstdlib>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A file system keeps times no finer than 2 seconds (FAT on a stick): a time
+// that close is the same.
+bool changedSince(const QFileInfo &song, const SongEdits::Stamp &stamp)
+{
+    constexpr qint64 TimeSlackMs = 2000;
+    return song.size() != stamp.size
+        || std::abs(song.lastModified().toMSecsSinceEpoch() - stamp.modifiedMs) > TimeSlackMs;
+}
+
+} // namespace
 
 SetListSongs SetListSongs::read(const QString &playlistPath)
 {
@@ -39,7 +55,9 @@ SetListSongs SetListSongs::read(const QString &playlistPath)
             const QFileInfo song(path);
             const QString title = LibraryEntry::looksLikeSong(song.fileName()) ? LibraryEntry::titleOf(song.fileName())
                                                                                : song.completeBaseName();
-            set.songs.append({ path, title });
+            set.songs.append({ path, title, entry.extras.edits });
+            if (const auto &stamp = entry.extras.edits.stamp; stamp && changedSince(song, *stamp))
+                set.notes << u"「%1」は編集したあとでファイルが変わっています。編集はそのまま使います"_s.arg(title);
         }
         else
             missing << (name.isEmpty() ? entry.path : name);

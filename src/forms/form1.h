@@ -99,6 +99,8 @@ public:
     // Gives the export's songs their format and level before anything is
     // checked or created; false stops the export.
     void setExportShaper(std::function<bool(ExportPlan &)> shaper) { m_exportShaper = std::move(shaper); }
+    // Called once an export has completed, before it says so.
+    void setExportFinisher(std::function<void(const ExportPlan &)> finisher) { m_exportFinisher = std::move(finisher); }
     // The total time as Text6 shows it.
     [[nodiscard]] QString totalText() const;
 
@@ -195,6 +197,7 @@ private:
     QPointer<Form2> m_form2;
     std::function<bool()> m_leaveCheck;
     std::function<bool(ExportPlan &)> m_exportShaper;
+    std::function<void(const ExportPlan &)> m_exportFinisher;
     bool m_playing = false;
 
     // The controls, by their designer names, which are also their object names.

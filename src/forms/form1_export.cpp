@@ -21,8 +21,11 @@ namespace {
 QList<SetListRow> setListRows(const SongTable &list)
 {
     QList<SetListRow> rows;
-    for (int r = 1; r < list.Rows(); ++r)
-        rows.append({ r, list.textAt(r, 0), list.textAt(r, 2) });
+    for (int r = 1; r < list.Rows(); ++r) {
+        const SongEdits edits = list.extrasAt(r).edits;
+        // Column 3 of an edited row holds its edited length.
+        rows.append({ r, list.textAt(r, 0), list.textAt(r, 2), edits, edits.isEmpty() ? QString() : list.textAt(r, 3) });
+    }
     return rows;
 }
 
@@ -125,6 +128,8 @@ void Form1::Command9_Click()
 
     switch (result.outcome) {
     case ExportResult::Outcome::Completed:
+        if (m_exportFinisher)
+            m_exportFinisher(plan);
         m_services.boxes->inform(this, u"出力完了、テキストボックスにセトリ書き出し完了"_s, u"完了"_s);
         break;
     case ExportResult::Outcome::Cancelled:

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -89,6 +90,9 @@ MainWindow::MainWindow(const Form1Services &services, SetListDialog *fileDialog,
     });
     updateActions();
     updateTitle();
+    // Once the window is up, so that the question has it behind it.
+    if (m_show)
+        QTimer::singleShot(0, this, [this] { m_show->offerToContinue([this](const QString &f) { return openSetList(f); }); });
 }
 
 void MainWindow::placePreview()
@@ -113,6 +117,7 @@ void MainWindow::placeShow()
         return;
     m_show = new ShowController(m_form, m_services.media, m_services.playback, m_services.boxes, this, m_slotBar,
                                 [this] { return m_file; });
+    m_show->setLevels([this](const QStringList &paths) { return showGains(paths); });
     menuBar()->addMenu(m_show->menu());
 }
 

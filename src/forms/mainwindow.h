@@ -6,6 +6,7 @@
 #include "model/loudness.h"
 #include "platform/desktop/stagesheetdialogs.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -88,6 +89,10 @@ private:
     void takeSlotFrom(const SetListFile &file);
     void putSlotInto(SetListFile &file) const;
     [[nodiscard]] std::optional<StageSheet> stageSheet();
+    // The 進行表 of the set as it stands.
+    [[nodiscard]] QString cueSheet(const QList<SetListEntry> &entries) const;
+    // After an export: the 進行表 in its folder, when the set has cues.
+    void writeCueSheet(const ExportPlan &plan);
     void printSheet();
     void exportPdf();
 
@@ -108,6 +113,10 @@ private:
     // target. Songs not measured yet are waited for in `progress`.
     [[nodiscard]] std::optional<QList<float>> matchedGains(const QStringList &paths, const QStringList &titles,
                                                            QProgressDialog *progress);
+    // The show's gain per song file when the songs are to be at one level
+    // (empty when the option is off), as the export would bring them; nothing
+    // when the user cancels waiting for the measurements.
+    [[nodiscard]] std::optional<QHash<QString, float>> showGains(const QStringList &paths);
     // The level plan and each song's loudness, whether or not the option is on.
     struct MatchedLevels {
         LevelMatch::Plan plan;

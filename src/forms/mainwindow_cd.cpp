@@ -144,7 +144,7 @@ void MainWindow::makeAudioCd()
 {
     QList<CdImageCheck::Song> songs;
     for (const SetListEntry &entry : m_form->setListEntries())
-        songs.append({ entry.path, entry.title });
+        songs.append({ entry.path, entry.title, entry.extras.edits });
     if (songs.isEmpty()) {
         m_services.boxes->inform(this, u"セットリストに曲がセットされていません"_s, CdNotice);
         return;
@@ -207,6 +207,7 @@ void MainWindow::makeAudioCd()
     QStringList titles;
     for (const CdImageCheck::Song &song : songs) {
         request.paths.append(song.path);
+        request.edits.append(song.edits);
         titles.append(song.title);
     }
     // One dialog and one cancel from the songs' levels to the burn; nothing is

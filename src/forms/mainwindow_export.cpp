@@ -17,6 +17,8 @@
 #include <QProgressDialog>
 #include <QToolBar>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -65,6 +67,7 @@ void MainWindow::createExportOptions(QMenu *menu)
     m_exportLabel->setObjectName(u"exportOptionsLabel"_s);
     m_exportBar->addWidget(m_exportLabel);
     m_form->setExportShaper([this](ExportPlan &plan) { return shapeExport(plan); });
+    m_form->setExportFinisher([this](const ExportPlan &plan) { writeCueSheet(plan); });
     showExportOptions();
 }
 
@@ -87,7 +90,8 @@ void MainWindow::showExportOptions()
 bool MainWindow::shapeExport(ExportPlan &plan)
 {
     const ExportFormat::Format format = exportFormat();
-    if (format == ExportFormat::Format::Original && !m_matchAction->isChecked())
+    const bool edited = std::any_of(plan.items.cbegin(), plan.items.cend(), [](const ExportItem &item) { return !item.edits.isEmpty(); });
+    if (format == ExportFormat::Format::Original && !m_matchAction->isChecked() && !edited)
         return true;
     std::optional<LevelMatch::Plan> levels;
     QList<std::optional<Loudness>> loudness;

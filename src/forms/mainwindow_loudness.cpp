@@ -123,6 +123,30 @@ std::optional<QList<float>> MainWindow::matchedGains(const QStringList &paths, c
     return gains;
 }
 
+std::optional<QHash<QString, float>> MainWindow::showGains(const QStringList &paths)
+{
+    if (!m_matchAction->isChecked())
+        return QHash<QString, float>{};
+    QProgressDialog progress(this);
+    progress.setWindowTitle(u"本番モード"_s);
+    progress.setCancelButtonText(u"中止"_s);
+    progress.setMinimumDuration(300);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    const std::optional<QList<std::optional<Loudness>>> levels = measuredLevels(paths, &progress);
+    if (!levels)
+        return std::nullopt;
+    // The same plan the export and the CD follow, so the show sounds as the
+    // copy the PA holds; a song that cannot reach the target is lifted as far
+    // as its peak allows, as there.
+    const LevelMatch::Plan plan = LevelMatch::plan(*levels);
+    QHash<QString, float> gains;
+    for (qsizetype i = 0; i < paths.size() && i < plan.songs.size(); ++i)
+        gains.insert(paths[i], float(std::pow(10.0, plan.songs[i].gainDb / 20.0)));
+    return gains;
+}
+
 std::optional<QList<std::optional<Loudness>>> MainWindow::measuredLevels(const QStringList &paths, QProgressDialog *progress)
 {
     // The background service measures each file once: a song it is measuring

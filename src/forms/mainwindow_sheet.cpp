@@ -2,7 +2,10 @@
 // prints around the set list.
 #include "forms/mainwindow.h"
 
+#include "forms/show/showcontroller.h"
 #include "forms/slotstatusbar.h"
+#include "model/cuesheet.h"
+#include "model/exportplan.h"
 #include "model/setlistfile.h"
 #include "model/slotfigures.h"
 #include "platform/audio/discwriter.h"
@@ -10,6 +13,7 @@
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/stagesheet.h"
 #include "platform/desktop/stagesheetdialogs.h"
+#include "platform/storage/setliststorage.h"
 #include "platform/storage/settingsfile.h"
 
 #include <QAction>
@@ -17,6 +21,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QPrinter>
+
+#include <variant>
 
 using namespace Qt::StringLiterals;
 
@@ -123,7 +129,42 @@ std::optional<StageSheet> MainWindow::stageSheet()
         m_services.boxes->inform(this, u"セットリストに曲がセットされていません"_s, u"お知らせ"_s);
         return std::nullopt;
     }
-    return StageSheet(m_form->setName(), QDate::currentDate(), std::move(lines), m_form->totalText());
+    StageSheet sheet(m_form->setName(), QDate::currentDate(), std::move(lines), m_form->totalText());
+    // The 進行表 goes beside the sheet when the set has cues the sheet does not show.
+    const QList<SetListEntry> entries = m_form->setListEntries();
+    if (CueSheet::hasCues(entries))
+        sheet.appendText(cueSheet(entries));
+    // After a show, planned against actual goes with the set list, if wanted.
+    const QString record = ShowController::latestRecord(m_file);
+    if (!record.isEmpty()
+        && m_services.boxes->ask(this, u"本番の記録があります。\n%1\nセットリストのあとに、予定と実際の時間を並べた記録も付けますか？"_s
+                                           .arg(QDir::toNativeSeparators(record)),
+                                 u"確認"_s)) {
+        const auto bytes = SetListStorage::read(record);
+        if (const auto *text = std::get_if<QByteArray>(&bytes))
+            sheet.appendText(QString::fromUtf8(*text));
+    }
+    return sheet;
+}
+
+QString MainWindow::cueSheet(const QList<SetListEntry> &entries) const
+{
+    const auto slot = m_slotBar->slotSeconds();
+    return CueSheet::text(m_form->setName(), entries, qint64(m_slotBar->pauseSeconds()) * 1000,
+                          slot ? std::optional(*slot * 1000) : std::nullopt);
+}
+
+void MainWindow::writeCueSheet(const ExportPlan &plan)
+{
+    const QList<SetListEntry> entries = m_form->setListEntries();
+    if (!CueSheet::hasCues(entries))
+        return;
+    // Beside the songs, for the PA; Windows' Notepad reads UTF-8 with CR LF best.
+    const QString path = plan.prefix + u"進行表.txt"_s;
+    const QByteArray text = cueSheet(entries).replace(u'\n', u"\r\n"_s).toUtf8();
+    if (const auto failure = SetListStorage::write(path, text))
+        m_services.boxes->inform(this, u"進行表を書き出せませんでした。\n保存先: %1\n理由: %2"_s.arg(path, *failure),
+                                 u"お知らせ"_s);
 }
 
 void MainWindow::printSheet()

@@ -32,10 +32,13 @@ constexpr qint64 HeaderSlack = 64 * 1024;
 
 qint64 expectedBytes(Kind kind, const ExportFormat::Source &source)
 {
-    const double seconds = std::max(0.0, source.seconds) + 1;
+    const double playSeconds = source.edits.isEmpty() ? source.seconds
+                                                      : double(source.edits.editedMs(qint64(source.seconds * 1000))) / 1000.0;
+    const double seconds = std::max(0.0, playSeconds) + 1;
     switch (kind) {
     case Kind::Copy:
     case Kind::Mp3FrameGain:
+    case Kind::Mp3Edit:
         return -1;
     case Kind::ToMp3:
         return qint64(seconds * ExportFormat::Mp3BytesPerSecond) + HeaderSlack;
@@ -44,8 +47,10 @@ qint64 expectedBytes(Kind kind, const ExportFormat::Source &source)
     case Kind::Rewrite:
         // A lossless file grows with a lift, by about a bit a sample for each
         // 6 dB; a plain one keeps its size. Counted generously: running out of
-        // room halfway is worse than a refusal.
-        return qint64(double(source.bytes) * (1.05 + 0.03 * std::max(0.0, source.gainDb))) + HeaderSlack;
+        // room halfway is worse than a refusal. A slower tempo makes it longer.
+        return qint64(double(source.bytes) * (1.05 + 0.03 * std::max(0.0, source.gainDb))
+                      * std::max(1.0, 100.0 / source.edits.fitted(qint64(source.seconds * 1000)).tempoPercent))
+               + HeaderSlack;
     }
     return -1;
 }
@@ -98,6 +103,23 @@ QString ExportFormat::renamed(const ExportItem &item, const QString &extension)
     return item.number + u' ' + title + u'.' + extension;
 }
 
+bool ExportFormat::mp3EditStaysLossless(const SongEdits &edits, qint64 songMs)
+{
+    const SongEdits f = edits.fitted(songMs);
+    const auto fadeOk = [](qint64 ms) { return ms == 0 || ms >= MinLosslessFadeMs; };
+    return f.cuts.isEmpty() && !f.stretches() && fadeOk(f.fadeInMs) && fadeOk(f.fadeOutMs);
+}
+
+bool ExportFormat::staysLossless(const QString &fileName, const SongEdits &edits, qint64 songMs, Format format)
+{
+    const QString extension = extensionOf(fileName);
+    if (edits.isEmpty() || format == Format::Wav)
+        return true;
+    if (isMp3(extension))
+        return mp3EditStaysLossless(edits, songMs);
+    return format == Format::Original && rewritesItself(extension);
+}
+
 void ExportFormat::apply(ExportPlan &plan, Format format, const QList<Source> &sources)
 {
     for (qsizetype i = 0; i < plan.items.size(); ++i) {
@@ -107,9 +129,21 @@ void ExportFormat::apply(ExportPlan &plan, Format format, const QList<Source> &s
         const bool gain = source.gainDb != 0;
         SongConversion c;
         c.gainDb = source.gainDb;
+        c.edits = source.edits;
+        const bool edited = !source.edits.isEmpty();
 
         if (format == Format::Wav) {
             c.kind = Kind::ToWav;
+        } else if (edited && isMp3(extension)) {
+            const bool own = mp3EditStaysLossless(source.edits, qint64(source.seconds * 1000));
+            c.mp3Steps = own && gain && source.loudness ? LevelMatch::mp3Steps(source.gainDb, *source.loudness) : 0;
+            c.kind = own ? Kind::Mp3Edit : Kind::ToMp3;
+            if (own)
+                c.gainDb = c.mp3Steps * LevelMatch::Mp3StepDb;
+        } else if (edited) {
+            // Every sample is made anew: a lossless song stays in its own
+            // format, any other becomes an MP3 as a player reads it.
+            c.kind = format == Format::Original && rewritesItself(extension) ? Kind::Rewrite : Kind::ToMp3;
         } else if (isMp3(extension)) {
             // An MP3 is never encoded again: that would only lose quality. Its
             // level moves in the frames' own lossless steps.

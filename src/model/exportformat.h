@@ -26,6 +26,7 @@ public:
         std::optional<Loudness> loudness;   // for the MP3 steps' peak rule
         qint64 bytes = 0;                   // the source file's size
         double seconds = 0;                 // its play length
+        SongEdits edits;                    // the row's edits; empty for none
     };
 
     // "copy", "mp3", "wav" as the command line takes them; none for anything else.
@@ -41,6 +42,18 @@ public:
     // The export name a song gets in another format: its number, its title,
     // the new extension ("01 Opening.m4a" -> "01 Opening.mp3").
     [[nodiscard]] static QString renamed(const ExportItem &item, const QString &extension);
+
+    // Whether an MP3 with these edits keeps its own frames: only its start,
+    // its end and fades of at least MinLosslessFadeMs. Its frames are cut at
+    // their edges and its fades are the frames' gain steps, both exact for a
+    // gapless player. A cut inside the song is not: the two frames that meet
+    // at the join overlap in the decoder, so the join would sound neither
+    // side; key and tempo make new samples; a shorter fade would step audibly.
+    [[nodiscard]] static bool mp3EditStaysLossless(const SongEdits &edits, qint64 songMs);
+    // Whether the song reaches the stick without being encoded lossily again,
+    // edits and all: the set list row tells it.
+    [[nodiscard]] static bool staysLossless(const QString &fileName, const SongEdits &edits, qint64 songMs, Format format);
+    static constexpr qint64 MinLosslessFadeMs = 2000;
 
     // MP3 at 320 kbps is 40,000 bytes a second; a WAV at 44.1 kHz, 16 bits,
     // stereo is 176,400.

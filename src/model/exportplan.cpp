@@ -47,7 +47,13 @@ ExportPlan planExport(const QList<SetListRow> &rows, const QString &baseFolder,
         const QString numberPrefix = row.number + u' ';
         item.exportName = numberPrefix + item.fileName;
         item.destinationPath = plan.prefix + item.exportName;
-        item.line = numberPrefix + LibraryEntry::titleOf(item.fileName) + u"\r\n"_s;
+        item.title = LibraryEntry::titleOf(item.fileName);
+        item.edits = row.edits;
+        // The performer pastes this text to the PA: a song that does not last
+        // its file's length says how long it does.
+        const QString length = row.edits.isEmpty() || row.editedLength.isEmpty() ? QString()
+                                                                                  : u"（"_s + row.editedLength + u"）"_s;
+        item.line = numberPrefix + item.title + length + u"\r\n"_s;
         plan.items.append(item);
     }
     return plan;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/songedits.h"
+
 #include <QDir>
 #include <QList>
 #include <QString>
@@ -10,6 +12,10 @@ struct SetListRow
     int row = 0;          // index in the set list table (1 = first data row)
     QString number;       // column 0, used unchanged ("01", "100")
     QString fullPath;     // column 2: folder, separator, file name
+    SongEdits edits;      // how the song is shaped for this set; empty for none
+    // The edited length as the set list shows it ("00:03:35"), for the set
+    // list text; empty for a song without edits.
+    QString editedLength;
 };
 
 // How a song reaches the stick when it is not a plain copy: the level it must
@@ -22,10 +28,14 @@ struct SongConversion
         Rewrite,        // WAV, FLAC or AIFF written again in its own format, with the gain
         ToMp3,          // MP3 at 320 kbps, 44.1 kHz, with its title
         ToWav,          // WAV at 44.1 kHz, 16 bits, stereo
+        Mp3Edit,        // an MP3 cut and faded in its own frames, never encoded again
     };
     Kind kind = Kind::Copy;
     double gainDb = 0;   // applied to the decoded samples
-    int mp3Steps = 0;    // Mp3FrameGain: whole steps of the frames' global gain
+    int mp3Steps = 0;    // Mp3FrameGain, Mp3Edit: whole steps of the frames' global gain
+    // The song's edits, rendered into Rewrite, ToMp3 and ToWav, or cut into
+    // the frames by Mp3Edit; empty for none.
+    SongEdits edits;
 };
 
 // One copy of the export, in set-list order.
@@ -37,7 +47,11 @@ struct ExportItem
     QString fileName;          // characters after the last separator
     QString exportName;        // number, one blank, file name: "01 Opening.mp3"
     QString destinationPath;   // prefix + exportName
-    QString line;              // number, blank, title, CR LF: "01 Opening\r\n"
+    QString title;             // the song's title, for the tags of a new file
+    // Number, blank, title, CR LF: "01 Opening\r\n"; an edited song adds its
+    // edited length: "01 Opening（00:03:35）\r\n".
+    QString line;
+    SongEdits edits;           // the row's edits; empty for none
     SongConversion conversion;
     // What the written file is expected to take; -1: the source's own size.
     qint64 expectedBytes = -1;

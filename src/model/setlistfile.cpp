@@ -108,8 +108,10 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
     // there is one, is Korvanda's own and says more than VLC's start and stop.
     SetListRowExtras extras;
     std::optional<SongEdits> korvandaEdits;
-    std::optional<qint64> vlcStart;
-    std::optional<qint64> vlcStop;
+    // -1: the line was not there (or said nothing readable). Plain numbers rather than
+    // optionals: GCC takes an optional reset in a loop for one read uninitialised.
+    qint64 vlcStart = -1;
+    qint64 vlcStop = -1;
     for (QStringView line : QStringView(text).split(u'\n')) {
         if (line.trimmed().isEmpty())
             continue;
@@ -140,9 +142,9 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
             } else if (line.startsWith(VlcOption)) {
                 const QStringView option = line.mid(VlcOption.size()).trimmed();
                 if (option.startsWith(VlcStart))
-                    vlcStart = SongEdits::msOfSeconds(option.mid(VlcStart.size()));
+                    vlcStart = SongEdits::msOfSeconds(option.mid(VlcStart.size())).value_or(-1);
                 else if (option.startsWith(VlcStop))
-                    vlcStop = SongEdits::msOfSeconds(option.mid(VlcStop.size()));
+                    vlcStop = SongEdits::msOfSeconds(option.mid(VlcStop.size())).value_or(-1);
             }
             continue;
         }
@@ -152,17 +154,16 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
         if (korvandaEdits) {
             extras.edits = *korvandaEdits;
         } else {
-            extras.edits.startMs = vlcStart.value_or(0);
+            extras.edits.startMs = std::max<qint64>(vlcStart, 0);
             // A stop before the start is no range any player could play.
-            if (vlcStop && *vlcStop > extras.edits.startMs)
+            if (vlcStop > extras.edits.startMs)
                 extras.edits.endMs = vlcStop;
         }
         entry.extras = extras;
         file.entries.append(entry);
         extras = {};
         korvandaEdits.reset();
-        vlcStart.reset();
-        vlcStop.reset();
+        vlcStart = vlcStop = -1;
     }
     return file;
 }

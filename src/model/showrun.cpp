@@ -7,10 +7,12 @@
 
 using namespace Qt::StringLiterals;
 
-ShowRun::ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs)
+ShowRun::ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs, qsizetype from)
     : m_songs(std::move(songs))
     , m_pauseMs(qMax<qint64>(0, pauseMs))
     , m_slotMs(slotMs)
+    , m_index(qBound<qsizetype>(0, from, m_songs.size()))
+    , m_planFrom(m_index)
 {
 }
 
@@ -92,6 +94,9 @@ bool ShowRun::back(qint64 nowMs)
     if (m_current >= 0 || fading(nowMs) || m_index == 0)
         return false;
     --m_index;
+    // Before the first GO the show simply starts earlier in the set.
+    if (!hasStarted())
+        m_planFrom = qMin(m_planFrom, m_index);
     m_resumeMs = 0;
     m_followFrom = -1;
     return true;
@@ -149,7 +154,7 @@ std::optional<ShowRun::Song> ShowRun::fading(qint64 nowMs) const
 qint64 ShowRun::plannedStartMs(qsizetype index) const
 {
     qint64 ms = 0;
-    for (qsizetype i = 0; i < index && i < m_songs.size(); ++i)
+    for (qsizetype i = m_planFrom; i < index && i < m_songs.size(); ++i)
         ms += m_songs.at(i).lengthMs + m_pauseMs;
     return ms;
 }
@@ -173,14 +178,15 @@ ShowRun::Clock ShowRun::clock(qint64 nowMs, qint64 positionMs) const
         planned = plannedStartMs(m_current) + at;
         stillPlanned = length - at + songsFrom(m_current + 1) + (m_current + 1 < count ? m_pauseMs : 0);
     } else if (!hasStarted()) {
-        stillPlanned = songsFrom(0);
+        stillPlanned = songsFrom(m_index);
     } else if (m_index >= count) {
         planned = plannedStartMs(count) - m_pauseMs;
     } else {
         // In the pause before the selected song: the plan allows one pause.
         const qint64 waited = qBound<qint64>(0, nowMs - m_lastEndMs, m_pauseMs);
-        planned = plannedStartMs(m_index) - (m_index > 0 ? m_pauseMs - waited : 0);
-        stillPlanned = (m_index > 0 ? m_pauseMs - waited : 0) + songsFrom(m_index);
+        const qint64 pause = m_index > m_planFrom ? m_pauseMs - waited : 0;
+        planned = plannedStartMs(m_index) - pause;
+        stillPlanned = pause + songsFrom(m_index);
     }
 
     Clock c;
@@ -212,9 +218,11 @@ QString ShowRun::recordText(qint64 nowMs) const
     static const QString endings[] = { QString(), u"  ［フェードアウト］"_s, u"  ［カット］"_s, u"  ［再生できず］"_s,
                                        u"  ［出力先が切れて中断］"_s };
     const qsizetype count = m_songs.size();
-    const qint64 plannedTotal = count > 0 ? plannedStartMs(count) - m_pauseMs : 0;
+    const qint64 plannedTotal = count > m_planFrom ? plannedStartMs(count) - m_pauseMs : 0;
     QStringList lines;
     lines << u"本番の記録"_s;
+    if (m_planFrom > 0)
+        lines << u"（中断した本番の続き: %1 曲目から）"_s.arg(m_songs.at(m_planFrom).row);
     if (!hasStarted()) {
         lines << u"演奏した曲はありません。"_s;
         return lines.join(u'\n') + u'\n';
@@ -243,7 +251,7 @@ QString ShowRun::recordText(qint64 nowMs) const
         previousEnd = end;
     }
     QStringList unplayed;
-    for (qsizetype i = 0; i < count; ++i) {
+    for (qsizetype i = m_planFrom; i < count; ++i) {
         const bool played = std::any_of(m_record.cbegin(), m_record.cend(), [i](const Played &p) { return p.index == i; });
         if (!played)
             unplayed << m_songs.at(i).name;

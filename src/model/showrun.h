@@ -25,6 +25,8 @@ public:
         qint64 lengthMs = 0;
         // Starts by itself once the pause after the song before it is over.
         bool follows = false;
+        // For the PA or the band, shown while the song is next.
+        QString note = {};
     };
 
     // Why a GO started nothing; the window shows it, so that the performer
@@ -59,7 +61,9 @@ public:
     static constexpr qint64 AmberMs = 60'000;
     static constexpr qint64 RedMs = 15'000;
 
-    ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs);
+    // `from`: the song the show starts at, when it goes on after being cut
+    // short; the plan and the record count from there.
+    ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs, qsizetype from = 0);
 
     // A GO key pressed; `key` tells keys apart, so that each must be let go of
     // before it fires again. Started: playing() is the song to start now.
@@ -92,6 +96,8 @@ public:
     // What GO starts next (once the song playing is over), or the song that
     // follows by itself: the one worth arming now.
     [[nodiscard]] std::optional<Song> selected() const;
+    // The selected song's place in the set; the set's size after the last.
+    [[nodiscard]] qsizetype selectedIndex() const { return m_index; }
     // Where the selected song starts: 0, or where it was interrupted.
     [[nodiscard]] qint64 resumeMs() const { return m_resumeMs; }
     // The song fading out, until its fade is over.
@@ -117,6 +123,7 @@ private:
     qint64 m_pauseMs;
     std::optional<qint64> m_slotMs;
     qsizetype m_index = 0;   // the selected song
+    qsizetype m_planFrom = 0; // the first song of the plan
     qsizetype m_current = -1; // the song playing
     qint64 m_startMs = -1;   // the first GO
     qint64 m_lastGoMs = 0;

@@ -12,8 +12,11 @@
 #include "forms/show/showwindow.h"
 #include "platform/audio/audioplayer.h"
 #include "platform/desktop/setlistdialog.h"
+#include "platform/desktop/stagesheetdialogs.h"
 
 #include <QAction>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -25,7 +28,36 @@
 
 constexpr int Low = 440, High = 880, Mid = 660;
 
-struct Player : ScriptedBoxes, SetListDialog
+// The desktop's screen saver as a service on the test's own session bus,
+// reached over a connection of its own as another program would be.
+class ScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+public:
+    ScreenSaver()
+    {
+        if (!bus.registerService(u"org.freedesktop.ScreenSaver"_s)
+            || !bus.registerObject(u"/org/freedesktop/ScreenSaver"_s, this, QDBusConnection::ExportAllSlots))
+            qFatal("the screen saver could not register: %s", qPrintable(bus.lastError().message()));
+    }
+    ~ScreenSaver() override
+    {
+        bus.unregisterObject(u"/org/freedesktop/ScreenSaver"_s);
+        bus.unregisterService(u"org.freedesktop.ScreenSaver"_s);
+    }
+    QList<uint> held;
+
+public Q_SLOTS:
+    uint Inhibit(const QString &, const QString &) { return held.emplaceBack(uint(41 + held.size())); }
+    void UnInhibit(uint cookie) { held.removeOne(cookie); }
+
+private:
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"screensaver"_s);
+};
+
+struct Player : ScriptedBoxes, SetListDialog, StageSheetDialogs
 {
     Player() { restart(); }
     void restart()
@@ -33,12 +65,15 @@ struct Player : ScriptedBoxes, SetListDialog
         window.reset();
         media = std::make_unique<MediaService>();
         window = std::make_unique<MainWindow>(Form1Services{ this, &folders, media.get(), dir.path(), media.get() }, this);
+        window->setStageSheetDialogs(this);
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
     QString fileToOpen(QWidget *, const QString &) override { return {}; }
     QString fileToSave(QWidget *, const QString &) override { return saveAs; }
+    bool choosePrinter(QWidget *, QPrinter &) override { return false; }
+    QString pdfToSave(QWidget *, const QString &) override { return dir.filePath(u"sheet.pdf"_s); }
 
     template<typename T = QWidget> [[nodiscard]] T *child(const QString &name) const
     {
@@ -345,15 +380,26 @@ private Q_SLOTS:
         QTRY_VERIFY(!p.window->showController()->window());
         QTest::mouseClick(p.child(u"Command3"_s), Qt::LeftButton);
         QCOMPARE(p.shown.size(), asked + 2);
+
+        // The stage sheet offers the record, and prints it after the songs.
+        p.answers = { true };
+        p.child<QAction>(u"exportPdfAction"_s)->trigger();
+        QVERIFY2(p.lastPrompt().contains(QFileInfo(file).fileName()), qPrintable(p.lastPrompt()));
+        QString pdf;
+        QVERIFY(fixtures::run(u"pdftotext"_s, { u"-layout"_s, p.dir.filePath(u"sheet.pdf"_s), u"-"_s }, &pdf));
+        QVERIFY2(pdf.simplified().contains(u"上がる ［フェードアウト］"_s), qPrintable(pdf));
     }
 
     // A pedal that bounces or a key held down fires one GO, an ignored GO says
     // so, and every figure can be read by its accessible name.
     void showGuardsItsKeys()
     {
+        ScreenSaver screenSaver;
         Player p;
         p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"上がる.wav"_s) });
         p.child<QAction>(u"showAction"_s)->trigger();
+        // The screen stays on while the show runs.
+        QTRY_COMPARE(screenSaver.held, QList<uint>{ 41 });
         QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
         // GO, Esc twice and GO again at once: the second GO is too soon.
         p.showKey(Qt::Key_Space);
@@ -361,7 +407,7 @@ private Q_SLOTS:
         p.showKey(Qt::Key_Escape);
         p.showKey(Qt::Key_Enter);
         QVERIFY2(p.figure(u"showMessage"_s).contains(u"続けて押された"_s), qPrintable(p.figure(u"showMessage"_s)));
-        QCOMPARE(p.media->state(song(u"b.wav"_s)), PlaybackControl::State::Armed);
+        QTRY_COMPARE(p.media->state(song(u"b.wav"_s)), PlaybackControl::State::Armed);
 
         // Held down across the end of b: its repeats start nothing.
         QTest::qWait(500);
@@ -396,6 +442,134 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(show->recordFile()).absolutePath(), QFileInfo(p.dir.path()).absoluteFilePath());
         QVERIFY2(QFileInfo(show->recordFile()).fileName().startsWith(u"テスト_本番記録_"_s), qPrintable(show->recordFile()));
         QTRY_VERIFY(!show && !p.window->showController()->window());
+        QTRY_VERIFY(screenSaver.held.isEmpty());
+        QVERIFY2(!QFile::exists(p.dir.filePath(u"showstate.dat"_s)), "a show ended as meant is not offered again");
+    }
+
+    // Before the first GO: a song that cannot be played is named, and the
+    // test tone is heard on the show's output; the first GO puts both away.
+    void showChecksBeforeTheFirstGo()
+    {
+        Player p;
+        const QString junk = p.dir.filePath(u"壊れた.wav"_s);
+        QVERIFY(fixtures::writeFile(junk, "RIFF" + QByteArray(20000, '\x55')));
+        p.setList({ song(u"a.wav"_s), junk, song(u"b.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY2(!p.figure(u"showCheck"_s).contains(u"確認しています"_s), qPrintable(p.figure(u"showCheck"_s)));
+        // No screen saver service and no login manager here: said, not hidden.
+        QVERIFY2(p.figure(u"showCheck"_s).contains(u"・「壊れた」を読めません"_s)
+                     && p.figure(u"showCheck"_s).contains(u"スリープを止められませんでした"_s),
+                 qPrintable(p.figure(u"showCheck"_s)));
+        QVERIFY2(!p.figure(u"showCheck"_s).contains(u"「a」"_s) && !p.figure(u"showCheck"_s).contains(u"「b」"_s),
+                 qPrintable(p.figure(u"showCheck"_s)));
+
+        QTest::mouseClick(p.show()->findChild<QPushButton *>(u"showTone"_s), Qt::LeftButton);
+        QVERIFY(SinkRecorder::hears(sink, 1000, { Low, High }));
+
+        // A pedal's key taught as GO; the way back cannot be.
+        QTest::mouseClick(p.show()->findChild<QPushButton *>(u"showLearnKey"_s), Qt::LeftButton);
+        p.showKey(Qt::Key_PageUp);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"GO にできません"_s), qPrintable(p.figure(u"showMessage"_s)));
+        p.showKey(Qt::Key_F13);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"覚えました"_s), qPrintable(p.figure(u"showMessage"_s)));
+        p.showKey(Qt::Key_F13);
+        QVERIFY(SinkRecorder::hears(sink, Low, { 1000, High }));
+        QVERIFY(!p.show()->findChild<QLabel *>(u"showCheck"_s)->isVisible());
+        QVERIFY(!p.show()->findChild<QPushButton *>(u"showTone"_s)->isVisible());
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+        // Remembered for the next show.
+        p.restart();
+        p.setList({ song(u"a.wav"_s) });
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY2(p.figure(u"showMessage"_s).contains(u"/ F13"_s), qPrintable(p.figure(u"showMessage"_s)));
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+    }
+
+    // With the songs to be at one level, the show plays each at the gain the
+    // export gives it: a song 12 dB quieter sounds as loud as the other.
+    void showPlaysMatchedLevels()
+    {
+        Player p;
+        const QString loud = p.dir.filePath(u"大きい.wav"_s), quiet = p.dir.filePath(u"静か.wav"_s);
+        QVERIFY(MediaGen::tone(loud, 2.0, Low));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:sample_rate=44100:duration=2"_s,
+                                   u"-af"_s, u"volume=-12dB"_s, u"-ac"_s, u"2"_s, quiet }));
+        p.setList({ loud, quiet });
+        p.child<QAction>(u"matchLevelsAction"_s)->setChecked(true);
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QList<double> levels;
+        for (int i = 0; i < 2; ++i) {
+            QTRY_VERIFY_WITH_TIMEOUT(!p.show()->run().playing() && p.show()->run().selected(), 5000);
+            SinkRecorder heard(sink);
+            QTest::qWait(450); // the guard, and the recorder under way
+            p.showKey(Qt::Key_Space);
+            QTest::qWait(1500);
+            levels.append(heard.levelDb());
+        }
+        QVERIFY2(qAbs(levels[0] - levels[1]) < 1.0, qPrintable(u"%1 and %2 dBFS"_s.arg(levels[0]).arg(levels[1])));
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+    }
+
+    // A row's note shows while its song is next, a row marked to follow starts
+    // by itself after the one before; the 進行表 prints beside the stage sheet
+    // and goes into the export folder.
+    void showNotesFollowAndCueSheet()
+    {
+        Player p;
+        QList<SetListRowExtras> extras(2);
+        extras[1].note = u"MC後 照明暗転"_s;
+        extras[1].follows = true;
+        QVERIFY(p.form()->replaceSetList({ song(u"a.wav"_s), song(u"b.wav"_s) }, u"テスト"_s, extras));
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
+        p.showKey(Qt::Key_Space);
+        QCOMPARE(p.figure(u"showNote"_s), u"メモ: MC後 照明暗転"_s);
+        QVERIFY(SinkRecorder::hears(sink, High, { Low })); // b, with no GO
+        QVERIFY(p.show()->run().record().size() == 2);
+        QTRY_VERIFY(!p.window->showController()->window() || p.show()->isFinished());
+        p.show()->close();
+
+        p.child<QAction>(u"exportPdfAction"_s)->trigger();
+        QString pdf;
+        QVERIFY(fixtures::run(u"pdftotext"_s, { u"-layout"_s, p.dir.filePath(u"sheet.pdf"_s), u"-"_s }, &pdf));
+        QVERIFY2(pdf.simplified().contains(u"02 b 0:01 前の曲から 0 秒で自動 MC後 照明暗転"_s), qPrintable(pdf));
+
+        p.form()->findChild<QLineEdit *>(u"Text2"_s)->setText(p.dir.path());
+        p.answers = { true };
+        p.form()->findChild<QPushButton *>(u"Command9"_s)->click();
+        QFile cues(p.dir.filePath(u"テスト/進行表.txt"_s));
+        QVERIFY2(cues.open(QIODevice::ReadOnly), qPrintable(p.lastPrompt()));
+        QVERIFY(cues.readAll().contains(u"02　b　0:01　前の曲から 0 秒で自動　MC後 照明暗転\r\n"_s.toUtf8()));
+    }
+
+    // Korvanda gone mid-show (the window destroyed as the system would): the
+    // next start offers the song that was next, with its set list's file open.
+    // Declined, it is not offered again.
+    void showGoesOnAfterARestart()
+    {
+        Player p;
+        p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"上がる.wav"_s) });
+        p.saveAs = p.dir.filePath(u"ライブ.m3u8"_s);
+        p.child<QAction>(u"saveSetListAsAction"_s)->trigger();
+        p.child<QAction>(u"showAction"_s)->trigger();
+        p.showKey(Qt::Key_Space);
+        QTRY_VERIFY(QFile::exists(p.dir.filePath(u"showstate.dat"_s)));
+        p.setList({ song(u"上がる.wav"_s) }); // what the window holds at the crash is not what goes on
+
+        p.answers = { true };
+        p.restart();
+        QTRY_VERIFY(p.window->showController()->window());
+        QVERIFY2(p.lastPrompt().contains(u"2 曲目「b」から"_s), qPrintable(p.lastPrompt()));
+        QVERIFY2(p.window->windowTitle().contains(u"ライブ"_s), qPrintable(p.window->windowTitle()));
+        QVERIFY2(p.figure(u"showNext"_s).startsWith(u"次: b"_s), qPrintable(p.figure(u"showNext"_s)));
+        QTRY_COMPARE(p.media->state(song(u"b.wav"_s)), PlaybackControl::State::Armed);
+
+        p.restart(); // no answer: No
+        QTRY_VERIFY(!QFile::exists(p.dir.filePath(u"showstate.dat"_s)));
+        QVERIFY(!p.window->showController()->window());
     }
 
     // The stage's device unplugged mid-song: a red banner, the song stopped

@@ -62,7 +62,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QList<SetListRow> input;
         for (const QString &r : rows)
-            input.append({ int(input.size() + 1), r.section(u'|', 0, 0), r.section(u'|', 1) });
+            input.append({ int(input.size() + 1), r.section(u'|', 0, 0), r.section(u'|', 1), {}, {} });
         const ExportPlan plan = planExport(input, base, setName, separator);
         QCOMPARE(plan.folder, folder);
         QStringList got;
@@ -115,9 +115,9 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(QString, name);
         QFETCH(int, steps);
-        ExportPlan plan = planExport({ { 1, u"01"_s, u"/songs/"_s + file } }, u"/out"_s, u"Set"_s, u'/');
+        ExportPlan plan = planExport({ { 1, u"01"_s, u"/songs/"_s + file, {}, {} } }, u"/out"_s, u"Set"_s, u'/');
         const QString line = plan.items[0].line;
-        ExportFormat::Source source{ gainDb, Loudness{ -14.0, truePeakDb }, 5'000'000, 200.0 };
+        ExportFormat::Source source{ gainDb, Loudness{ -14.0, truePeakDb }, 5'000'000, 200.0, {} };
         ExportFormat::apply(plan, *ExportFormat::parse(format), { source });
         const ExportItem &item = plan.items[0];
         QCOMPARE(int(item.conversion.kind), kind);
@@ -127,6 +127,50 @@ private Q_SLOTS:
         QCOMPARE(item.conversion.mp3Steps, steps);
         // A copy counts its source's size; a new file at least its own.
         QVERIFY(kind <= int(SongConversion::Kind::Mp3FrameGain) ? item.expectedBytes == -1 : item.expectedBytes >= 5'000'000);
+    }
+
+    // An edited song: an MP3 whose edits its own frames carry stays an MP3
+    // without encoding (a start, an end, fades of 2 s or more); anything else
+    // is rendered, a lossless song in its own format, a lossy one as an MP3.
+    // The set list text gives the edited length; the row tells whether the
+    // song stays lossless.
+    void editedFormats_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("edits");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("lossless");
+        using K = SongConversion::Kind;
+        QTest::newRow("mp3 start, end and fades") << u"copy"_s << u"Song.mp3"_s << u"start=1;end=150;fadein=2;fadeout=8"_s << int(K::Mp3Edit) << u"01 Song.mp3"_s << true;
+        QTest::newRow("mp3 cut reaching the end: an end") << u"mp3"_s << u"Song.mp3"_s << u"cut=150-200"_s << int(K::Mp3Edit) << u"01 Song.mp3"_s << true;
+        QTest::newRow("mp3 cut inside: encoded") << u"copy"_s << u"Song.mp3"_s << u"cut=60-75"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
+        QTest::newRow("mp3 1.5 s fade: encoded") << u"copy"_s << u"Song.mp3"_s << u"fadeout=1.5"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
+        QTest::newRow("mp3 key: encoded") << u"copy"_s << u"Song.mp3"_s << u"key=-2"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
+        QTest::newRow("flac rendered as flac") << u"copy"_s << u"Song.flac"_s << u"tempo=95"_s << int(K::Rewrite) << u"01 Song.flac"_s << true;
+        QTest::newRow("m4a rendered as mp3") << u"copy"_s << u"Song.m4a"_s << u"end=180"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
+        QTest::newRow("format wav") << u"wav"_s << u"Song.mp3"_s << u"cut=60-75"_s << int(K::ToWav) << u"01 Song.wav"_s << true;
+    }
+    void editedFormats()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, file);
+        QFETCH(QString, edits);
+        QFETCH(int, kind);
+        QFETCH(QString, name);
+        QFETCH(bool, lossless);
+        const SongEdits e = *SongEdits::fromText(edits);
+        ExportPlan plan = planExport({ { 1, u"01"_s, u"/songs/"_s + file, e, u"00:03:20"_s } }, u"/out"_s, u"Set"_s, u'/');
+        const ExportFormat::Format f = *ExportFormat::parse(format);
+        ExportFormat::apply(plan, f, { { 0, std::nullopt, 5'000'000, 200.0, e } });
+        const ExportItem &item = plan.items[0];
+        QCOMPARE(int(item.conversion.kind), kind);
+        QCOMPARE(item.conversion.edits, e);
+        QCOMPARE(item.exportName, name);
+        QCOMPARE(item.line, u"01 Song（00:03:20）\r\n"_s);
+        QCOMPARE(item.title, u"Song"_s);
+        QCOMPARE(ExportFormat::staysLossless(file, e, 200'000, f), lossless);
     }
 };
 

@@ -1,6 +1,9 @@
 // The show's rules, driven by scripts of key presses and of what the player
 // reports, with their times: the window's sound tests hear that GO plays and
 // Esc fades; these pin which press counts, what is selected and the clock.
+#include "model/cuesheet.h"
+#include "model/showoptions.h"
+#include "model/showresume.h"
 #include "model/showrun.h"
 
 #include <QTest>
@@ -13,10 +16,14 @@ constexpr qint64 FadeMs = 2000;
 
 // Three songs of 3, 4 and 2 minutes, 30 s between them, an 11-minute slot:
 // 10 minutes planned. `follows` lists the rows that start by themselves.
+QList<ShowRun::Song> threeSongs()
+{
+    return { { 1, u"/a"_s, u"あ"_s, 180'000 }, { 2, u"/b"_s, u"い"_s, 240'000 }, { 3, u"/c"_s, u"う"_s, 120'000 } };
+}
+
 ShowRun show(const QList<int> &follows = {}, std::optional<qint64> slotMs = 660'000)
 {
-    QList<ShowRun::Song> songs{ { 1, u"/a"_s, u"あ"_s, 180'000 }, { 2, u"/b"_s, u"い"_s, 240'000 },
-                                { 3, u"/c"_s, u"う"_s, 120'000 } };
+    QList<ShowRun::Song> songs = threeSongs();
     for (ShowRun::Song &s : songs)
         s.follows = follows.contains(s.row);
     return ShowRun(songs, 30'000, slotMs);
@@ -214,6 +221,158 @@ private Q_SLOTS:
         play(short_, u"0:gA 100:s"_s);
         const QString text = short_.recordText(200'000);
         QVERIFY2(text.contains(u"［フェードアウト］"_s) && text.contains(u"演奏しなかった曲: い、う"_s), qPrintable(text));
+    }
+
+    // A show cut short goes on at the song that was next: the plan, the slot's
+    // spare time and the record count from there; Back before its first GO
+    // starts it one song earlier.
+    void resumedShow()
+    {
+        ShowRun run(threeSongs(), 30'000, 660'000, 1);
+        QCOMPARE(run.selected()->row, 2);
+        QCOMPARE(run.clock(0, 0).spareMs, 270'000);
+        QCOMPARE(play(run, u"0:gA 240:e"_s), u"S"_s);
+        QCOMPARE(run.clock(250'000, 0).behindMs, 0);
+        const QString text = run.recordText(300'000);
+        QVERIFY2(text.contains(u"（中断した本番の続き: 2 曲目から）"_s) && text.contains(u"予定 6:30"_s)
+                     && text.contains(u"演奏しなかった曲: う\n"_s),
+                 qPrintable(text));
+
+        ShowRun earlier(threeSongs(), 30'000, 660'000, 1);
+        QCOMPARE(play(earlier, u"0:b"_s), u"y"_s);
+        QCOMPARE(earlier.clock(0, 0).spareMs, 60'000);
+    }
+
+    // What the restart reads back, and where the song that was next is now.
+    void resumeState_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("now");
+        QTest::addColumn<int>("next"); // -1: nothing to offer
+
+        const QByteArray header = "korvanda-show 1\nfile=/s/live.m3u8\nname=ライブ\nstarted=1700000000000\n";
+        const QByteArray songs = "song=/a\nsong=/b\nsong=/c\n";
+        const QStringList same{ u"/a"_s, u"/b"_s, u"/c"_s };
+        QTest::newRow("same set") << header + "next=1\n" + songs << same << 1;
+        QTest::newRow("written on Windows") << QByteArray(header + "next=1\n" + songs).replace("\n", "\r\n") << same << 1;
+        QTest::newRow("song moved") << header + "next=1\n" + songs << QStringList{ u"/b"_s, u"/a"_s, u"/c"_s } << 0;
+        QTest::newRow("twice in the set") << header + "next=2\nsong=/a\nsong=/b\nsong=/a\n" << QStringList{ u"/a"_s, u"/b"_s, u"/a"_s } << 2;
+        QTest::newRow("song gone") << header + "next=1\n" + songs << QStringList{ u"/a"_s, u"/c"_s } << -1;
+        QTest::newRow("last song was playing") << header + "next=3\n" + songs << same << -1;
+        QTest::newRow("no next") << header + songs << same << -1;
+        QTest::newRow("not ours") << QByteArray("next=0\nsong=/a\n") << same << -1;
+        QTest::newRow("empty") << QByteArray() << same << -1;
+    }
+
+    void resumeState()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, now);
+        const auto state = ShowResume::parse(text);
+        const auto next = state ? state->nextIn(now) : std::nullopt;
+        QTEST(int(next.value_or(-1)), "next");
+        if (state) {
+            // Written back, it reads the same.
+            const auto again = ShowResume::parse(state->toText());
+            QVERIFY(again && again->songs == state->songs && again->next == state->next
+                    && again->setListFile == u"/s/live.m3u8"_s && again->setName == u"ライブ"_s
+                    && again->startedMs == 1'700'000'000'000);
+        }
+    }
+
+    // Teaching GO keys: steps "T<key>" teach, the answer is the first letter
+    // of what came of it; then the role of every key asked.
+    void taughtKeys_data()
+    {
+        QTest::addColumn<QList<int>>("teach");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<QList<int>>("keptAfterReading");
+
+        using K = Qt::Key;
+        QTest::newRow("pedal keys") << QList<int>{ K::Key_VolumeUp, K::Key_MediaNext } << u"TT"_s
+                                    << QList<int>{ K::Key_VolumeUp, K::Key_MediaNext };
+        QTest::newRow("way out stays") << QList<int>{ K::Key_Escape, K::Key_Left, K::Key_PageUp, K::Key_Backspace } << u"RRRR"_s
+                                       << QList<int>{};
+        QTest::newRow("already GO") << QList<int>{ K::Key_Space, K::Key_B, K::Key_B } << u"ATA"_s << QList<int>{ K::Key_B };
+        QTest::newRow("no key alone") << QList<int>{ K::Key_Shift, K::Key_Tab, K::Key_unknown, K::Key_Control } << u"NNNN"_s
+                                      << QList<int>{};
+        QTest::newRow("the oldest goes") << QList<int>{ K::Key_0, K::Key_1, K::Key_2, K::Key_3, K::Key_4, K::Key_5, K::Key_6,
+                                                        K::Key_7, K::Key_8 }
+                                         << u"TTTTTTTTT"_s
+                                         << QList<int>{ K::Key_1, K::Key_2, K::Key_3, K::Key_4, K::Key_5, K::Key_6, K::Key_7,
+                                                        K::Key_8 };
+    }
+
+    void taughtKeys()
+    {
+        QFETCH(QList<int>, teach);
+        QFETCH(QList<int>, keptAfterReading);
+        ShowKeys keys;
+        QString answers;
+        for (int key : teach)
+            answers += u"TARN"_s.at(int(keys.teach(key)));
+        QTEST(answers, "answers");
+        QCOMPARE(keys.taught(), keptAfterReading);
+        for (int key : keptAfterReading)
+            QCOMPARE(keys.role(key), ShowKeys::Role::Go);
+        QCOMPARE(keys.role(Qt::Key_Escape), ShowKeys::Role::Stop);
+        QCOMPARE(keys.role(Qt::Key_PageUp), ShowKeys::Role::Back);
+        // Kept in the settings and read back; a hand-edited Esc is not GO.
+        QCOMPARE(ShowKeys::fromText(keys.toText() + u",16777216,x"_s).taught(), keptAfterReading);
+    }
+
+    // The 進行表: how each song starts, its note, and where a fade-out runs in
+    // the song as played (stretched with the tempo).
+    void cueSheet()
+    {
+        QList<SetListEntry> set(3);
+        set[0] = { u"/s/a.mp3"_s, u"あ"_s, 180, {} };
+        set[0].extras.follows = true; // nothing before it to follow
+        set[1] = { u"/s/b.mp3"_s, u"い"_s, 200, {} };
+        set[1].extras = { {}, u" MC後\n照明 暗転 "_s, true, 240'000 };
+        set[1].extras.edits.endMs = 200'000;
+        set[1].extras.edits.fadeOutMs = 8'000;
+        set[2] = { u"/s/c.mp3"_s, QString(), 250, {} };
+        set[2].extras.songMs = 240'000;
+        set[2].extras.edits.endMs = 200'000;
+        set[2].extras.edits.fadeOutMs = 8'000;
+        set[2].extras.edits.tempoPercent = 80;
+        QVERIFY(CueSheet::hasCues(set));
+        const QStringList lines = CueSheet::text(u"金曜"_s, set, 30'000, 660'000).split(u'\n');
+        const QStringList expected{
+            u"進行表　金曜"_s,
+            u"3 曲　合計 11:30（曲間 30 秒を含む）　持ち時間 11:00"_s,
+            QString(),
+            u"番号　曲名　長さ　きっかけ　メモ　フェードアウト"_s,
+            u"01　あ　3:00　GO　－"_s,
+            u"02　い　3:20　前の曲から 30 秒で自動　MC後 照明 暗転　F.O. 3:12〜3:20"_s,
+            u"03　c.mp3　4:10　GO　－　F.O. 4:00〜4:10"_s,
+        };
+        QCOMPARE(lines.mid(0, expected.size()), expected);
+        QVERIFY(!CueSheet::hasCues({ { u"/s/a.mp3"_s, u"あ"_s, 180, {} } }));
+    }
+
+    void screen_data()
+    {
+        QTest::addColumn<QStringList>("screens");
+        QTest::addColumn<QString>("main");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<int>("index");
+        const QStringList two{ u"eDP-1"_s, u"HDMI-1"_s };
+        QTest::newRow("one screen") << QStringList{ u"eDP-1"_s } << u"eDP-1"_s << QString() << 0;
+        QTest::newRow("the other one") << two << u"eDP-1"_s << QString() << 1;
+        QTest::newRow("main on the second") << two << u"HDMI-1"_s << QString() << 0;
+        QTest::newRow("chosen") << two << u"eDP-1"_s << u"eDP-1"_s << 0;
+        QTest::newRow("chosen one unplugged") << two << u"eDP-1"_s << u"DP-2"_s << 1;
+        QTest::newRow("none") << QStringList{} << QString() << QString() << -1;
+    }
+
+    void screen()
+    {
+        QFETCH(QStringList, screens);
+        QFETCH(QString, main);
+        QFETCH(QString, chosen);
+        QTEST(int(ShowScreen::choose(screens, main, chosen)), "index");
     }
 };
 

@@ -10,6 +10,7 @@
 #include "model/cdlayout.h"
 #include "platform/audio/cdimagewriter.h"
 #include "platform/audio/libburndiscwriter.h"
+#include "platform/storage/exportcheck.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -104,7 +105,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(MediaGen::missingTools().isEmpty(), qPrintable(MediaGen::missingTools().join(u' ')));
-        QVERIFY(QStandardPaths::findExecutable(u"bchunk"_s).size() && QStandardPaths::findExecutable(u"cd-info"_s).size());
+        QVERIFY2(MediaGen::missingTools({ u"bchunk"_s, u"cd-info"_s }).isEmpty(), qPrintable(MediaGen::missingTools({ u"bchunk"_s, u"cd-info"_s }).join(u' ')));
         const QString wav = path(u"music.wav"_s), wav48 = path(u"music48.wav"_s);
         QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(44100, 4.6), wav }));
         QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, MediaGen::music(48000, 4.6), wav48 }));
@@ -218,6 +219,9 @@ private Q_SLOTS:
         QFETCH(QString, name);
         const QString out = path(u"named"_s);
         QVERIFY(QDir(out).removeRecursively() && QDir().mkpath(out));
+        // Windows refuses quotation marks and tabs in every name: there is no such image to name.
+        if (const QString why = ExportCheck::refusedName(name, ExportCheck::nameRulesAt(out)); !why.isEmpty())
+            QSKIP(qPrintable(why));
         QVERIFY(writePlaylist(path(u"named.m3u8"_s), u"set"_s, { m_sources[2].path }));
         const Run run = commandLine({ u"--cd-image"_s, out + u'/' + name + u".cue"_s, path(u"named.m3u8"_s) });
         QVERIFY2(run.status == 0, qPrintable(run.err));
@@ -317,6 +321,8 @@ private Q_SLOTS:
     // image, each track its own sectors (without the gaps libburn writes itself).
     void burnPassesReadTheImage()
     {
+        if (!DiscWriter::systemBurnsDiscs())
+            QSKIP("this system burns no disc (no libburn): the audio CD is the image");
         const CdLayout layout = CdLayout::plan({ 44100 * 5, 44100 * 2, 44100 * 5 }, 2);
         const QString image = fixtures::writeSong(m_dir.path(), u"passes.bin"_s, layout.imageBytes(), 27);
         const QByteArray bin = fixtures::contents(image);
@@ -332,6 +338,8 @@ private Q_SLOTS:
     // libburn counts the sectors of the track it writes; the bar counts the disc's.
     void burnProgressCountsTheDisc()
     {
+        if (!DiscWriter::systemBurnsDiscs())
+            QSKIP("this system burns no disc (no libburn): the audio CD is the image");
         const CdLayout layout = CdLayout::plan({ 44100 * 60, 44100 * 5, 44100 * 120 }, 2);
         const auto at = [&](int track, double part) {
             const int sectors = int(layout.tracks[track].sectors);

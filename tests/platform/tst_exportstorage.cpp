@@ -7,6 +7,7 @@
 #include "model/exportformat.h"
 #include "support/fixtures.h"
 #include "support/mediagen.h"
+#include "support/systemonly.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -93,6 +94,8 @@ private Q_SLOTS:
         QFETCH(QString, base);
         QFETCH(QString, setName);
         const QString a = writeSong(m_songs, u"Opening.mp3"_s, 100, 1);
+        if (base == "link"_L1)
+            SKIP_WITHOUT(SystemOnly::noSymlinks());
         if (base == "link"_L1)
             QVERIFY(QDir().mkpath(m_out + u"/Set"_s) && QFile::link(a, m_out + u"/Set/01 Opening.mp3"_s));
         const auto before = snapshot(m_songs);
@@ -184,12 +187,13 @@ private Q_SLOTS:
         QVERIFY(DurableCopy().copy(m_songs + u"/Empty"_s, m_out + u"/a"_s).ok()); // replaces a longer file
         QCOMPARE(QFileInfo(m_out + u"/a"_s).size(), 0);
         // A link under the export name is replaced, never written through; a link
-        // to the source itself, or the source, is refused.
-        QVERIFY(QFile::link(m_dir->filePath(u"elsewhere"_s), m_out + u"/b"_s));
+        // to the source itself, or the source, is refused (links: where a test can make them).
+        const bool links = !SystemOnly::noSymlinks();
+        QVERIFY(!links || QFile::link(m_dir->filePath(u"elsewhere"_s), m_out + u"/b"_s));
         QVERIFY(DurableCopy().copy(source, m_out + u"/b"_s).ok());
         QVERIFY(!QFileInfo::exists(m_dir->filePath(u"elsewhere"_s)) && !QFileInfo(m_out + u"/b"_s).isSymLink());
-        QVERIFY(QFile::link(source, m_out + u"/c"_s));
-        QCOMPARE(DurableCopy().copy(source, m_out + u"/c"_s).outcome, DurableCopy::Outcome::Failed);
+        QVERIFY(!links || QFile::link(source, m_out + u"/c"_s));
+        QCOMPARE(DurableCopy().copy(source, m_out + u"/c"_s).outcome, links ? DurableCopy::Outcome::Failed : DurableCopy::Outcome::Copied);
         QCOMPARE(DurableCopy().copy(source, source).outcome, DurableCopy::Outcome::Failed);
         QCOMPARE(contents(source), bytes);
         // A source that cannot be read leaves an older file of the export name alone.
@@ -240,7 +244,7 @@ private Q_SLOTS:
             QVERIFY(name.endsWith(u".bin"_s) ? !writeSong(m_songs, name, 300000, 7).isEmpty() : MediaGen::tone(file, 3.0));
             sources.append(file);
             // A gain the bytes-only file cannot take leaves it a copy.
-            known.append({ name.endsWith(u".bin"_s) ? 0.0 : gainDb, Loudness{ -20, -10 }, QFileInfo(file).size(), 3.0 });
+            known.append({ name.endsWith(u".bin"_s) ? 0.0 : gainDb, Loudness{ -20, -10 }, QFileInfo(file).size(), 3.0, {} });
         }
         ExportPlan plan = planExport(rowsFor(sources), m_out, u"Set"_s, u'/');
         ExportFormat::apply(plan, ExportFormat::Format(format), known);

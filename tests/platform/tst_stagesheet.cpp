@@ -67,9 +67,23 @@ private Q_SLOTS:
             lengths += m.captured(2).toDouble() - m.captured(1).toDouble() >= smallestType * 0.95;
         QCOMPARE(lengths, count);
 
-        // The Japanese face travels with the file, so any printer shows the kana.
+        // The Japanese face travels with the file, so any printer shows the kana. (Windows names
+        // the face by its Japanese name, IPAPゴシック, which pdffonts shows as question marks.)
         const QString fonts = tool(u"pdffonts"_s, { pdf });
-        QVERIFY2(fonts.contains(QRegularExpression(u"IPAP?Gothic +CID TrueType +\\S+ +yes"_s)), qPrintable(fonts));
+        QVERIFY2(fonts.contains(QRegularExpression(u"IPAP?(Gothic|\\?+Regular) +CID TrueType +\\S+ +yes"_s)), qPrintable(fonts));
+    }
+
+    // The show's record follows the sheet on a page of its own, line for line.
+    void recordAfterTheSheet()
+    {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(u"記録.pdf"_s);
+        StageSheet sheet(u"金曜ライブ"_s, QDate(2026, 12, 7), songs(3), u"00:10:00"_s);
+        sheet.appendText(u"本番の記録\n予定 10:00　実際 9:47　差 -0:13\n01　　 0:00　　 0:00　　 3:00　 3:00　　　 3:00　　　 さくら 1"_s);
+        QCOMPARE(sheet.writePdf(pdf), std::nullopt);
+        QVERIFY(tool(u"pdfinfo"_s, { pdf }).contains(QRegularExpression(u"Pages: +2\n"_s)));
+        const QString second = tool(u"pdftotext"_s, { u"-layout"_s, u"-f"_s, u"2"_s, pdf, u"-"_s }).replace(u"　"_s, u" "_s).simplified();
+        QVERIFY2(second.contains(u"本番の記録 予定 10:00 実際 9:47 差 -0:13 01 0:00 0:00 3:00 3:00 3:00 さくら 1"_s), qPrintable(second));
     }
 
     void failedWriteSaysWhyAndLeavesNoFile()
@@ -77,7 +91,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString pdf = dir.filePath(u"なし/set.pdf"_s);
         const auto failure = StageSheet(u"x"_s, QDate(2026, 1, 1), songs(2), u"00:00:10"_s).writePdf(pdf);
-        QVERIFY(failure && failure->startsWith(u"ファイルまたはフォルダが見つかりません"_s) && !QFile::exists(pdf));
+        QVERIFY2(failure && failure->startsWith(u"ファイルまたはフォルダが見つかりません"_s) && !QFile::exists(pdf), qPrintable(failure.value_or(QString())));
     }
 };
 

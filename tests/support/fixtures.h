@@ -7,6 +7,7 @@
 
 #include "model/exportplan.h"
 #include "support/mediagen.h"
+#include "support/systemonly.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -18,9 +19,6 @@
 
 #include <optional>
 #include <utility>
-
-#include <csignal>
-#include <unistd.h>
 
 namespace fixtures {
 
@@ -76,23 +74,23 @@ inline QList<SetListRow> rowsFor(const QStringList &sources)
 {
     QList<SetListRow> rows;
     for (qsizetype i = 0; i < sources.size(); ++i)
-        rows.append({ int(i + 1), u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), sources.at(i) });
+        rows.append({ int(i + 1), u"%1"_s.arg(i + 1, 2, 10, QChar(u'0')), sources.at(i), {}, {} });
     return rows;
 }
 
-// A tool's status and what it printed (both streams); through the media generators' runner,
-// which also reaches the Linux tools from a test under Wine.
+// A tool's status and what it printed (both streams, UTF-8 as the Linux tools write it); through
+// the media generators' runner, which also reaches the Linux tools from a test under Wine.
 inline bool run(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
     QByteArray printed;
     const bool ok = MediaGen::run(program, arguments, &printed, 60000, true);
     if (output)
-        *output = QString::fromLocal8Bit(printed).trimmed();
+        *output = QString::fromUtf8(printed).trimmed();
     return ok;
 }
 
-// A file system mounted for one test (root only), unmounted when it goes out of
-// scope, also when the test fails half-way. why() says what failed.
+// A file system mounted for one test (root only, and never on Windows), unmounted when it
+// goes out of scope, also when the test fails half-way. why() says what failed.
 class ScopedMount
 {
 public:
@@ -116,9 +114,11 @@ public:
     // A 16 MB exFAT volume, through FUSE (the kernel may lack exFAT).
     bool exfat(const QString &image)
     {
+        if (const QString no = SystemOnly::noMounts(); !no.isEmpty())
+            return fail(no);
         QFile file(image);
-        if (::geteuid() != 0 || !file.open(QIODevice::WriteOnly) || !file.resize(16 << 20) || !run(u"mkfs.exfat"_s, { image }, &m_why))
-            return fail(u"an exFAT volume needs root and mkfs.exfat "_s + m_why);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(16 << 20) || !run(u"mkfs.exfat"_s, { image }, &m_why))
+            return fail(u"an exFAT volume needs mkfs.exfat "_s + m_why);
         return loop(image) && mount(u"mount.exfat-fuse"_s, { m_loop, m_point });
     }
     // The kernel's own ext4 on a loop device over an image made with mkfs.ext4.
@@ -131,8 +131,8 @@ private:
     }
     bool mount(const QString &program, const QStringList &arguments)
     {
-        if (::geteuid() != 0)
-            return fail(u"mounting needs root"_s);
+        if (const QString no = SystemOnly::noMounts(); !no.isEmpty())
+            return fail(no);
         return m_mounted = run(program, arguments, &m_why);
     }
     bool fail(const QString &why)
@@ -177,11 +177,13 @@ public:
 #ifndef KORVANDA_SLOWFS // only tests that link the test support know where the file system lies
 #define KORVANDA_SLOWFS ""
 #endif
+        if (const QString no = SystemOnly::noMounts(); !no.isEmpty())
+            return fail(no);
         const QString storage = m_work + u"/storage.img"_s;
         QFile file(storage);
-        if (::geteuid() != 0 || !*KORVANDA_SLOWFS || !QDir().mkpath(fuse()) || !QDir().mkpath(folder()) || !file.open(QIODevice::WriteOnly)
+        if (!*KORVANDA_SLOWFS || !QDir().mkpath(fuse()) || !QDir().mkpath(folder()) || !file.open(QIODevice::WriteOnly)
             || !file.resize(sizeMiB << 20))
-            return fail(u"a slow volume needs root and korvanda_testsupport"_s);
+            return fail(u"a slow volume needs korvanda_testsupport"_s);
         // No journal, like the FAT of a stick; the tables written now, not by a
         // background thread while the test measures.
         if (!run(u"mkfs.ext4"_s, { u"-q"_s, u"-F"_s, u"-O"_s, u"^has_journal"_s, u"-E"_s, u"lazy_itable_init=0"_s, storage }, &m_why))
@@ -207,7 +209,7 @@ public:
     void pull() const
     {
         if (const qint64 pid = m_daemon.processId(); pid > 0)
-            ::kill(pid_t(pid), SIGKILL);
+            SystemOnly::killNow(pid);
     }
 
 private:

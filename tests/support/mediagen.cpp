@@ -123,13 +123,13 @@ MediaGen::Meter MediaGen::meter(const QString &path, bool dualMono)
     return m;
 }
 
-QStringList MediaGen::missingTools()
+QStringList MediaGen::missingTools(const QStringList &tools)
 {
 #ifdef Q_OS_WIN
     if (qEnvironmentVariableIsEmpty("KORVANDA_TOOL_BRIDGE"))
         return { u"the tool bridge of scripts/windows/wine-run.sh"_s };
     QStringList missing;
-    const QJsonValue answer = QJsonDocument::fromJson(bridgeRequest({ { u"missing"_s, QJsonArray{ u"ffmpeg"_s, u"lame"_s, u"sox"_s } } }))
+    const QJsonValue answer = QJsonDocument::fromJson(bridgeRequest({ { u"missing"_s, QJsonArray::fromStringList(tools) } }))
                                   .object().value(u"missing"_s);
     if (!answer.isArray())
         return { u"the tool bridge's answer"_s };
@@ -138,7 +138,7 @@ QStringList MediaGen::missingTools()
     return missing;
 #else
     QStringList missing;
-    for (const QString &tool : { u"ffmpeg"_s, u"lame"_s, u"sox"_s })
+    for (const QString &tool : tools)
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing.append(tool);
     return missing;

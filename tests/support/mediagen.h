@@ -18,8 +18,9 @@ public:
         QString extension; // without the dot
     };
 
-    // Which tools are missing from PATH (empty when all of ffmpeg, lame and sox are there).
-    [[nodiscard]] static QStringList missingTools();
+    // Which of the tools are missing from PATH (empty when all are there).
+    [[nodiscard]] static QStringList missingTools(const QStringList &tools = { QStringLiteral("ffmpeg"), QStringLiteral("lame"),
+                                                                               QStringLiteral("sox") });
 
     // Runs a program to completion; stdout goes to `out` when given (with stderr when `merged`).
     // Under Wine the tools are the Linux ones, run by the bridge that scripts/windows/wine-run.sh

@@ -63,6 +63,26 @@ QList<int> SinkRecorder::tones(const QList<int> &hz, int windowMs)
     return heard;
 }
 
+double SinkRecorder::levelDb()
+{
+    m_parec.waitForReadyRead(100);
+    const QByteArray bytes = m_parec.readAllStandardOutput();
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const qsizetype window = Rate / 20;
+    double sum = 0;
+    qsizetype counted = 0;
+    for (qsizetype at = 0; at + window <= bytes.size() / 2; at += window) {
+        double part = 0;
+        for (qsizetype i = at; i < at + window; ++i)
+            part += double(samples[i]) * samples[i];
+        if (std::sqrt(part / double(window)) >= 100) {
+            sum += part;
+            counted += window;
+        }
+    }
+    return counted ? 10 * std::log10(sum / double(counted) / (32768.0 * 32768.0)) : -INFINITY;
+}
+
 bool SinkRecorder::hears(const QString &sink, int hz, const QList<int> &others, int timeoutMs)
 {
     for (int waited = 0; waited < timeoutMs; waited += 300) {

@@ -21,6 +21,8 @@ public:
     // The same, one window for the whole recording.
     [[nodiscard]] int tone(const QList<int> &hz) { return tones(hz, 1 << 30).value(0); }
 
+    // The level of what was heard so far, in dBFS (RMS), its silences left out.
+    [[nodiscard]] double levelDb();
     // Listens in short takes until `hz` is what the sink plays, or the time is up.
     static bool hears(const QString &sink, int hz, const QList<int> &others, int timeoutMs = 4000);
     // Runs of the same tone once, e.g. {440, 0, 880} for a tone, a silence, another.

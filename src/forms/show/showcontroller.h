@@ -1,9 +1,14 @@
 #pragma once
 
+#include "model/showoptions.h"
+
+#include <QHash>
 #include <QObject>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Form1;
 class InputBlocker;
@@ -12,6 +17,7 @@ class MessageBoxes;
 class PlaybackControl;
 class QAction;
 class QMenu;
+class QScreen;
 class QWidget;
 class ShowWindow;
 class SlotStatusBar;
@@ -35,13 +41,27 @@ public:
     // The show running, if one is.
     [[nodiscard]] ShowWindow *window() const { return m_window; }
     [[nodiscard]] int fadeMs() const { return m_fadeMs; }
+    // The songs' gains for the show (by file; empty: as they are), nothing
+    // when the user cancelled; asked as each show opens.
+    using Levels = std::function<std::optional<QHash<QString, float>>(const QStringList &paths)>;
+    void setLevels(Levels levels) { m_levels = std::move(levels); }
+    // At start-up: a show cut short last time (closed by the system, a crash)
+    // is offered to go on at the song that was next; `open` opens its set
+    // list's file. Declined, the offer is not made again.
+    void offerToContinue(const std::function<bool(const QString &)> &open);
 
     static constexpr int FadeChoicesMs[] = { 1000, 2000, 3000, 5000 };
 
+    // The newest show record beside a set list's file; empty when there is none.
+    [[nodiscard]] static QString latestRecord(const QString &setListFile);
+
 private:
-    void start();
+    void start(qsizetype from = 0);
     void chooseFade(int ms);
+    void fillScreenMenu();
+    [[nodiscard]] QScreen *showScreen() const;
     [[nodiscard]] QString recordPath() const;
+    [[nodiscard]] QString statePath() const;
 
     Form1 *m_form;
     MediaCommands *m_media;
@@ -50,10 +70,15 @@ private:
     QWidget *m_host;
     const SlotStatusBar *m_slot;
     std::function<QString()> m_setListFile;
+    Levels m_levels;
 
     QMenu *m_menu = nullptr;
     QAction *m_startAction = nullptr;
     int m_fadeMs = 2000;
+    ShowKeys m_keys;
+    QMenu *m_screenMenu = nullptr;
+    // The screen's name as the system gives it; empty: chosen as the show opens.
+    QString m_screen;
     ShowWindow *m_window = nullptr;
     std::unique_ptr<InputBlocker> m_lock;
 };

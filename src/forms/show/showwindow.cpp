@@ -1,21 +1,31 @@
 #include "forms/show/showwindow.h"
 
-#include "platform/media/mediacommands.h"
+#include "model/showresume.h"
+#include "platform/audio/songcheck.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/desktop/sleepguard.h"
+#include "platform/media/mediacommands.h"
 #include "platform/media/playbackcontrol.h"
 #include "platform/storage/setliststorage.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -26,29 +36,42 @@ namespace {
 // a tenth of a second at most; GO itself never waits for it.
 constexpr int TickMs = 100;
 constexpr qint64 SayMs = 2500;
+// After a GO the song just started has the processor to itself for a moment:
+// decoding the next song ahead, or writing where the show stands, waits this long.
+constexpr qint64 SettleMs = 300;
 constexpr qint64 FlashMs = 500;
-const QString Hint = u"GO: Space / Enter / PageDown / →　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace"_s;
+using Role = ShowKeys::Role;
 
-enum class Role { None, Go, Stop, Back };
-
-Role roleOf(int key)
+// The line check: 1 kHz at -20 dBFS for a second, the level a desk's meter
+// reads as the reference, as a 48 kHz stereo WAV.
+bool writeTestTone(const QString &path)
 {
-    switch (key) {
-    case Qt::Key_Space:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_PageDown:
-    case Qt::Key_Right:
-        return Role::Go;
-    case Qt::Key_Escape:
-        return Role::Stop;
-    case Qt::Key_Left:
-    case Qt::Key_PageUp:
-    case Qt::Key_Backspace:
-        return Role::Back;
-    default:
-        return Role::None;
+    constexpr int Rate = 48000;
+    constexpr int Frames = Rate;
+    const auto word = [](QByteArray &out, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * i)) & 0xff));
+    };
+    QByteArray wav = "RIFF";
+    word(wav, 36 + Frames * 4, 4);
+    wav += "WAVEfmt ";
+    word(wav, 16, 4);
+    word(wav, 1, 2);
+    word(wav, 2, 2);
+    word(wav, Rate, 4);
+    word(wav, Rate * 4, 4);
+    word(wav, 4, 2);
+    word(wav, 16, 2);
+    wav += "data";
+    word(wav, Frames * 4, 4);
+    const double amplitude = 32767.0 * std::pow(10.0, -20.0 / 20.0);
+    for (int i = 0; i < Frames; ++i) {
+        const auto sample = qint16(std::lround(amplitude * std::sin(2 * std::numbers::pi * 1000.0 * i / Rate)));
+        word(wav, quint16(sample), 2);
+        word(wav, quint16(sample), 2);
     }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(wav) == wav.size();
 }
 
 QString firstFreeName(const QString &path)
@@ -69,7 +92,7 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     , m_media(media)
     , m_playback(playback)
     , m_boxes(boxes)
-    , m_run(m_setup.songs, m_setup.pauseMs, m_setup.slotMs)
+    , m_run(m_setup.songs, m_setup.pauseMs, m_setup.slotMs, m_setup.from)
 {
     setObjectName(u"showWindow"_s);
     setWindowTitle(u"本番モード - "_s + m_setup.title);
@@ -91,6 +114,8 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_song = addLabel("showSong", u"演奏中の曲"_s);
     m_songLeft = addLabel("showSongLeft", u"曲の残り時間"_s);
     m_next = addLabel("showNext", u"次の曲"_s);
+    m_note = addLabel("showNote", u"次の曲のメモ"_s);
+    m_note->setStyleSheet(u"color: #80d0ff;"_s);
     auto *figures = new QHBoxLayout;
     m_slotLeft = addLabel("showSlotLeft", u"持ち時間の残り"_s);
     m_plan = addLabel("showPlan", u"予定との差"_s);
@@ -109,13 +134,38 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_close->setFocusPolicy(Qt::NoFocus);
     m_close->hide();
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    m_checkLabel = addLabel("showCheck", u"本番前の確認"_s);
+    m_checkLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_tone = new QPushButton(u"テストトーン（1 kHz）"_s, this);
+    m_tone->setObjectName(u"showTone"_s);
+    m_tone->setAccessibleName(u"テストトーンを鳴らす（1 kHz、-20 dBFS、1 秒）"_s);
+    m_tone->setFocusPolicy(Qt::NoFocus);
+    connect(m_tone, &QPushButton::clicked, this, &ShowWindow::playTone);
+    m_learn = new QPushButton(u"キーを覚える"_s, this);
+    m_learn->setObjectName(u"showLearnKey"_s);
+    m_learn->setAccessibleName(u"次に押すキーを GO キーとして覚える"_s);
+    m_learn->setFocusPolicy(Qt::NoFocus);
+    connect(m_learn, &QPushButton::clicked, this, [this] {
+        m_learning = true;
+        say(u"GO にするキー（ペダルなど）を押してください。Esc で取り消し"_s, false);
+        m_sayUntil = std::numeric_limits<qint64>::max();
+    });
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(m_tone);
+    buttons->addWidget(m_learn);
+    buttons->addStretch();
+    auto *check = new QHBoxLayout;
+    check->addWidget(m_checkLabel, 1);
+    check->addLayout(buttons);
 
     layout->addWidget(m_banner);
     layout->addWidget(m_song);
     layout->addWidget(m_songLeft, 3);
     layout->addWidget(m_next);
+    layout->addWidget(m_note);
     layout->addLayout(figures);
     layout->addWidget(m_message);
+    layout->addLayout(check);
     layout->addWidget(m_record, 4);
     layout->addWidget(m_close, 0, Qt::AlignRight);
 
@@ -125,6 +175,13 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     connect(m_tick, &QTimer::timeout, this, &ShowWindow::tick);
     m_tick->start();
     m_playback->prepare();
+    m_sleep = new SleepGuard(u"本番中"_s, this);
+    QList<SongCheck::Song> songs;
+    for (qsizetype i = m_setup.from; i < m_setup.songs.size(); ++i)
+        songs.append({ m_setup.songs[i].path, m_setup.songs[i].name, m_setup.songs[i].lengthMs });
+    m_check = new SongCheck(songs, this);
+    connect(m_check, &SongCheck::progressed, this, &ShowWindow::showCheck);
+    connect(m_sleep, &SleepGuard::stateChanged, this, &ShowWindow::showCheck);
     tick();
 }
 
@@ -171,9 +228,13 @@ void ShowWindow::resizeEvent(QResizeEvent *event)
     size(m_song, 0.07, true);
     size(m_songLeft, m_finished ? 0.08 : 0.24, true);
     size(m_next, 0.06, false);
+    size(m_note, 0.05, true);
     size(m_slotLeft, 0.08, true);
     size(m_plan, 0.05, false);
     size(m_message, 0.03, false);
+    size(m_checkLabel, 0.025, false);
+    size(m_tone, 0.025, false);
+    size(m_learn, 0.025, false);
     size(m_record, 0.025, false);
 }
 
@@ -193,7 +254,12 @@ void ShowWindow::focusOutEvent(QFocusEvent *event)
 
 void ShowWindow::keyPressEvent(QKeyEvent *event)
 {
-    const Role role = roleOf(event->key());
+    if (m_learning && !event->isAutoRepeat()) {
+        event->accept();
+        learnKey(event->key());
+        return;
+    }
+    const Role role = m_setup.keys.role(event->key());
     if (role == Role::None || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
         QWidget::keyPressEvent(event);
         return;
@@ -219,9 +285,45 @@ void ShowWindow::keyPressEvent(QKeyEvent *event)
     case Role::None:
         break;
     }
-    // The song after the one just started is decoded from now on, not at the next tick.
+    // The song after the one just started is armed by the tick once it has settled.
     armSelected();
     refresh();
+}
+
+void ShowWindow::learnKey(int key)
+{
+    const QString name = QKeySequence(key).toString(QKeySequence::NativeText);
+    if (key == Qt::Key_Escape) {
+        m_learning = false;
+        say(u"キーを覚えるのを取り消しました"_s, false);
+        return;
+    }
+    switch (m_setup.keys.teach(key)) {
+    case ShowKeys::Teach::Taught:
+        m_learning = false;
+        say(u"「%1」を GO キーとして覚えました"_s.arg(name), false);
+        Q_EMIT keysTaught(m_setup.keys);
+        break;
+    case ShowKeys::Teach::AlreadyGo:
+        m_learning = false;
+        say(u"「%1」はもう GO キーです"_s.arg(name), false);
+        break;
+    case ShowKeys::Teach::Reserved:
+        // Still learning: the next key may be the one meant.
+        say(u"「%1」は止める・戻るのキーなので GO にできません。ほかのキーを押してください"_s.arg(name), true);
+        m_sayUntil = std::numeric_limits<qint64>::max();
+        break;
+    case ShowKeys::Teach::NotAKey:
+        break;
+    }
+}
+
+QString ShowWindow::hint() const
+{
+    QString go = u"Space / Enter / PageDown / →"_s;
+    for (int key : m_setup.keys.taught())
+        go += u" / "_s + QKeySequence(key).toString(QKeySequence::NativeText);
+    return u"GO: %1　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace"_s.arg(go);
 }
 
 void ShowWindow::keyReleaseEvent(QKeyEvent *event)
@@ -235,7 +337,14 @@ void ShowWindow::go(int key, bool autoRepeat)
 {
     switch (m_run.go(now(), key, autoRepeat)) {
     case ShowRun::Go::Started:
+        m_goAt = now();
+        if (m_startedEpochMs == 0)
+            m_startedEpochMs = QDateTime::currentMSecsSinceEpoch();
+        // The line check ends where the show begins.
+        stopTone();
         startPlaying();
+        if (m_check)
+            m_check->cancel();
         break;
     case ShowRun::Go::TooSoon:
         say(u"GO を無視しました（続けて押されたため）"_s, true);
@@ -264,7 +373,7 @@ void ShowWindow::startPlaying()
     if (song.path == m_fadingPath)
         m_fadingPath.clear();
     if (m_armed != song.path)
-        m_playback->arm(song.path);
+        arm(song.path);
     // A song that resumes starts where it was, before any of its start is heard.
     if (from > 0)
         m_playback->seek(song.path, from);
@@ -327,6 +436,8 @@ void ShowWindow::tick()
         return;
     const qint64 t = now();
     checkDevice();
+    if (m_toneSounding && m_playback->state(m_tonePath) != PlaybackControl::State::Playing)
+        stopTone();
     if (!m_playingPath.isEmpty()) {
         const auto state = m_playback->state(m_playingPath);
         if (state == PlaybackControl::State::Ended) {
@@ -353,6 +464,8 @@ void ShowWindow::tick()
 
 void ShowWindow::armSelected()
 {
+    if (now() - m_goAt < SettleMs)
+        return;
     const auto next = m_run.selected();
     const QString path = next && !m_deviceMissing ? next->path : QString();
     // The same file twice in a row is armed once the first has let go of it.
@@ -364,7 +477,15 @@ void ShowWindow::armSelected()
     if (path.isEmpty())
         return;
     // Only armed: moving a song starts it, and nothing starts without a GO.
+    arm(path);
+}
+
+void ShowWindow::arm(const QString &path)
+{
     m_playback->arm(path);
+    // Set before its first sample sounds.
+    if (const auto gain = m_setup.gains.constFind(path); gain != m_setup.gains.cend())
+        m_playback->setGain(path, *gain);
 }
 
 void ShowWindow::checkDevice()
@@ -426,8 +547,10 @@ void ShowWindow::refresh()
         if (next->follows)
             text += u"（自動で続く）"_s;
         setText(m_next, text);
+        setText(m_note, next->note.isEmpty() ? QString() : u"メモ: "_s + next->note);
     } else {
         setText(m_next, u"次: なし（最後の曲）"_s);
+        setText(m_note, QString());
     }
 
     const ShowRun::Clock clock = m_run.clock(t, position);
@@ -463,9 +586,96 @@ void ShowWindow::refresh()
                                    : u"\n終了見込み 残り "_s + ShowRun::clockText(*clock.spareMs);
     setText(m_plan, plan);
     if (t >= m_sayUntil) {
-        setText(m_message, Hint);
+        setText(m_message, hint());
         m_message->setStyleSheet(QString());
     }
+    showCheck();
+    saveState();
+}
+
+void ShowWindow::showCheck()
+{
+    // The check is for before the show; once it runs, the song is what counts.
+    if (m_run.hasStarted() || m_finished) {
+        m_checkLabel->hide();
+        m_tone->hide();
+        m_learn->hide();
+        m_learning = false;
+        return;
+    }
+    QStringList problems = m_check->problems();
+    const QByteArray chosen = m_playback->outputDevice();
+    if (m_deviceMissing)
+        problems << u"出力先「%1」が見つかりません"_s.arg(QString::fromUtf8(chosen));
+    else if (chosen.isEmpty() && m_playback->outputDevices().isEmpty())
+        problems << u"音の出力先がありません"_s;
+    if (m_sleep->state() == SleepGuard::State::Refused)
+        problems << u"画面の消灯とスリープを止められませんでした（%1）。電源の設定で止めてください"_s.arg(m_sleep->detail());
+    QStringList lines;
+    if (!m_check->isDone())
+        lines << u"曲を確認しています…（%1 / %2 曲）"_s.arg(m_check->checked()).arg(m_check->total());
+    else if (problems.isEmpty())
+        lines << u"確認しました: すべての曲（%1 曲）が最後まで再生でき、長さも一覧どおりです。出力先もあります。"_s.arg(m_check->total());
+    if (!problems.isEmpty())
+        lines << u"確認で見つかった問題:"_s;
+    for (const QString &p : std::as_const(problems))
+        lines << u"・"_s + p;
+    lines << u"テストトーンで音の出口を確かめられます。"_s;
+    setText(m_checkLabel, lines.join(u'\n'));
+    const QString style = problems.isEmpty() ? QString() : u"color: black; background: #ffbf00;"_s;
+    if (m_checkLabel->styleSheet() != style)
+        m_checkLabel->setStyleSheet(style);
+    m_tone->setEnabled(!m_deviceMissing);
+}
+
+void ShowWindow::playTone()
+{
+    if (m_run.hasStarted() || m_finished || m_deviceMissing)
+        return;
+    if (m_tonePath.isEmpty()) {
+        m_toneDir = std::make_unique<QTemporaryDir>();
+        const QString path = m_toneDir->filePath(u"テストトーン.wav"_s);
+        if (!m_toneDir->isValid() || !writeTestTone(path)) {
+            say(u"テストトーンを用意できませんでした"_s, true);
+            return;
+        }
+        m_tonePath = path;
+    }
+    // Pressed again: from the start.
+    stopTone();
+    m_playback->arm(m_tonePath);
+    m_toneSounding = m_media->sendString(playCommand(m_tonePath), nullptr, 0) == 0;
+    say(m_toneSounding ? u"テストトーン: 1 kHz、-20 dBFS、1 秒"_s : u"テストトーンを鳴らせませんでした"_s, !m_toneSounding);
+}
+
+void ShowWindow::stopTone()
+{
+    if (!m_toneSounding)
+        return;
+    m_toneSounding = false;
+    m_media->sendString(closeCommand(m_tonePath), nullptr, 0);
+}
+
+void ShowWindow::saveState()
+{
+    if (m_setup.statePath.isEmpty() || !m_run.hasStarted() || m_finished || m_run.selectedIndex() == m_savedNext
+        || now() - m_goAt < SettleMs)
+        return;
+    m_savedNext = m_run.selectedIndex();
+    if (m_savedNext >= m_setup.songs.size()) {
+        // The last song is playing: after it there is nothing to go on with.
+        QFile::remove(m_setup.statePath);
+        return;
+    }
+    ShowResume state;
+    state.setListFile = m_setup.setListFile;
+    state.setName = m_setup.title;
+    for (const ShowRun::Song &song : std::as_const(m_setup.songs))
+        state.songs.append(song.path);
+    state.next = m_savedNext;
+    state.startedMs = m_startedEpochMs;
+    // Best effort: the show goes on whether or not it can be kept.
+    (void)SetListStorage::write(m_setup.statePath, state.toText());
 }
 
 void ShowWindow::say(const QString &text, bool warning)
@@ -482,6 +692,16 @@ void ShowWindow::finish()
         return;
     m_finished = true;
     m_tick->stop();
+    stopTone();
+    // Ended as the performer meant: nothing to go on with after a restart, and
+    // the system may sleep again.
+    if (!m_setup.statePath.isEmpty())
+        QFile::remove(m_setup.statePath);
+    delete std::exchange(m_sleep, nullptr);
+    delete std::exchange(m_check, nullptr);
+    m_checkLabel->hide();
+    m_tone->hide();
+    m_learn->hide();
     // Ended while a song plays (the window closed): it fades as Esc would.
     if (m_run.playing() && m_run.stop(now(), m_setup.fadeMs) == ShowRun::Stop::Fade)
         m_playback->fadeOut(std::exchange(m_playingPath, QString()), m_setup.fadeMs);
@@ -498,6 +718,7 @@ void ShowWindow::finish()
     setText(m_songLeft, QString());
     m_songLeft->hide();
     m_next->hide();
+    m_note->hide();
     setText(m_message, m_recordFile.isEmpty() ? u"記録を保存できませんでした"_s
                                               : u"記録を保存しました: "_s + m_recordFile);
     m_message->setStyleSheet(m_recordFile.isEmpty() ? u"color: black; background: #ffbf00;"_s : QString());

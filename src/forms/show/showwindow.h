@@ -1,10 +1,13 @@
 #pragma once
 
+#include "model/showoptions.h"
 #include "model/showrun.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QWidget>
+
+#include <memory>
 
 class MediaCommands;
 class MessageBoxes;
@@ -12,17 +15,23 @@ class PlaybackControl;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTemporaryDir;
 class QTimer;
+class SleepGuard;
+class SongCheck;
 
 // The show as the performer sees it from two metres: the song playing and its
 // time left (huge), the next song, the slot's time left turning amber and red
 // and flashing once over, and ahead or behind the plan. The keys:
-//   GO     Space, Enter, PageDown, →   plays the next song, never stops one
+//   GO     Space, Enter, PageDown, →   plays the next song, never stops one;
+//          and the keys taught with キーを覚える (a pedal, a remote)
 //   Esc    fades the song out; again during the fade: cuts it; with nothing
 //          playing: asks whether the show is over
 //   Back   ←, PageUp, Backspace        selects the song just played again
-// The next song is armed while the one before plays. When the show ends its
-// record is written to `recordPath` and shown.
+// The next song is armed while the one before plays. Before the first GO every
+// song is decoded once to its end and the result shown, with a test tone for
+// the line; the system is kept awake while the window is open. When the show
+// ends its record is written to `recordPath` and shown.
 class ShowWindow : public QWidget
 {
     Q_OBJECT
@@ -36,6 +45,15 @@ public:
         int fadeMs = 2000;
         QString title;
         QString recordPath;
+        // Where the show stands is kept here while it runs, for a restart to go
+        // on from; empty: nowhere.
+        QString statePath;
+        QString setListFile;
+        // The song to start at: not 0 when a show cut short goes on.
+        qsizetype from = 0;
+        ShowKeys keys;
+        // Each song file's gain, the set at one level; a file not here plays as it is.
+        QHash<QString, float> gains;
     };
 
     ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
@@ -50,6 +68,8 @@ public:
 Q_SIGNALS:
     // The window closed after the show ended.
     void closed();
+    // A key was taught to be GO.
+    void keysTaught(const ShowKeys &keys);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -70,6 +90,13 @@ private:
     void armSelected();
     void checkDevice();
     void refresh();
+    void showCheck();
+    void playTone();
+    void stopTone();
+    void saveState();
+    void learnKey(int key);
+    void arm(const QString &path);
+    [[nodiscard]] QString hint() const;
     void say(const QString &text, bool warning);
     bool askToEnd();
     void finish();
@@ -91,14 +118,27 @@ private:
     bool m_finished = false;
     QString m_recordFile;
     qint64 m_sayUntil = 0;
+    qint64 m_startedEpochMs = 0;
+    qint64 m_goAt = -1'000'000; // the last GO that started a song
+    qsizetype m_savedNext = -1;
+    SleepGuard *m_sleep = nullptr;
+    SongCheck *m_check = nullptr;
+    std::unique_ptr<QTemporaryDir> m_toneDir;
+    QString m_tonePath;
+    bool m_toneSounding = false;
+    bool m_learning = false;
 
     QLabel *m_banner = nullptr;
     QLabel *m_song = nullptr;
     QLabel *m_songLeft = nullptr;
     QLabel *m_next = nullptr;
+    QLabel *m_note = nullptr;
     QLabel *m_slotLeft = nullptr;
     QLabel *m_plan = nullptr;
     QLabel *m_message = nullptr;
+    QLabel *m_checkLabel = nullptr;
+    QPushButton *m_tone = nullptr;
+    QPushButton *m_learn = nullptr;
     QPlainTextEdit *m_record = nullptr;
     QPushButton *m_close = nullptr;
     QHash<QLabel *, QString> m_roles;

@@ -2,6 +2,7 @@
 
 #include "platform/audio/audiodecoder.h"
 #include "platform/audio/cdimagewriter.h"
+#include "platform/audio/edits/offlinestretch.h"
 #include "platform/media/mediaprobe.h"
 #include "platform/storage/exportcheck.h"
 
@@ -63,7 +64,12 @@ CdImageCheck::Report CdImageCheck::check(const QList<Song> &songs, const QString
         const QString name = u"%1 %2"_s.arg(i + 1, 2, 10, QLatin1Char('0')).arg(songs[i].title);
         if (!probed[i].failure.isEmpty())
             report.problems.append(u"「%1」を音声として読めません: %2"_s.arg(name, probed[i].failure));
-        frames.append(CdLayout::framesOfMs(probed[i].ms));
+        else if (songs[i].edits.stretches() && !OfflineStretch::available())
+            report.problems.append(u"「%1」: %2"_s.arg(name, OfflineStretch::unavailableReason()));
+        const qint64 songFrames = CdLayout::framesOfMs(probed[i].ms);
+        // An edited song takes the disc time its edits leave it.
+        frames.append(songs[i].edits.isEmpty() ? songFrames
+                                               : EditPlan(songs[i].edits, songFrames, int(CdLayout::SampleRate)).outputFrames());
         report.text.trackTitles.append(songs[i].title);
         artists.append(probed[i].artist);
     }

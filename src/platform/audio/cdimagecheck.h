@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/cdlayout.h"
+#include "model/songedits.h"
 
 #include <QList>
 #include <QString>
@@ -15,6 +16,7 @@ public:
     struct Song {
         QString path;
         QString title;   // as the set list text gives it
+        SongEdits edits; // how the song is shaped for this set; empty for none
     };
     struct Report {
         QStringList problems;   // each a Japanese sentence; empty: go ahead

@@ -56,7 +56,8 @@ CdImageWriter::Result CdImageWriter::write(const Request &request, const Progres
     if (!bin.open(QIODevice::WriteOnly))
         return failed(-1, writeFailure(bin));
 
-    OrderedDecodes decodes(request.paths, AudioDecoder::Output{ int(CdLayout::SampleRate), true }, request.gains);
+    OrderedDecodes decodes(request.paths, AudioDecoder::Output{ int(CdLayout::SampleRate), true }, request.gains, 0,
+                           request.edits);
     const qint64 gapBytes = qMax(0, request.gapSeconds) * CdLayout::SectorsPerSecond * CdLayout::BytesPerSector;
     const qint64 total = qMax<qint64>(request.expectedBytes, 1);
     qint64 written = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/cdlayout.h"
+#include "model/songedits.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,7 @@ public:
         qint64 capacitySectors = CdLayout::Disc80Sectors;
         qint64 expectedBytes = 0;  // the checked layout's image size, for progress
         QList<float> gains;        // linear, per song; empty for none
+        QList<SongEdits> edits;    // per song; missing or empty: the song as it is
     };
     struct Result {
         enum class Outcome { Written, Cancelled, Failed };

@@ -15,6 +15,8 @@ namespace {
 // The title a new file's tags carry: the song's line without its number.
 QString titleOf(const ExportItem &item)
 {
+    if (!item.title.isEmpty())
+        return item.title;
     QString line = item.line;
     if (line.endsWith(u"\r\n"_s))
         line.chop(2);
@@ -34,8 +36,15 @@ ConversionsAhead::ConversionsAhead(const QList<ExportItem> &items, int threads)
         return;
     const int cores = threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency()));
     const int count = std::min<int>(cores, int(m_order.size()));
-    // Each core has one song in hand and the next one waiting.
-    m_ahead = size_t(count) + 1;
+    // Each core has one song in hand and the next one waiting. A set with
+    // edited songs mixes conversions that take a second (a cut in an MP3's
+    // frames) with ones that take a minute (a new key): there each core may
+    // run two songs ahead, so that one slow song does not leave the other
+    // cores waiting for the copy to take it.
+    const bool uneven = std::any_of(m_items.cbegin(), m_items.cend(), [](const ExportItem &item) {
+        return item.conversion.edits.stretches();
+    });
+    m_ahead = size_t(count) * (uneven ? 2 : 1) + 1;
     for (int t = 0; t < count; ++t)
         m_threads.emplace_back([this] { work(); });
 }

@@ -14,8 +14,10 @@ void ExportShaping::shape(ExportPlan &plan, ExportFormat::Format format, const s
             source.gainDb = levels->songs[i].gainDb;
         source.loudness = loudness.value(i);
         source.bytes = QFileInfo(plan.items[i].sourcePath).size();
-        // Only a song that gets a new format needs its length for the room it takes.
-        if (format != ExportFormat::Format::Original || source.gainDb != 0)
+        source.edits = plan.items[i].edits;
+        // Only a song that gets a new format needs its length for the room it
+        // takes; an edited one also for where its edits fall.
+        if (format != ExportFormat::Format::Original || source.gainDb != 0 || !source.edits.isEmpty())
             source.seconds = MediaProbe::lengthMs(plan.items[i].sourcePath).value_or(0) / 1000.0;
         sources.append(source);
     }

@@ -1,5 +1,6 @@
 #include "platform/audio/ordereddecodes.h"
 
+#include "platform/audio/edits/editedrender.h"
 #include "platform/audio/pcm16dither.h"
 
 #include <QThread>
@@ -22,10 +23,12 @@ struct OrderedDecodes::Slot
     QString failure;
 };
 
-OrderedDecodes::OrderedDecodes(QStringList paths, AudioDecoder::Output output, QList<float> gains, int threads)
+OrderedDecodes::OrderedDecodes(QStringList paths, AudioDecoder::Output output, QList<float> gains, int threads,
+                               QList<SongEdits> edits)
     : m_paths(std::move(paths))
     , m_output(output)
     , m_gains(std::move(gains))
+    , m_edits(std::move(edits))
 {
     for (qsizetype i = 0; i < m_paths.size(); ++i)
         m_slots.push_back(std::make_unique<Slot>());
@@ -58,9 +61,16 @@ void OrderedDecodes::decode(int song)
 {
     Slot &slot = *m_slots[size_t(song)];
     QString reason;
-    std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(m_paths.at(song), m_output, &reason);
-    bool ok = decoder != nullptr;
+    const SongEdits edits = m_edits.value(song);
+    std::unique_ptr<AudioDecoder> decoder;
+    std::optional<EditedRender> render;
+    if (edits.isEmpty())
+        decoder = AudioDecoder::open(m_paths.at(song), m_output, &reason);
+    else
+        render = EditedRender::open(m_paths.at(song), edits, m_output, &reason);
+    bool ok = decoder != nullptr || render.has_value();
     if (ok) {
+        const int channels = decoder ? decoder->outChannels() : render->channels();
         const float gain = m_gains.value(song, 1.0f);
         Pcm16Dither dither(quint32(song + 1) * 2654435761u);
         std::vector<float> scaled;
@@ -83,21 +93,20 @@ void OrderedDecodes::decode(int song)
             m_changed.notify_all();
             return true;
         };
-        ok = decoder->run(
-            [&](const float *samples, qint64 frames) {
-                const qint64 count = frames * decoder->outChannels();
-                if (gain != 1.0f) {
-                    scaled.assign(samples, samples + count);
-                    for (float &s : scaled)
-                        s *= gain;
-                    samples = scaled.data();
-                }
-                const qsizetype at = pending.size();
-                pending.resize(at + qsizetype(count) * qsizetype(sizeof(qint16)));
-                dither.convert(samples, reinterpret_cast<qint16 *>(pending.data() + at), count);
-                return pending.size() < BlockBytes || hand();
-            },
-            &reason);
+        const AudioDecoder::Consumer consume = [&](const float *samples, qint64 frames) {
+            const qint64 count = frames * (decoder ? decoder->outChannels() : channels);
+            if (gain != 1.0f) {
+                scaled.assign(samples, samples + count);
+                for (float &s : scaled)
+                    s *= gain;
+                samples = scaled.data();
+            }
+            const qsizetype at = pending.size();
+            pending.resize(at + qsizetype(count) * qsizetype(sizeof(qint16)));
+            dither.convert(samples, reinterpret_cast<qint16 *>(pending.data() + at), count);
+            return pending.size() < BlockBytes || hand();
+        };
+        ok = decoder ? decoder->run(consume, &reason) : render->run(consume, &m_stop, &reason);
         ok = ok && (pending.isEmpty() || hand());
     }
     const std::lock_guard lock(m_mutex);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/songedits.h"
 #include "platform/audio/audiodecoder.h"
 
 #include <QByteArray>
@@ -22,8 +23,10 @@ class OrderedDecodes
 {
 public:
     // `gains` holds a linear factor per song, applied before the 16-bit step;
-    // missing entries are 1.
-    OrderedDecodes(QStringList paths, AudioDecoder::Output output, QList<float> gains = {}, int threads = 0);
+    // missing entries are 1. `edits` holds each song's edits: a song with
+    // some is delivered as they shape it.
+    OrderedDecodes(QStringList paths, AudioDecoder::Output output, QList<float> gains = {}, int threads = 0,
+                   QList<SongEdits> edits = {});
     // Stops the decoders and waits for them.
     ~OrderedDecodes();
     OrderedDecodes(const OrderedDecodes &) = delete;
@@ -46,6 +49,7 @@ private:
     QStringList m_paths;
     AudioDecoder::Output m_output;
     QList<float> m_gains;
+    QList<SongEdits> m_edits;
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::vector<std::thread> m_threads;
     std::atomic_int m_next{0};

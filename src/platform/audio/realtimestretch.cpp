@@ -8,7 +8,7 @@
 
 namespace {
 // Blocks handed to the stretcher at a time: it is told the largest beforehand.
-constexpr long StretchBlock = 1024;
+constexpr long RealtimeBlock = 1024;
 } // namespace
 
 struct RealtimeStretch::Engine
@@ -28,10 +28,10 @@ struct RealtimeStretch::Engine
                         | RubberBand::RubberBandStretcher::OptionPitchHighSpeed
                         | RubberBand::RubberBandStretcher::OptionChannelsTogether,
                     1.0 / tempo, std::pow(2.0, semitones / 12.0))
-        , in(size_t(channels), std::vector<float>(size_t(StretchBlock)))
+        , in(size_t(channels), std::vector<float>(size_t(RealtimeBlock)))
         , out(size_t(channels))
     {
-        stretcher.setMaxProcessSize(size_t(StretchBlock));
+        stretcher.setMaxProcessSize(size_t(RealtimeBlock));
     }
 
     void start()
@@ -43,7 +43,7 @@ struct RealtimeStretch::Engine
         for (auto &c : in)
             std::fill(c.begin(), c.end(), 0.0f);
         for (long done = 0; done < pad;) {
-            const long n = std::min(StretchBlock, pad - done);
+            const long n = std::min(RealtimeBlock, pad - done);
             feed(n, false, nullptr);
             done += n;
         }
@@ -99,7 +99,7 @@ bool RealtimeStretch::available()
 void RealtimeStretch::process(const float *in, long frames, bool last, std::vector<float> &out)
 {
     do {
-        const long n = std::min(StretchBlock, frames);
+        const long n = std::min(RealtimeBlock, frames);
         for (long i = 0; i < n; ++i)
             for (int ch = 0; ch < m_channels; ++ch)
                 d->in[size_t(ch)][size_t(i)] = in[i * m_channels + ch];

@@ -2,6 +2,8 @@
 
 #include "platform/audio/audiodecoder.h"
 #include "platform/audio/audiofilewriter.h"
+#include "platform/audio/edits/editedrender.h"
+#include "platform/audio/edits/mp3edit.h"
 #include "platform/audio/mp3framegain.h"
 #include "platform/storage/systemreason.h"
 
@@ -12,7 +14,6 @@ extern "C" {
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cmath>
 #include <vector>
 
@@ -120,6 +121,46 @@ bool decodeInto(const QString &source, Kind kind, double gainDb, const QString &
     return true;
 }
 
+// The edited song, rendered sample by sample into the conversion's format.
+bool renderInto(const QString &source, Kind kind, const SongEdits &edits, double gainDb, const QString &title,
+                const QString &destination, const std::atomic_bool *abort, QString *reason)
+{
+    const bool own = kind == Kind::Rewrite;
+    QString why;
+    const std::optional<EditedRender> render
+        = EditedRender::open(source, edits, own ? AudioDecoder::Output{ 0, false } : AudioDecoder::Output{ 44100, true }, &why);
+    std::unique_ptr<AudioFileWriter> writer;
+    if (render) {
+        AudioFileWriter::Layout layout = own ? ownFormat(render->stored(), destination) : playerFormat(kind, title, render->artist());
+        if (own)
+            layout.tags = render->tags();
+        layout.sampleRate = render->rate();
+        layout.channels = render->channels();
+        layout.channelMask = own ? render->sourceChannelMask() : 0;
+        writer = AudioFileWriter::create(destination, layout, &why);
+    }
+    if (writer) {
+        const float gain = float(std::pow(10.0, gainDb / 20.0));
+        std::vector<float> block;
+        const int channels = render->channels();
+        const bool rendered = render->run(
+            [&](const float *samples, qint64 frames) {
+                if (gain == 1.0f)
+                    return writer->write(samples, frames, &why);
+                block.assign(samples, samples + frames * channels);
+                for (float &s : block)
+                    s *= gain;
+                return writer->write(block.data(), frames, &why);
+            },
+            abort, &why);
+        if (rendered && writer->finish(&why))
+            return true;
+    }
+    if (reason)
+        *reason = (abort && *abort) ? QString() : why;
+    return false;
+}
+
 enum class FrameGain { Moved, NoFrames, Failed };
 
 FrameGain moveFrameGain(const QString &source, int steps, const QString &destination, QString *reason)
@@ -133,7 +174,7 @@ FrameGain moveFrameGain(const QString &source, int steps, const QString &destina
     if (!Mp3FrameGain::apply(bytes, steps))
         return FrameGain::NoFrames;
     QFile out(destination);
-    errno = 0;
+    SystemReason::clear();
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() || !out.flush()) {
         *reason = SystemReason::lastError(out.errorString());
         return FrameGain::Failed;
@@ -155,6 +196,14 @@ bool SongConverter::convert(const QString &source, const SongConversion &convers
         // afresh instead, under the same name.
         if (moved == FrameGain::NoFrames)
             ok = decodeInto(source, Kind::ToMp3, conversion.gainDb, title, destination, abort, &why);
+    } else if (conversion.kind == Kind::Mp3Edit) {
+        const Mp3Edit::Outcome cut = Mp3Edit::write(source, conversion.edits, conversion.mp3Steps, destination, &why);
+        ok = cut == Mp3Edit::Outcome::Written;
+        // A stream whose frames cannot be cut as asked is encoded afresh.
+        if (cut == Mp3Edit::Outcome::NotCuttable)
+            ok = renderInto(source, Kind::ToMp3, conversion.edits, conversion.gainDb, title, destination, abort, &why);
+    } else if (conversion.kind != Kind::Copy && !conversion.edits.isEmpty()) {
+        ok = renderInto(source, conversion.kind, conversion.edits, conversion.gainDb, title, destination, abort, &why);
     } else if (conversion.kind != Kind::Copy) {
         ok = decodeInto(source, conversion.kind, conversion.gainDb, title, destination, abort, &why);
     } else {

@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
+#include <QStringList>
 #include <QPdfWriter>
 
 #include <algorithm>
@@ -20,6 +21,7 @@ namespace {
 
 constexpr qreal HeadingPointSize = 20.0;
 constexpr qreal DatePointSize = 12.0;
+constexpr qreal RecordPointSize = 10.0;
 constexpr qreal SizeStep = 0.5;
 
 QFont sheetFont(qreal pointSize, bool bold = false)
@@ -124,6 +126,29 @@ QList<StageSheet::Line> StageSheet::linesOf(const SongTable &setList)
     return lines;
 }
 
+void StageSheet::paintAppendix(QPainter &painter, QPagedPaintDevice &device) const
+{
+    if (m_appendix.isEmpty())
+        return;
+    // Read at a desk, not from the floor: the columns line up only in a type
+    // of even widths.
+    QFont font = sheetFont(RecordPointSize);
+    font.setFamilies({ u"IPAGothic"_s, u"IPAゴシック"_s, u"Noto Sans Mono CJK JP"_s, u"VL Gothic"_s });
+    painter.setFont(font);
+    const QFontMetricsF metrics(font, &device);
+    const qreal lineHeight = metrics.lineSpacing();
+    const int perPage = std::max(1, int(device.height() / lineHeight));
+    for (const QString &text : m_appendix) {
+        const QStringList lines = text.split(u'\n');
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i % perPage == 0)
+                device.newPage();
+            painter.drawText(QPointF(0, qreal(i % perPage) * lineHeight + metrics.ascent()),
+                             metrics.elidedText(lines[i], Qt::ElideRight, device.width()));
+        }
+    }
+}
+
 bool StageSheet::paint(QPagedPaintDevice &device) const
 {
     QPainter painter;
@@ -184,6 +209,7 @@ bool StageSheet::paint(QPagedPaintDevice &device) const
     painter.setFont(totalFont);
     painter.drawText(QRectF(0, footerTop + g.footerHeight * 0.3, width, g.footerHeight * 0.7),
                      Qt::AlignRight | Qt::AlignVCenter, u"合計　"_s + m_total);
+    paintAppendix(painter, device);
     return painter.end();
 }
 

@@ -3,10 +3,12 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 class QPagedPaintDevice;
+class QPainter;
 class SongTable;
 
 // The set list as a performer tapes it to the stage floor: the set name and the
@@ -34,6 +36,10 @@ public:
     // song's name without its extension.
     [[nodiscard]] static QList<Line> linesOf(const SongTable &setList);
 
+    // Text printed on pages of its own after the sheet (the 進行表, the show's
+    // record), each text starting on a new page.
+    void appendText(const QString &text) { m_appendix.append(text); }
+
     // Draws the sheet onto the device's pages, starting on its current page.
     // False when the device cannot be painted on.
     [[nodiscard]] bool paint(QPagedPaintDevice &device) const;
@@ -43,8 +49,11 @@ public:
     [[nodiscard]] std::optional<QString> writePdf(const QString &path) const;
 
 private:
+    void paintAppendix(QPainter &painter, QPagedPaintDevice &device) const;
+
     QString m_setName;
     QDate m_date;
     QList<Line> m_lines;
     QString m_total;
+    QStringList m_appendix;
 };

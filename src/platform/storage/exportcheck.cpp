@@ -1,5 +1,6 @@
 #include "platform/storage/exportcheck.h"
 
+#include "platform/audio/edits/offlinestretch.h"
 #include "platform/storage/systemreason.h"
 
 #include <QDir>
@@ -342,7 +343,9 @@ QString ExportCheck::refusedName(const QString &name, NameRules rules, qint64 na
         return u"使えない文字（/）が含まれています"_s;
 
     if (rules == NameRules::Posix) {
-        const qint64 bytes = QFile::encodeName(name).size();
+        // A POSIX file system stores the name's UTF-8 bytes, whatever the system's 8-bit
+        // encoding (CP932 on a Japanese Windows counts 100 kana as 200 bytes, not 300).
+        const qint64 bytes = name.toUtf8().size();
         if (bytes > nameMaxBytes)
             return u"名前が長すぎます（%1 バイト、上限 %2 バイト）"_s.arg(bytes).arg(nameMaxBytes);
         return {};
@@ -399,6 +402,9 @@ QStringList ExportCheck::problems(const ExportPlan &plan)
         }
         sourceIds.insert(source.id);
         sourceSizes[i] = source.size;
+        // Found now rather than when the export reaches the song, halfway.
+        if (item.edits.stretches() && !OfflineStretch::available())
+            found += u"%1: %2"_s.arg(song, OfflineStretch::unavailableReason());
     }
 
     // Everything below is about where the export folder will be; a folder

@@ -25,11 +25,9 @@ std::variant<QByteArray, QString> SetListStorage::read(const QString &path)
         return u"プレイリストとしては大きすぎます（%1 バイト）"_s.arg(info.size());
 
     QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly)) {
-        const int error = errno;
-        return error ? SystemReason::text(error) : file.errorString();
-    }
+    SystemReason::clear();
+    if (!file.open(QIODevice::ReadOnly))
+        return SystemReason::lastError(file.errorString());
     QByteArray bytes = file.read(MaxBytes + 1);
     if (file.error() != QFileDevice::NoError)
         return file.errorString();

@@ -122,8 +122,20 @@ QString SystemReason::windowsText(unsigned long error)
 }
 #endif
 
+void SystemReason::clear()
+{
+    errno = 0;
+#ifdef Q_OS_WIN
+    ::SetLastError(ERROR_SUCCESS);
+#endif
+}
+
 QString SystemReason::lastError(const QString &libraryText)
 {
     const int error = errno;
+#ifdef Q_OS_WIN
+    if (const DWORD windowsError = ::GetLastError(); error == 0 && windowsError != ERROR_SUCCESS)
+        return windowsText(windowsError);
+#endif
     return error != 0 ? text(error) : libraryText;
 }

@@ -10,10 +10,14 @@ namespace SystemReason {
 
 [[nodiscard]] QString text(int error);
 
+// Clears the system's last error (errno, and GetLastError on Windows) before a file call
+// whose failure lastError() is to explain.
+void clear();
+
 // The reason of a file call that has just failed. Qt keeps only its own English
-// text; errno, read before anything else can change it, still names the cause.
-// The caller clears errno before the call; the library's text stands when the
-// call left no errno behind.
+// text; errno (on Windows, where Qt's files are handles, GetLastError), read before
+// anything else can change it, still names the cause. The caller calls clear() before
+// the call; the library's text stands when the call left no error behind.
 [[nodiscard]] QString lastError(const QString &libraryText);
 
 #ifdef Q_OS_WIN

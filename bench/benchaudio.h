@@ -1,0 +1,230 @@
+#pragma once
+
+// What the audio benchmarks share: the null sink's monitor read with the time of every
+// sample, a load that keeps both cores busy, quiet message boxes, and the figures printed.
+#include "benchfigures.h"
+
+#include "forms/form1.h"
+#include "forms/mainwindow.h"
+#include "model/songtable.h"
+#include "platform/desktop/messageboxes.h"
+#include "platform/media/playbackcontrol.h"
+#include "platform/desktop/setlistdialog.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QString>
+#include <QTest>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int MonitorRate = 48000;
+
+// The sink's monitor, read on a thread of its own; every sample gets the time it was played.
+class Monitor
+{
+public:
+    explicit Monitor(const QString &sink)
+    {
+        const QByteArray command = "parec -d " + sink.toUtf8() + ".monitor --raw --format=s16le --channels=1 --rate="
+            + QByteArray::number(MonitorRate) + " --latency-msec=2";
+        m_pipe = popen(command.constData(), "r");
+        m_thread = std::thread([this] {
+            qint16 block[96];
+            while (!m_stop) {
+                const size_t n = fread(block, sizeof(qint16), 96, m_pipe);
+                if (n == 0)
+                    break;
+                const auto now = Clock::now();
+                std::lock_guard lock(m_mutex);
+                for (size_t i = 0; i < n; ++i) {
+                    const auto at = now - std::chrono::microseconds(qint64(n - 1 - i) * 1000000 / MonitorRate);
+                    m_samples.push_back({ at, block[i] });
+                }
+                for (size_t i = 0; i < n; ++i)
+                    if (std::abs(block[i]) >= 300)
+                        m_lastLoud = m_total + qint64(i);
+                m_total += qint64(n);
+                if (m_samples.size() > size_t(MonitorRate) * 30) {
+                    m_samples.erase(m_samples.begin(), m_samples.begin() + MonitorRate * 10);
+                    m_erased += MonitorRate * 10;
+                }
+            }
+        });
+        QTest::qWait(300);
+    }
+    ~Monitor()
+    {
+        m_stop = true;
+        pclose(m_pipe);
+        m_thread.join();
+    }
+    // Milliseconds from `from` to the first sample louder than about -40 dBFS, or -1.
+    double soundAfter(Clock::time_point from, int timeoutMs, const std::function<bool(qsizetype)> &accept = {})
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 2) {
+            {
+                std::lock_guard lock(m_mutex);
+                for (qsizetype i = 0; i < qsizetype(m_samples.size()); ++i) {
+                    if (m_samples[size_t(i)].at < from || std::abs(m_samples[size_t(i)].value) < 300)
+                        continue;
+                    if (accept && !accept(i))
+                        continue;
+                    return std::chrono::duration<double, std::milli>(m_samples[size_t(i)].at - from).count();
+                }
+            }
+            QTest::qWait(2);
+        }
+        return -1;
+    }
+    // Whether the 10 ms from sample `i` are nearer `high` than `low` (zero crossings).
+    bool higherAt(qsizetype i, int low, int high)
+    {
+        const qsizetype n = MonitorRate / 100;
+        if (i + n > qsizetype(m_samples.size()))
+            return false;
+        int crossings = 0;
+        for (qsizetype k = i + 1; k < i + n; ++k)
+            crossings += (m_samples[size_t(k - 1)].value < 0) != (m_samples[size_t(k)].value < 0);
+        const double hz = crossings * 50.0;
+        return std::abs(hz - high) < std::abs(hz - low);
+    }
+    // Samples the sink has played since the first loud one after `from` (what was heard,
+    // counted by the sink's own clock rather than the wall's).
+    qint64 heardSince(Clock::time_point from)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_onset < 0)
+            for (size_t i = 0; i < m_samples.size(); ++i)
+                if (m_samples[i].at >= from && std::abs(m_samples[i].value) >= 300) {
+                    m_onset = m_erased + qint64(i);
+                    break;
+                }
+        return m_onset < 0 ? 0 : m_total - m_onset;
+    }
+    // Samples from that first loud one to the last loud one.
+    qint64 soundLength()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_onset < 0 ? 0 : m_lastLoud - m_onset + 1;
+    }
+    // The time of the last sample louder than about -40 dBFS.
+    Clock::time_point lastSound()
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_samples.crbegin(); it != m_samples.crend(); ++it)
+            if (std::abs(it->value) >= 300)
+                return it->at;
+        return {};
+    }
+
+private:
+    struct Sample {
+        Clock::time_point at;
+        qint16 value;
+    };
+    FILE *m_pipe = nullptr;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{ false };
+    std::mutex m_mutex;
+    std::vector<Sample> m_samples;
+    qint64 m_total = 0;
+    qint64 m_erased = 0;
+    qint64 m_onset = -1;
+    qint64 m_lastLoud = -1;
+};
+
+class QuietBoxes : public MessageBoxes
+{
+public:
+    void inform(QWidget *, const QString &, const QString &) override {}
+    bool ask(QWidget *, const QString &, const QString &) override { return answer; }
+    bool answer = false;
+};
+
+class NoFiles : public SetListDialog
+{
+public:
+    QString fileToOpen(QWidget *, const QString &) override { return {}; }
+    QString fileToSave(QWidget *, const QString &) override { return {}; }
+};
+
+// Keeps both cores busy, as a build beside the program would.
+class Load
+{
+public:
+    explicit Load(int threads)
+    {
+        for (int i = 0; i < threads; ++i)
+            m_threads.emplace_back([this] {
+                volatile double x = 1;
+                while (!m_stop)
+                    x = std::sqrt(x + 1.0);
+            });
+    }
+    ~Load()
+    {
+        m_stop = true;
+        for (auto &t : m_threads)
+            t.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{ false };
+    std::vector<std::thread> m_threads;
+};
+
+struct Figures {
+    double median = 0, worst = 0;
+    int missed = 0;
+};
+
+inline Figures figures(const std::vector<double> &ms)
+{
+    Figures f;
+    std::vector<double> heard;
+    for (double v : ms)
+        (v < 0 ? f.missed : (heard.push_back(v), f.missed)) += v < 0 ? 1 : 0;
+    f.median = median(heard);
+    f.worst = heard.empty() ? 0 : *std::max_element(heard.begin(), heard.end());
+    return f;
+}
+
+inline void print(const char *what, const Figures &f, int underruns = -1)
+{
+    std::printf("  %-46s median %6.1f ms  worst %6.1f ms%s%s\n", what, f.median, f.worst,
+                f.missed ? qPrintable(QStringLiteral("  (%1 never heard)").arg(f.missed)) : "",
+                underruns >= 0 ? qPrintable(QStringLiteral("  underruns %1").arg(underruns)) : "");
+}
+
+// The window's press: F5 on the set list's row, timed to the first sound.
+inline std::vector<double> windowPresses(MainWindow &window, PlaybackControl &playback, Monitor &monitor, const QStringList &songs,
+                                  int presses, bool armed)
+{
+    std::vector<double> ms;
+    auto *play = window.findChild<QAction *>(QStringLiteral("playSetListAction"));
+    auto *stop = window.form()->findChild<QPushButton *>(QStringLiteral("Command30"));
+    for (int i = 0; i < presses; ++i) {
+        const int row = 1 + i % int(songs.size());
+        window.form()->MSHFlexGrid2().setRow(row);
+        if (armed)
+            playback.arm(window.form()->MSHFlexGrid2().textAt(row, 2));
+        QTest::qWait(armed ? 1200 : 400);
+        const auto from = Clock::now();
+        play->trigger();
+        ms.push_back(monitor.soundAfter(from, 2000));
+        stop->click();
+        QTest::qWait(100);
+    }
+    return ms;
+}

@@ -1,0 +1,73 @@
+#include "model/showresume.h"
+
+#include <QList>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray Header = "korvanda-show 1";
+
+// One value a line: a line break inside a value would start a line of its own.
+QByteArray line(const char *key, const QString &value)
+{
+    QString flat = value;
+    flat.replace(u'\n', u' ').replace(u'\r', u' ');
+    return QByteArray(key) + '=' + flat.toUtf8() + '\n';
+}
+
+} // namespace
+
+QByteArray ShowResume::toText() const
+{
+    QByteArray out = Header + '\n';
+    out += line("file", setListFile);
+    out += line("name", setName);
+    out += line("next", QString::number(next));
+    out += line("started", QString::number(startedMs));
+    for (const QString &song : songs)
+        out += line("song", song);
+    return out;
+}
+
+std::optional<ShowResume> ShowResume::parse(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.isEmpty() || lines.constFirst().trimmed() != Header)
+        return std::nullopt;
+    ShowResume r;
+    bool nextOk = false;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &l = lines.at(i);
+        const qsizetype eq = l.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = l.left(eq);
+        QString value = QString::fromUtf8(l.mid(eq + 1));
+        if (value.endsWith(u'\r'))
+            value.chop(1);
+        if (key == "file")
+            r.setListFile = value;
+        else if (key == "name")
+            r.setName = value;
+        else if (key == "next")
+            r.next = value.toLongLong(&nextOk);
+        else if (key == "started")
+            r.startedMs = value.toLongLong();
+        else if (key == "song")
+            r.songs.append(value);
+    }
+    // A show whose last song was already playing has nothing left to go on with.
+    if (!nextOk || r.next < 0 || r.next >= r.songs.size())
+        return std::nullopt;
+    return r;
+}
+
+std::optional<qsizetype> ShowResume::nextIn(const QStringList &paths) const
+{
+    const QString &song = songs.at(next);
+    if (next < paths.size() && paths.at(next) == song)
+        return next;
+    const qsizetype moved = paths.indexOf(song);
+    return moved >= 0 ? std::optional(moved) : std::nullopt;
+}
