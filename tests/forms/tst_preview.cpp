@@ -513,6 +513,26 @@ private Q_SLOTS:
         QVERIFY(p.show()->close());
     }
 
+    // An edited row sounds in the show as its edits shape it, and its file is
+    // its own again once the show is over.
+    void showPlaysEdits()
+    {
+        Player p;
+        p.setList({ song(u"上がる.wav"_s) });
+        SetListRowExtras extras = p.form()->MSHFlexGrid2().extrasAt(1);
+        extras.edits.startMs = 20500;
+        p.form()->applyRowEdits(1, extras);
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY(p.media->state(song(u"上がる.wav"_s)) == PlaybackControl::State::Armed);
+        QTest::qWait(450); // the guard
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, High, { Low }));
+        QCOMPARE(p.media->lengthMs(song(u"上がる.wav"_s)), 20100);
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+        QVERIFY(p.media->lengthMs(song(u"上がる.wav"_s)) > 40000);
+    }
+
     // A row's note shows while its song is next, a row marked to follow starts
     // by itself after the one before; the 進行表 prints beside the stage sheet
     // and goes into the export folder.

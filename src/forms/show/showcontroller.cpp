@@ -229,9 +229,12 @@ void ShowController::start(qsizetype from)
         m_form->stopPreview();
 
     ShowWindow::Setup setup;
-    for (qsizetype i = 0; i < entries.size(); ++i)
+    for (qsizetype i = 0; i < entries.size(); ++i) {
         setup.songs.append({ int(i + 1), entries[i].path, entries[i].title, entries[i].seconds.value_or(0) * 1000,
                              entries[i].extras.follows, entries[i].extras.note.simplified() });
+        if (!entries[i].extras.edits.isEmpty())
+            setup.edits.insert(entries[i].path, { entries[i].extras.edits, entries[i].extras.songMs });
+    }
     setup.pauseMs = qint64(m_slot->pauseSeconds()) * 1000;
     if (const auto slot = m_slot->slotSeconds())
         setup.slotMs = *slot * 1000;

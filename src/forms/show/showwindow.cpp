@@ -177,8 +177,13 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_playback->prepare();
     m_sleep = new SleepGuard(u"本番中"_s, this);
     QList<SongCheck::Song> songs;
-    for (qsizetype i = m_setup.from; i < m_setup.songs.size(); ++i)
-        songs.append({ m_setup.songs[i].path, m_setup.songs[i].name, m_setup.songs[i].lengthMs });
+    for (qsizetype i = m_setup.from; i < m_setup.songs.size(); ++i) {
+        // An edited song is listed with its edited length; its file is checked
+        // against the length it was measured with.
+        const ShowRun::Song &song = m_setup.songs[i];
+        const auto edited = m_setup.edits.constFind(song.path);
+        songs.append({ song.path, song.name, edited != m_setup.edits.cend() ? edited->songMs : song.lengthMs });
+    }
     m_check = new SongCheck(songs, this);
     connect(m_check, &SongCheck::progressed, this, &ShowWindow::showCheck);
     connect(m_sleep, &SleepGuard::stateChanged, this, &ShowWindow::showCheck);
@@ -482,6 +487,9 @@ void ShowWindow::armSelected()
 
 void ShowWindow::arm(const QString &path)
 {
+    // The song sounds as the set list shapes it, as the export delivers it.
+    if (const auto edited = m_setup.edits.constFind(path); edited != m_setup.edits.cend())
+        m_playback->setEdits(path, edited->edits, edited->songMs);
     m_playback->arm(path);
     // Set before its first sample sounds.
     if (const auto gain = m_setup.gains.constFind(path); gain != m_setup.gains.cend())
@@ -707,6 +715,9 @@ void ShowWindow::finish()
         m_playback->fadeOut(std::exchange(m_playingPath, QString()), m_setup.fadeMs);
     if (!m_armed.isEmpty())
         m_playback->disarm(std::exchange(m_armed, QString()));
+    // The edits were the show's: each file is its own again for whatever plays it next.
+    for (auto it = m_setup.edits.cbegin(); it != m_setup.edits.cend(); ++it)
+        m_playback->setEdits(it.key(), {}, 0);
     const QString text = m_setup.title + u'\n' + m_run.recordText(now());
     QString report = text;
     const QString target = firstFreeName(m_setup.recordPath);

@@ -2,6 +2,7 @@
 
 #include "model/showoptions.h"
 #include "model/showrun.h"
+#include "model/songedits.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -54,6 +55,14 @@ public:
         ShowKeys keys;
         // Each song file's gain, the set at one level; a file not here plays as it is.
         QHash<QString, float> gains;
+        // Each edited song file's edits and its own measured length; a file not
+        // here plays as its file is.
+        struct Edited
+        {
+            SongEdits edits;
+            qint64 songMs = 0;
+        };
+        QHash<QString, Edited> edits;
     };
 
     ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
