@@ -6,6 +6,7 @@
 #include "platform/desktop/parentconsole.h"
 #include "platform/desktop/setlistdialog.h"
 #include "platform/desktop/showfoldersmodule.h"
+#include "platform/process/processend.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -13,7 +14,9 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char *argv[])
+namespace {
+
+int run(int argc, char *argv[])
 {
     // Work without the window needs no display and starts no window system.
     {
@@ -51,4 +54,13 @@ int main(int argc, char *argv[])
         break;
     }
     return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Everything of the program's is gone when run() returns; how the process then ends
+    // differs per system.
+    return ProcessEnd::afterMain(run(argc, argv));
 }

@@ -2,6 +2,7 @@
 
 #include <QCollator>
 #include <QSysInfo>
+#include <QThreadStorage>
 #include <QLocale>
 
 #include <algorithm>
@@ -149,13 +150,17 @@ void SongTable::Sort(int kind)
     // The Japanese collation orders Latin before kana and kana by the syllabary;
     // comparing precomputed keys keeps a sort of thousands of rows fast. Made once per
     // thread: opening the collation costs as much as the keys of a few hundred rows.
-    static thread_local const QCollator collator = [] {
-        QCollator c{ QLocale(QLocale::Japanese, QLocale::Japan) };
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        c.setNumericMode(false);
-        c.setIgnorePunctuation(false);
-        return c;
-    }();
+    // Qt's thread storage rather than a C++ thread_local: MinGW-w64's emulated TLS runs a
+    // thread_local's destructor after freeing its storage, which damages the heap on Windows.
+    static QThreadStorage<QCollator *> collators;
+    if (!collators.hasLocalData()) {
+        auto *c = new QCollator(QLocale(QLocale::Japanese, QLocale::Japan));
+        c->setCaseSensitivity(Qt::CaseInsensitive);
+        c->setNumericMode(false);
+        c->setIgnorePunctuation(false);
+        collators.setLocalData(c);
+    }
+    const QCollator &collator = *collators.localData();
 
     std::vector<int> order(static_cast<size_t>(count));
     std::iota(order.begin(), order.end(), 0);
@@ -164,7 +169,7 @@ void SongTable::Sort(int kind)
     // the names are compared directly, by the system's own comparison.
     static const bool keysOrderRightly = QSysInfo::kernelType() != QLatin1StringView("winnt");
     if (!keysOrderRightly) {
-        std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        std::stable_sort(order.begin(), order.end(), [this, &collator](int a, int b) {
             return collator.compare(m_rows.at(a + 1).at(m_col).text, m_rows.at(b + 1).at(m_col).text) < 0;
         });
     } else {

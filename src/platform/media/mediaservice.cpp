@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMediaDevices>
 #include <QThread>
+#include <QThreadStorage>
 
 #include <cmath>
 
@@ -27,7 +28,18 @@ struct OpenedMedia {
     QString path;
     RegularFile file;
 };
-thread_local OpenedMedia t_opened;
+// Kept in Qt's thread storage, not a C++ thread_local: with MinGW-w64's emulated TLS a
+// thread_local's destructor runs after its storage has been freed at thread exit (measured under
+// Wine: the destructor finds freed memory), and this one frees a string and closes a handle, which
+// damaged the heap and hung or crashed programs at exit. Qt deletes the entry when the thread ends.
+QThreadStorage<OpenedMedia *> s_opened;
+
+OpenedMedia &openedOnThisThread()
+{
+    if (!s_opened.hasLocalData())
+        s_opened.setLocalData(new OpenedMedia);
+    return *s_opened.localData();
+}
 } // namespace
 
 MediaService::MediaService(QObject *parent) : QObject(parent) {}
@@ -68,12 +80,14 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
     if (!c)
         return UnknownCommand;
     if (c->word == "open"_L1 && c->tail.isEmpty()) {
-        t_opened = {c->path, RegularFile(c->path)};
-        return t_opened.file.isOpen() ? Ok : CannotOpen;
+        OpenedMedia &opened = openedOnThisThread();
+        opened = {c->path, RegularFile(c->path)};
+        return opened.file.isOpen() ? Ok : CannotOpen;
     }
     if (c->word == "status"_L1 && c->tail.compare("length"_L1, Qt::CaseInsensitive) == 0) {
-        const bool opened = t_opened.file.isOpen() && t_opened.path == c->path;
-        const auto ms = opened ? MediaProbe::lengthMs(t_opened.file.fd(), t_opened.file.size(), c->path)
+        const OpenedMedia &media = openedOnThisThread();
+        const bool opened = media.file.isOpen() && media.path == c->path;
+        const auto ms = opened ? MediaProbe::lengthMs(media.file.fd(), media.file.size(), c->path)
                                : MediaProbe::lengthMs(c->path);
         if (!ms)
             return CannotOpen;
@@ -89,8 +103,9 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
         return Ok;
     }
     if (c->word == "close"_L1 && c->tail.isEmpty()) {
-        if (t_opened.path == c->path)
-            t_opened = {};
+        OpenedMedia &opened = openedOnThisThread();
+        if (opened.path == c->path)
+            opened = {};
         if (QThread::currentThread() == thread()) {
             close(c->path);
         } else {
