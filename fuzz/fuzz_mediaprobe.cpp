@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (const auto list = SetListFile::parse(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)))) {
         const auto again = SetListFile::parse(list->toBytes());
         const auto same = [](const SetListEntry &a, const SetListEntry &b) {
-            return a.path == b.path && a.title == b.title && a.seconds == b.seconds;
+            return a.path == b.path && a.title == b.title && a.seconds == b.seconds && a.extras == b.extras;
         };
         if (!again || again->name != list->name || again->slot != list->slot || again->pause != list->pause
             || !std::equal(list->entries.cbegin(), list->entries.cend(), again->entries.cbegin(), again->entries.cend(), same))

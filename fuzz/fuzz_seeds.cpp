@@ -57,6 +57,9 @@ int main(int argc, char *argv[])
     const QByteArray lists[] = {
         "#EXTM3U\n#PLAYLIST:Live\n#KORVANDA-SLOT:00:45:00\n#KORVANDA-PAUSE:10\n#EXTINF:215,Opening\nOpening.mp3\n",
         "#EXTM3U\r\n#EXTINF:61,\x96\xe9\r\r\nD:\\Songs\\b.mp3\r#EXTINF:-1,c\rc.mp3\r\n",
+        "#EXTM3U\n#EXTINF:200,a\n#KORVANDA-EDIT:start=1.500;end=190.250;fadeout=8.000;cut=60.000-75.125;key=-2;tempo=95;"
+        "file=1234@1700000000000\n#EXTVLCOPT:start-time=1.500\n#KORVANDA-NOTE:MC後\n#KORVANDA-FOLLOW\na.mp3\n"
+        "#EXTVLCOPT:start-time=12.5\n#EXTVLCOPT:stop-time=200\nb.mp3\n",
     };
     for (const QByteArray &list : lists) {
         QFile seed(QDir(out).filePath(u"setlist-%1.seed"_s.arg(written)));

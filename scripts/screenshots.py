@@ -2,9 +2,10 @@
 """Draws the README's pictures: the window with its menu and status bars over a
 listed library and an opened set list (at normal and at twice the size), the
 export's options open in the file menu, the stage sheet the program writes
-as a PDF, rendered with pdftoppm, and the show window while a song plays.
+as a PDF, rendered with pdftoppm, the show window while a song plays, and the
+edit panel of the set list's last song.
 
-usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder>
+usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder> [window|show|edits]
 (session.sh gives a private X display.) The program runs from a copy in a
 temporary folder, so its settings files never touch the build folder.
 """
@@ -161,7 +162,41 @@ def shoot_show(program, playlist, work, out):
         proc.wait()
 
 
-def main(binary, out):
+def shoot_edits(program, playlist, work, out):
+    """The edit panel of the set list's last song, shortened and faded for the slot."""
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
+    proc = subprocess.Popen([program, playlist], env=env, cwd=work)
+    try:
+        for _ in range(100):
+            if window():
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the window did not show")
+        _, left, top = window()[:3]
+        time.sleep(2)
+        x = X()
+        # The set list's last row (the click lands on the second), then Ctrl+E.
+        x.click(left + 700, top + 24 + 150)
+        for _ in range(5):
+            x.keys("Down")
+        x.keys("Control_L", "e")
+        for _ in range(50):
+            tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout
+            m = re.search(r'(0x[0-9a-f]+) "曲の編集 - ', tree)
+            if m:
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the edit panel did not open")
+        time.sleep(1)
+        subprocess.run(["import", "-window", m.group(1), os.path.join(out, "edit-panel.png")], check=True)
+    finally:
+        proc.kill()
+        proc.wait()
+
+
+def main(binary, out, only=None):
     work = tempfile.mkdtemp(prefix="korvanda-shots.")
     try:
         songs = os.path.join(work, "曲")
@@ -183,14 +218,22 @@ def main(binary, out):
         with open(playlist, "w", encoding="utf-8") as f:
             f.write("#EXTM3U\n#PLAYLIST:金曜ライブ\n#KORVANDA-SLOT:00:25:00\n#KORVANDA-PAUSE:30\n")
             for title, seconds, _ in SONGS[:7]:
-                f.write(f"#EXTINF:{seconds},{title}\n曲/{title}.mp3\n")
+                f.write(f"#EXTINF:{seconds},{title}\n")
+                if title == "Last Song":
+                    # Over the slot: the last song ends early with a fade.
+                    f.write("#KORVANDA-EDIT:end=240.000;fadeout=8.000\n")
+                f.write(f"曲/{title}.mp3\n")
 
-        for scale in (1, 2):
-            shoot(program, playlist, work, out, scale)
-        shoot_show(program, playlist, work, out)
+        if only in (None, "window"):
+            for scale in (1, 2):
+                shoot(program, playlist, work, out, scale)
+        if only in (None, "show"):
+            shoot_show(program, playlist, work, out)
+        if only in (None, "edits"):
+            shoot_edits(program, playlist, work, out)
     finally:
         shutil.rmtree(work)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)

@@ -158,7 +158,9 @@ std::optional<SongEdits> SongEdits::fromText(QStringView text)
                 edits.stamp = Stamp{ size, modified };
         }
     }
-    if (!any)
+    // A line that changes nothing heard is no edit, whatever file it names:
+    // it is not written again, so it must not be read as one either.
+    if (!any || edits.isEmpty())
         return std::nullopt;
     return edits;
 }
