@@ -18,6 +18,8 @@ using namespace Qt::StringLiterals;
 
 const char *SystemOnly::noFifos() { return "Windows has no FIFOs in its file system"; }
 
+const char *SystemOnly::noSteadyPlayback() { return "Windows under Wine: the output stream reaches the sound server in bursts"; }
+
 bool SystemOnly::makeFifo(const QString &) { return false; }
 
 const char *SystemOnly::noSymlinks() { return "Windows: symbolic links need an administrator (QFile::link makes a .lnk shortcut)"; }
@@ -58,6 +60,8 @@ bool SystemOnly::keepingTimes(const QString &path, const std::function<bool()> &
 #else
 
 const char *SystemOnly::noFifos() { return nullptr; }
+
+const char *SystemOnly::noSteadyPlayback() { return nullptr; }
 
 const char *SystemOnly::noSymlinks() { return nullptr; }
 

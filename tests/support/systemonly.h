@@ -17,6 +17,10 @@ const char *noFifos();
 // A FIFO at path: whoever opens it to read without a writer waits for ever.
 bool makeFifo(const QString &path);
 
+// Why songs played here cannot be relied on to advance (under Wine the output stream reaches
+// the sound server in bursts), or null where they play as on a real system.
+const char *noSteadyPlayback();
+
 // Why a test cannot make symbolic links here (on Windows they need an administrator, and
 // QFile::link makes a shortcut file instead), or null where it can.
 const char *noSymlinks();
