@@ -2,6 +2,8 @@
 // and whether they are brought to one level, chosen before the export starts
 // and shown beside the preview while the set is built.
 #include "forms/mainwindow.h"
+#include "forms/songgrid.h"
+#include "forms/songtablemodel.h"
 
 #include "forms/awaited.h"
 #include "model/libraryentry.h"
@@ -81,6 +83,9 @@ ExportFormat::Format MainWindow::exportFormat() const
 
 void MainWindow::showExportOptions()
 {
+    // An edited set-list row tells whether this format keeps it lossless.
+    if (auto *grid = m_form->findChild<SongGrid *>(u"MSHFlexGrid2"_s))
+        grid->tableModel()->setExportFormat(exportFormat());
     QString text = u" 出力: "_s + ExportFormat::caption(exportFormat());
     if (m_matchAction->isChecked())
         text += u"・音量をそろえる"_s;

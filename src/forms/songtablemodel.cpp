@@ -95,12 +95,28 @@ QVariant SongTableModel::data(const QModelIndex &index, int role) const
             return {};
         if (role == EditMarkRole)
             return extras.editsStale ? u"✎!"_s : u"✎"_s;
-        return extras.editsStale ? u"編集済み。編集の後で曲のファイルが変わりました。編集を確かめてください"_s
-                                 : u"編集済み（長さは編集後のもの）"_s;
+        QString tip = extras.editsStale ? u"編集済み。編集の後で曲のファイルが変わりました。編集を確かめてください"_s
+                                        : u"編集済み（長さは編集後のもの）"_s;
+        if (m_format) {
+            const QString path = m_table->textAt(index.row() + 1, 2);
+            tip += ExportFormat::staysLossless(path, extras.edits, extras.songMs, *m_format)
+                ? u"\n書き出し: 劣化しません"_s
+                : u"\n書き出し: 作り直します（音質がわずかに下がります）"_s;
+        }
+        return tip;
     }
     default:
         return {};
     }
+}
+
+void SongTableModel::setExportFormat(ExportFormat::Format format)
+{
+    if (m_format == format)
+        return;
+    m_format = format;
+    if (rowCount() > 0)
+        Q_EMIT dataChanged(index(0, 3), index(rowCount() - 1, 3), { Qt::ToolTipRole });
 }
 
 QVariant SongTableModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/exportformat.h"
+
 #include <QAbstractTableModel>
 #include <QPointer>
 
@@ -31,9 +33,13 @@ public:
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     [[nodiscard]] SongTable *table() const { return m_table; }
+    // The export's format, for an edited row to tell whether it reaches the
+    // stick without being encoded lossily again.
+    void setExportFormat(ExportFormat::Format format);
     [[nodiscard]] bool isSuspended() const { return m_suspended; }
 
 private:
+    std::optional<ExportFormat::Format> m_format;
     void onVisibleChanged(bool visible);
     void onCellChanged(int row, int col);
     void onCursorChanged(int row, int col);

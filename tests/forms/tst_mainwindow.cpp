@@ -323,6 +323,14 @@ private Q_SLOTS:
         w.menu(u"editSongAction"_s);
         QCOMPARE(list.textAt(1, 3), u"00:00:01"_s);
         QCOMPARE(w.media.openPaths(), QStringList()); // the panel's listening ends with it
+        // The row tells whether the chosen format keeps it lossless: a trimmed WAV as it is, yes;
+        // made into MP3, no.
+        const auto tip = [&] {
+            return w.window->findChild<SongGrid *>(u"MSHFlexGrid2"_s)->tableModel()->index(0, 3).data(Qt::ToolTipRole).toString();
+        };
+        QVERIFY2(tip().endsWith(u"劣化しません"_s), qPrintable(tip()));
+        w.menu(u"exportFormat_mp3"_s);
+        QVERIFY2(tip().contains(u"作り直します"_s), qPrintable(tip()));
     }
 
     void slotFiguresAndStageSheet()
