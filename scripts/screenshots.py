@@ -127,22 +127,29 @@ def shoot(program, playlist, work, out, scale):
                    check=True)
 
 
-def shoot_show(program, playlist, work, out):
-    """The show window as the performer sees it, a few seconds into the first song."""
+def start_with_set_list_focused(program, playlist, work):
+    """The program at normal size with the set list open, its second row clicked: no window
+    manager gives the focus, so the click takes it."""
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
     proc = subprocess.Popen([program, playlist], env=env, cwd=work)
+    for _ in range(100):
+        if window():
+            break
+        time.sleep(0.2)
+    else:
+        proc.kill()
+        sys.exit("the window did not show")
+    _, left, top = window()[:3]
+    time.sleep(2)
+    x = X()
+    x.click(left + 700, top + 24 + 150)
+    return proc, x
+
+
+def shoot_show(program, playlist, work, out):
+    """The show window as the performer sees it, a few seconds into the first song."""
+    proc, x = start_with_set_list_focused(program, playlist, work)
     try:
-        for _ in range(100):
-            if window():
-                break
-            time.sleep(0.2)
-        else:
-            sys.exit("the window did not show")
-        _, left, top = window()[:3]
-        time.sleep(2)
-        x = X()
-        # No window manager gives the focus: a click on the set list takes it.
-        x.click(left + 700, top + 24 + 150)
         x.keys("F7")
         # The show opens once the songs' levels are measured; then every song is checked
         # before the first GO.
@@ -164,20 +171,9 @@ def shoot_show(program, playlist, work, out):
 
 def shoot_edits(program, playlist, work, out):
     """The edit panel of the set list's last song, shortened and faded for the slot."""
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0")
-    proc = subprocess.Popen([program, playlist], env=env, cwd=work)
+    proc, x = start_with_set_list_focused(program, playlist, work)
     try:
-        for _ in range(100):
-            if window():
-                break
-            time.sleep(0.2)
-        else:
-            sys.exit("the window did not show")
-        _, left, top = window()[:3]
-        time.sleep(2)
-        x = X()
-        # The set list's last row (the click lands on the second), then Ctrl+E.
-        x.click(left + 700, top + 24 + 150)
+        # The set list's last row (the click landed on the second), then Ctrl+E.
         for _ in range(5):
             x.keys("Down")
         x.keys("Control_L", "e")
