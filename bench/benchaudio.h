@@ -51,9 +51,11 @@ public:
                     const auto at = now - std::chrono::microseconds(qint64(n - 1 - i) * 1000000 / MonitorRate);
                     m_samples.push_back({ at, block[i] });
                 }
-                for (size_t i = 0; i < n; ++i)
+                for (size_t i = 0; i < n; ++i) {
                     if (std::abs(block[i]) >= 300)
                         m_lastLoud = m_total + qint64(i);
+                    noteQuiet(block[i], m_samples[m_samples.size() - n + i].at);
+                }
                 m_total += qint64(n);
                 if (m_samples.size() > size_t(MonitorRate) * 30) {
                     m_samples.erase(m_samples.begin(), m_samples.begin() + MonitorRate * 10);
@@ -118,6 +120,19 @@ public:
         std::lock_guard lock(m_mutex);
         return m_onset < 0 ? 0 : m_lastLoud - m_onset + 1;
     }
+    // Near-silences inside sound: runs of samples below about -54 dBFS longer than 2 ms
+    // and shorter than 1 s (a pause between songs is longer). Sound that never stays that
+    // quiet for 2 ms (the bench songs' steady partials) shows every gap the output left.
+    struct Gap {
+        Clock::time_point at;
+        double ms = 0;
+    };
+    std::vector<Gap> gaps()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_gaps;
+    }
+
     // The time of the last sample louder than about -40 dBFS.
     Clock::time_point lastSound()
     {
@@ -129,6 +144,19 @@ public:
     }
 
 private:
+    void noteQuiet(qint16 value, Clock::time_point at)
+    {
+        if (std::abs(value) < 64) {
+            if (m_quiet++ == 0)
+                m_quietFrom = at;
+            return;
+        }
+        if (m_heard && m_quiet >= MonitorRate / 500 && m_quiet < MonitorRate)
+            m_gaps.push_back({ m_quietFrom, m_quiet * 1000.0 / MonitorRate });
+        m_quiet = 0;
+        m_heard = true;
+    }
+
     struct Sample {
         Clock::time_point at;
         qint16 value;
@@ -142,6 +170,10 @@ private:
     qint64 m_erased = 0;
     qint64 m_onset = -1;
     qint64 m_lastLoud = -1;
+    qint64 m_quiet = 0;
+    Clock::time_point m_quietFrom;
+    bool m_heard = false;
+    std::vector<Gap> m_gaps;
 };
 
 class QuietBoxes : public MessageBoxes
