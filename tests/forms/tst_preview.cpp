@@ -584,16 +584,13 @@ private Q_SLOTS:
         SinkRecorder recording(sink);
         QVERIFY(recording.waitUntilRecording());
         p.showKey(Qt::Key_Space);
-        const auto ended = [&](qsizetype songs) {
-            const QList<ShowRun::Played> r = p.show()->run().record();
-            return r.size() == songs && r.last().endMs >= 0;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(ended(2), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.show()->run().record().size() == 2 && p.show()->run().record().last().endMs >= 0, 5000);
+        QTest::qWait(300); // a silence between the songs longer than a gap a busy machine may leave in one
         p.showKey(Qt::Key_Space);
         QTRY_VERIFY_WITH_TIMEOUT(p.show()->isFinished(), 3000);
         QTest::qWait(100);
 
-        const QList<SinkRecorder::Sound> heard = recording.sounds({ Low, High, Mid });
+        const QList<SinkRecorder::Sound> heard = recording.sounds({ Low, High, Mid }, 200);
         const QList<ShowRun::Played> record = p.show()->run().record();
         QCOMPARE(record.size(), 3);
         QCOMPARE(heard.size(), 3);
@@ -606,7 +603,8 @@ private Q_SLOTS:
             differences << u"%1/%2"_s.arg(start, 0, 'f', 1).arg(end, 0, 'f', 1);
             worst = qMax(worst, qMax(qAbs(start), qAbs(end)));
         }
-        qInfo("record against the sink, start/end per song (ms): %s", qPrintable(differences.join(u"  "_s)));
+        qInfo("record against the sink, start/end per song (ms): %s; underruns %d", qPrintable(differences.join(u"  "_s)),
+              p.media->player().underruns());
         QVERIFY2(worst <= 50, qPrintable(differences.join(u"  "_s)));
         p.show()->close();
     }
