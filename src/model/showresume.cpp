@@ -1,6 +1,9 @@
 #include "model/showresume.h"
 
-#include <QList>
+#include "model/setlistfile.h"
+
+#include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -24,9 +27,19 @@ QByteArray ShowResume::toText() const
     out += line("file", setListFile);
     out += line("name", setName);
     out += line("next", QString::number(next));
+    out += line("first", QString::number(planFrom));
     out += line("started", QString::number(startedMs));
     for (const QString &song : songs)
         out += line("song", song);
+    // The rows' extras as the set list's own file holds them, a line of it each.
+    if (std::any_of(extras.cbegin(), extras.cend(), [](const SetListRowExtras &e) { return !e.isEmpty(); })) {
+        SetListFile set;
+        for (qsizetype i = 0; i < songs.size(); ++i)
+            set.entries.append({ songs.at(i), {}, std::nullopt, extras.value(i) });
+        for (const QByteArray &l : set.toBytes().split('\n'))
+            if (!l.isEmpty())
+                out += "set=" + l + '\n';
+    }
     return out;
 }
 
@@ -37,6 +50,7 @@ std::optional<ShowResume> ShowResume::parse(const QByteArray &text)
         return std::nullopt;
     ShowResume r;
     bool nextOk = false;
+    QByteArray set;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &l = lines.at(i);
         const qsizetype eq = l.indexOf('=');
@@ -52,14 +66,25 @@ std::optional<ShowResume> ShowResume::parse(const QByteArray &text)
             r.setName = value;
         else if (key == "next")
             r.next = value.toLongLong(&nextOk);
+        else if (key == "first")
+            r.planFrom = value.toLongLong();
         else if (key == "started")
             r.startedMs = value.toLongLong();
         else if (key == "song")
             r.songs.append(value);
+        else if (key == "set")
+            set += value.toUtf8() + '\n';
     }
     // A show whose last song was already playing has nothing left to go on with.
     if (!nextOk || r.next < 0 || r.next >= r.songs.size())
         return std::nullopt;
+    r.planFrom = qBound<qsizetype>(0, r.planFrom, r.next);
+    // Extras that do not match the songs row for row belong to no row.
+    if (const auto file = set.isEmpty() ? std::nullopt : SetListFile::parse(set);
+        file && file->entries.size() == r.songs.size()) {
+        for (const SetListEntry &entry : file->entries)
+            r.extras.append(entry.extras);
+    }
     return r;
 }
 

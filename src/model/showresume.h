@@ -1,6 +1,9 @@
 #pragma once
 
+#include "model/setlistrow.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -15,7 +18,11 @@ struct ShowResume
     QString setListFile; // empty when the set list was never saved
     QString setName;
     QStringList songs;   // the set's song paths, for a set list that has no file
+    // The rows' edits, notes and follow marks, beside `songs`, for a set list
+    // that has no file to read them from again; empty when there are none.
+    QList<SetListRowExtras> extras;
     qsizetype next = 0;  // the song that was next, an index into `songs`
+    qsizetype planFrom = 0; // the song the show's plan began at, at most `next`
     qint64 startedMs = 0; // the first GO, milliseconds since the epoch (UTC)
 
     [[nodiscard]] QByteArray toText() const;

@@ -13,7 +13,17 @@ ShowRun::ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs
     , m_slotMs(slotMs)
     , m_index(qBound<qsizetype>(0, from, m_songs.size()))
     , m_planFrom(m_index)
+    , m_firstSong(m_index)
 {
+}
+
+bool ShowRun::goOn(qint64 firstGoMs, qsizetype planFrom, qint64 nowMs)
+{
+    if (hasStarted() || firstGoMs > nowMs || nowMs - firstGoMs > GoesOnWithinMs)
+        return false;
+    m_startMs = firstGoMs;
+    m_planFrom = qBound<qsizetype>(0, planFrom, m_index);
+    return true;
 }
 
 ShowRun::Go ShowRun::go(qint64 nowMs, int key, bool autoRepeat)
@@ -44,10 +54,10 @@ void ShowRun::release(int key)
 
 void ShowRun::start(qint64 nowMs)
 {
-    if (m_startMs < 0)
+    if (!m_startMs)
         m_startMs = nowMs;
     m_current = m_index;
-    m_record.append({ m_index, nowMs - m_startMs, -1, Ending::Played, m_resumeMs });
+    m_record.append({ m_index, nowMs - *m_startMs, -1, Ending::Played, m_resumeMs });
     ++m_index;
     m_resumeMs = 0;
     m_followFrom = -1;
@@ -56,7 +66,7 @@ void ShowRun::start(qint64 nowMs)
 void ShowRun::finish(qint64 endMs, Ending ending)
 {
     Played &line = m_record.last();
-    line.endMs = endMs - m_startMs;
+    line.endMs = endMs - *m_startMs;
     line.ending = ending;
     m_lastEndMs = endMs;
     m_current = -1;
@@ -73,7 +83,7 @@ ShowRun::Stop ShowRun::stop(qint64 nowMs, qint64 fadeMs)
     }
     if (fading(nowMs)) {
         Played &line = m_record[m_fadingRecord];
-        line.endMs = nowMs - m_startMs;
+        line.endMs = nowMs - *m_startMs;
         line.ending = Ending::Cut;
         // The pause after it starts now, unless another song already started.
         if (m_fadingRecord == m_record.size() - 1 && m_current < 0)
@@ -95,11 +105,19 @@ bool ShowRun::back(qint64 nowMs)
         return false;
     --m_index;
     // Before the first GO the show simply starts earlier in the set.
-    if (!hasStarted())
+    if (!hasStarted()) {
         m_planFrom = qMin(m_planFrom, m_index);
+        m_firstSong = qMin(m_firstSong, m_index);
+    }
     m_resumeMs = 0;
     m_followFrom = -1;
     return true;
+}
+
+void ShowRun::sounded(qint64 atMs)
+{
+    if (m_current >= 0)
+        m_record.last().startMs = atMs - *m_startMs;
 }
 
 void ShowRun::ended(qint64 nowMs)
@@ -169,7 +187,8 @@ ShowRun::Clock ShowRun::clock(qint64 nowMs, qint64 positionMs) const
         return ms + qMax<qsizetype>(0, count - 1 - first) * m_pauseMs;
     };
     // After the last song the clock stops where the show ended.
-    const qint64 elapsed = isOver() && hasStarted() ? qMin(nowMs, m_lastEndMs) - m_startMs : sinceStart(nowMs);
+    const qint64 elapsed = isOver() && hasStarted() ? qMin(nowMs, m_lastEndMs.value_or(nowMs)) - *m_startMs
+                                                    : sinceStart(nowMs);
     qint64 planned = 0;
     qint64 stillPlanned = 0;
     if (m_current >= 0) {
@@ -177,20 +196,21 @@ ShowRun::Clock ShowRun::clock(qint64 nowMs, qint64 positionMs) const
         const qint64 at = qBound<qint64>(0, positionMs, length);
         planned = plannedStartMs(m_current) + at;
         stillPlanned = length - at + songsFrom(m_current + 1) + (m_current + 1 < count ? m_pauseMs : 0);
-    } else if (!hasStarted()) {
+    } else if (!m_startMs) {
         stillPlanned = songsFrom(m_index);
     } else if (m_index >= count) {
         planned = plannedStartMs(count) - m_pauseMs;
     } else {
-        // In the pause before the selected song: the plan allows one pause.
-        const qint64 waited = qBound<qint64>(0, nowMs - m_lastEndMs, m_pauseMs);
+        // In the pause before the selected song: the plan allows one pause. A
+        // show taken up again after a restart has had that pause, and more.
+        const qint64 waited = m_lastEndMs ? qBound<qint64>(0, nowMs - *m_lastEndMs, m_pauseMs) : m_pauseMs;
         const qint64 pause = m_index > m_planFrom ? m_pauseMs - waited : 0;
         planned = plannedStartMs(m_index) - pause;
         stillPlanned = pause + songsFrom(m_index);
     }
 
     Clock c;
-    c.behindMs = hasStarted() ? elapsed - planned : 0;
+    c.behindMs = m_startMs ? elapsed - planned : 0;
     if (m_slotMs) {
         c.slotLeftMs = *m_slotMs - elapsed;
         c.spareMs = *c.slotLeftMs - stillPlanned;
@@ -221,14 +241,14 @@ QString ShowRun::recordText(qint64 nowMs) const
     const qint64 plannedTotal = count > m_planFrom ? plannedStartMs(count) - m_pauseMs : 0;
     QStringList lines;
     lines << u"本番の記録"_s;
-    if (m_planFrom > 0)
-        lines << u"（中断した本番の続き: %1 曲目から）"_s.arg(m_songs.at(m_planFrom).row);
+    if (m_firstSong > 0 && m_firstSong < count)
+        lines << u"（中断した本番の続き: %1 曲目から）"_s.arg(m_songs.at(m_firstSong).row);
     if (!hasStarted()) {
         lines << u"演奏した曲はありません。"_s;
         return lines.join(u'\n') + u'\n';
     }
-    const qint64 lastEnd = m_current >= 0 ? nowMs : (m_lastEndMs < 0 ? nowMs : m_lastEndMs);
-    const qint64 actual = lastEnd - m_startMs;
+    const qint64 lastEnd = m_current >= 0 ? nowMs : m_lastEndMs.value_or(nowMs);
+    const qint64 actual = lastEnd - *m_startMs;
     lines << u"予定 %1　実際 %2　差 %3"_s.arg(clockText(plannedTotal), clockText(actual), clockText(actual - plannedTotal, true));
     if (m_slotMs) {
         const qint64 left = *m_slotMs - actual;
@@ -241,7 +261,7 @@ QString ShowRun::recordText(qint64 nowMs) const
         if (previousEnd >= 0)
             lines << u"　　　曲間 %1（予定 %2）"_s.arg(clockText(p.startMs - previousEnd), clockText(m_pauseMs));
         const Song &song = m_songs.at(p.index);
-        const qint64 end = p.endMs < 0 ? nowMs - m_startMs : p.endMs;
+        const qint64 end = p.endMs < 0 ? nowMs - *m_startMs : p.endMs;
         QString line = u"%1　　 %2　　 %3　　 %4　 %5　　　 %6　　　 %7"_s.arg(song.row, 2, 10, QLatin1Char('0'))
                            .arg(clockText(plannedStartMs(p.index)), clockText(p.startMs), clockText(end),
                                 clockText(song.lengthMs), clockText(end - p.startMs), song.name);
@@ -251,7 +271,8 @@ QString ShowRun::recordText(qint64 nowMs) const
         previousEnd = end;
     }
     QStringList unplayed;
-    for (qsizetype i = m_planFrom; i < count; ++i) {
+    // Those before a restart were played, or skipped, in a show that left no record.
+    for (qsizetype i = m_firstSong; i < count; ++i) {
         const bool played = std::any_of(m_record.cbegin(), m_record.cend(), [i](const Played &p) { return p.index == i; });
         if (!played)
             unplayed << m_songs.at(i).name;

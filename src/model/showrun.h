@@ -65,6 +65,15 @@ public:
     // short; the plan and the record count from there.
     ShowRun(QList<Song> songs, qint64 pauseMs, std::optional<qint64> slotMs, qsizetype from = 0);
 
+    // A show that goes on after being cut short: its first GO was at
+    // `firstGoMs` (on the caller's clock: before `nowMs`) and its plan began at
+    // the song `planFrom`. The slot ran on meanwhile, so its clock, the plan
+    // and the record go on from there rather than starting again; a first GO
+    // that lies in the future, or longer ago than GoesOnWithinMs (the set taken
+    // up again another day), starts the clock afresh. False then.
+    bool goOn(qint64 firstGoMs, qsizetype planFrom, qint64 nowMs);
+    static constexpr qint64 GoesOnWithinMs = 12 * 3600'000;
+
     // A GO key pressed; `key` tells keys apart, so that each must be let go of
     // before it fires again. Started: playing() is the song to start now.
     Go go(qint64 nowMs, int key, bool autoRepeat = false);
@@ -82,7 +91,10 @@ public:
     // again, from its start. False when there is none or a song still sounds.
     bool back(qint64 nowMs);
 
-    // The song playing reached its end.
+    // The song playing was first heard at `atMs`: the record starts it there
+    // rather than at the GO or the follow that asked for it.
+    void sounded(qint64 atMs);
+    // The song playing reached its end, heard at `nowMs`.
     void ended(qint64 nowMs);
     // The song playing could not be played.
     void failed(qint64 nowMs);
@@ -103,7 +115,10 @@ public:
     // The song fading out, until its fade is over.
     [[nodiscard]] std::optional<Song> fading(qint64 nowMs) const;
     [[nodiscard]] bool isOver() const { return m_index >= m_songs.size() && m_current < 0; }
-    [[nodiscard]] bool hasStarted() const { return m_startMs >= 0; }
+    // A song was started since the show opened.
+    [[nodiscard]] bool hasStarted() const { return !m_record.isEmpty(); }
+    // The song the plan (and the slot's clock) counts from.
+    [[nodiscard]] qsizetype planFrom() const { return m_planFrom; }
 
     [[nodiscard]] Clock clock(qint64 nowMs, qint64 positionMs) const;
     [[nodiscard]] QList<Played> record() const { return m_record; }
@@ -117,22 +132,24 @@ private:
     void start(qint64 nowMs);
     void finish(qint64 endMs, Ending ending);
     [[nodiscard]] qint64 plannedStartMs(qsizetype index) const;
-    [[nodiscard]] qint64 sinceStart(qint64 nowMs) const { return m_startMs < 0 ? 0 : nowMs - m_startMs; }
+    [[nodiscard]] qint64 sinceStart(qint64 nowMs) const { return m_startMs ? nowMs - *m_startMs : 0; }
 
     QList<Song> m_songs;
     qint64 m_pauseMs;
     std::optional<qint64> m_slotMs;
     qsizetype m_index = 0;   // the selected song
     qsizetype m_planFrom = 0; // the first song of the plan
+    qsizetype m_firstSong = 0; // the first song offered since the show opened
     qsizetype m_current = -1; // the song playing
-    qint64 m_startMs = -1;   // the first GO
+    std::optional<qint64> m_startMs; // the first GO, also one before a restart
     qint64 m_lastGoMs = 0;
     bool m_anyGo = false;
     qint64 m_resumeMs = 0;
     // The pause before a song that follows runs from here; -1 when none runs.
     qint64 m_followFrom = -1;
-    // The end of the last song, for the pause's part of the plan.
-    qint64 m_lastEndMs = -1;
+    // The end of the last song, for the pause's part of the plan; none before
+    // the first song ends, nor when a show goes on after a restart.
+    std::optional<qint64> m_lastEndMs;
     qsizetype m_fading = -1;  // the song fading out, and its line in the record
     qsizetype m_fadingRecord = -1;
     qint64 m_fadeUntil = 0;

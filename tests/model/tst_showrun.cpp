@@ -243,6 +243,54 @@ private Q_SLOTS:
         QCOMPARE(earlier.clock(0, 0).spareMs, 60'000);
     }
 
+    // Taken up again after a restart at the third song, its first GO `firstGo`
+    // seconds before the restart (the caller's clock's zero): the slot ran on,
+    // the plan counts from where it began; a first GO ahead of the clock or of
+    // another day starts the clock afresh.
+    void resumedClock_data()
+    {
+        QTest::addColumn<double>("firstGo");
+        QTest::addColumn<int>("planFrom");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<double>("now");
+        QTest::addColumn<double>("position");
+        QTest::addColumn<double>("left");
+        QTest::addColumn<double>("spare");
+        QTest::addColumn<double>("behind");
+
+        // Cut off 1:30 into the second song, 5:30 after the first GO: ahead of
+        // the plan, which had the third song at 8:00.
+        QTest::newRow("slot ran on") << -330.0 << 0 << u""_s << 0.0 << 0.0 << 330.0 << 210.0 << -150.0;
+        QTest::newRow("after its GO") << -330.0 << 0 << u"10:gA"_s << 30.0 << 20.0 << 300.0 << 200.0 << -140.0;
+        QTest::newRow("plan began later") << -330.0 << 1 << u""_s << 0.0 << 0.0 << 330.0 << 210.0 << 60.0;
+        QTest::newRow("another day") << -13.0 * 3600 << 0 << u""_s << 0.0 << 0.0 << 660.0 << 540.0 << 0.0;
+        QTest::newRow("clock set back") << 60.0 << 0 << u""_s << 0.0 << 0.0 << 660.0 << 540.0 << 0.0;
+    }
+
+    void resumedClock()
+    {
+        QFETCH(double, firstGo);
+        QFETCH(int, planFrom);
+        QFETCH(QString, script);
+        QFETCH(double, now);
+        QFETCH(double, position);
+        ShowRun run(threeSongs(), 30'000, 660'000, 2);
+        const bool carried = run.goOn(qint64(firstGo * 1000), planFrom, 0);
+        QCOMPARE(carried, firstGo < 0 && firstGo > -12 * 3600);
+        play(run, script);
+        const ShowRun::Clock c = run.clock(qint64(now * 1000), qint64(position * 1000));
+        QTEST(double(c.slotLeftMs.value_or(-1)) / 1000, "left");
+        QTEST(double(c.spareMs.value_or(-1)) / 1000, "spare");
+        QTEST(double(c.behindMs) / 1000, "behind");
+        if (!run.hasStarted() || !carried)
+            return;
+        // The record goes on too: the song's start counts from the first GO, against the whole plan.
+        const QStringList lines = run.recordText(qint64(now * 1000)).split(u'\n');
+        QCOMPARE(lines.at(1), u"（中断した本番の続き: 3 曲目から）"_s);
+        QCOMPARE(lines.at(6), u"03　　 8:00　　 5:40　　 6:00　 2:00　　　 0:20　　　 う  ［演奏中］"_s);
+        QVERIFY2(!run.goOn(0, 0, 40'000), "a show already going on keeps its clock");
+    }
+
     // What the restart reads back, and where the song that was next is now.
     void resumeState_data()
     {
@@ -278,6 +326,37 @@ private Q_SLOTS:
                     && again->setListFile == u"/s/live.m3u8"_s && again->setName == u"ライブ"_s
                     && again->startedMs == 1'700'000'000'000);
         }
+    }
+
+    // A set list never saved goes on with its rows' edits, notes and follow
+    // marks; a state written before they were kept still reads, without them.
+    void resumeStateKeepsRows()
+    {
+        ShowResume state;
+        state.setName = u"ライブ"_s;
+        state.songs = QStringList{ u"/a"_s, u"/曲 b=1.wav"_s, u"/c"_s };
+        state.extras.resize(3);
+        state.extras[1].note = u"MC後\n暗転 #2"_s;
+        state.extras[1].follows = true;
+        state.extras[2].edits.startMs = 20'500;
+        state.extras[2].edits.endMs = 60'000;
+        state.extras[2].edits.cuts = { { 30'000, 35'000 } };
+        state.next = 2;
+        state.planFrom = 1;
+        const auto again = ShowResume::parse(state.toText());
+        QVERIFY(again);
+        state.extras[1].note = u"MC後 暗転 #2"_s; // one line, as the set-list file keeps it
+        QCOMPARE(again->extras, state.extras);
+        QCOMPARE(again->songs, state.songs);
+        QCOMPARE(again->planFrom, 1);
+
+        const QByteArray old = "korvanda-show 1\nfile=\nname=x\nnext=1\nstarted=5\nsong=/a\nsong=/b\n";
+        const auto read = ShowResume::parse(old);
+        QVERIFY(read && read->extras.isEmpty() && read->planFrom == 0 && read->next == 1);
+        // Rows that do not match the songs one for one are no row's.
+        const auto mismatched = ShowResume::parse(old + "set=#EXTM3U\nset=#KORVANDA-FOLLOW\nset=/a\n");
+        QVERIFY(mismatched && mismatched->extras.isEmpty());
+        QCOMPARE(ShowResume::parse(old + "first=7\n")->planFrom, 1);
     }
 
     // Teaching GO keys: steps "T<key>" teach, the answer is the first letter

@@ -63,6 +63,41 @@ QList<int> SinkRecorder::tones(const QList<int> &hz, int windowMs)
     return heard;
 }
 
+QList<SinkRecorder::Sound> SinkRecorder::sounds(const QList<int> &hz, int gapMs)
+{
+    m_parec.waitForReadyRead(100);
+    const QByteArray bytes = m_parec.readAllStandardOutput();
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const qsizetype count = bytes.size() / 2;
+    const qsizetype gap = qint64(Rate) * gapMs / 1000;
+    const auto ms = [](qsizetype sample) { return double(sample) * 1000.0 / Rate; };
+    QList<Sound> found;
+    qsizetype first = -1, last = -1;
+    const auto close = [&] {
+        Sound s{ ms(first), ms(last + 1), 0 };
+        double best = 0;
+        for (int f : hz)
+            if (const double p = power(samples + first, last + 1 - first, f); p > best)
+                best = p, s.hz = f;
+        found.append(s);
+    };
+    for (qsizetype i = 0; i < count; ++i) {
+        // A sine passes through zero twice a cycle: only a longer quiet ends a sound.
+        if (std::abs(int(samples[i])) < 300)
+            continue;
+        if (first >= 0 && i - last > gap) {
+            close();
+            first = -1;
+        }
+        if (first < 0)
+            first = i;
+        last = i;
+    }
+    if (first >= 0)
+        close();
+    return found;
+}
+
 double SinkRecorder::levelDb()
 {
     m_parec.waitForReadyRead(100);

@@ -196,9 +196,11 @@ void ShowController::offerToContinue(const std::function<bool(const QString &)> 
         QFile::remove(path);
         return;
     }
-    // A set list that was never saved is put together again from its songs.
-    const bool opened = state->setListFile.isEmpty() ? m_form->replaceSetList(state->songs, state->setName)
-                                                     : open(state->setListFile);
+    // A set list that was never saved is put together again from its songs,
+    // with their edits, notes and follow marks.
+    const bool opened = state->setListFile.isEmpty()
+        ? m_form->replaceSetList(state->songs, state->setName, state->extras)
+        : open(state->setListFile);
     if (!opened)
         return;
     QStringList paths;
@@ -212,10 +214,10 @@ void ShowController::offerToContinue(const std::function<bool(const QString &)> 
         m_boxes->inform(m_host, u"続きの曲「%1」がセットリストにありません"_s.arg(song), u"本番の続き"_s);
         return;
     }
-    start(*at);
+    start(*at, &*state);
 }
 
-void ShowController::start(qsizetype from)
+void ShowController::start(qsizetype from, const ShowResume *resumed)
 {
     if (m_window || !m_startAction->isEnabled())
         return;
@@ -244,6 +246,13 @@ void ShowController::start(qsizetype from)
     setup.statePath = statePath();
     setup.setListFile = m_setListFile ? m_setListFile() : QString();
     setup.from = qBound<qsizetype>(0, from, setup.songs.size() - 1);
+    if (resumed) {
+        setup.startedEpochMs = resumed->startedMs;
+        // The plan began as many songs before the next one as it did, wherever that moved.
+        setup.planFrom = qMax<qsizetype>(0, setup.from - (resumed->next - resumed->planFrom));
+    }
+    for (const SetListEntry &entry : entries)
+        setup.extras.append(entry.extras);
     setup.keys = m_keys;
     if (m_levels) {
         QStringList paths;

@@ -21,6 +21,7 @@ class QScreen;
 class QWidget;
 class ShowWindow;
 class SlotStatusBar;
+struct ShowResume;
 
 // 本番モード: the set list played as the show (F7), in a full-screen window of
 // its own, while the main window stays as it is and takes no input; and the
@@ -56,7 +57,8 @@ public:
     [[nodiscard]] static QString latestRecord(const QString &setListFile);
 
 private:
-    void start(qsizetype from = 0);
+    // `resumed`: the show cut short that goes on at `from`.
+    void start(qsizetype from = 0, const ShowResume *resumed = nullptr);
     void chooseFade(int ms);
     void fillScreenMenu();
     [[nodiscard]] QScreen *showScreen() const;

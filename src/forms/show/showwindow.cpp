@@ -170,6 +170,10 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     layout->addWidget(m_close, 0, Qt::AlignRight);
 
     m_clock.start();
+    // Taken up again after a restart: the slot ran on from the first GO.
+    if (m_setup.startedEpochMs > 0
+        && m_run.goOn(now() - (QDateTime::currentMSecsSinceEpoch() - m_setup.startedEpochMs), m_setup.planFrom, now()))
+        m_startedEpochMs = m_setup.startedEpochMs;
     m_tick = new QTimer(this);
     m_tick->setInterval(TickMs);
     connect(m_tick, &QTimer::timeout, this, &ShowWindow::tick);
@@ -384,6 +388,7 @@ void ShowWindow::startPlaying()
         m_playback->seek(song.path, from);
     m_armed.clear();
     m_playingPath = song.path;
+    m_startHeard = false;
     const int result = m_media->sendString(playCommand(song.path), nullptr, 0);
     const qint64 probed = m_playback->lengthMs(song.path);
     m_playingLengthMs = probed > 0 ? probed : song.lengthMs;
@@ -444,11 +449,21 @@ void ShowWindow::tick()
     if (m_toneSounding && m_playback->state(m_tonePath) != PlaybackControl::State::Playing)
         stopTone();
     if (!m_playingPath.isEmpty()) {
+        // The record holds when the sound was there: the output plays a song a
+        // moment after it is asked for, and its end is seen here only at a tick.
+        using Edge = PlaybackControl::Edge;
+        if (!m_startHeard) {
+            if (const auto ago = m_playback->heardAgoMs(m_playingPath, Edge::Start)) {
+                m_run.sounded(t - *ago);
+                m_startHeard = true;
+            }
+        }
         const auto state = m_playback->state(m_playingPath);
         if (state == PlaybackControl::State::Ended) {
+            const qint64 end = t - m_playback->heardAgoMs(m_playingPath, Edge::End).value_or(0);
             m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
             m_playingPath.clear();
-            m_run.ended(t);
+            m_run.ended(end);
         } else if (state == PlaybackControl::State::Failed || state == PlaybackControl::State::Closed) {
             m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
             m_playingPath.clear();
@@ -680,7 +695,10 @@ void ShowWindow::saveState()
     state.setName = m_setup.title;
     for (const ShowRun::Song &song : std::as_const(m_setup.songs))
         state.songs.append(song.path);
+    if (m_setup.setListFile.isEmpty())
+        state.extras = m_setup.extras;
     state.next = m_savedNext;
+    state.planFrom = m_run.planFrom();
     state.startedMs = m_startedEpochMs;
     // Best effort: the show goes on whether or not it can be kept.
     (void)SetListStorage::write(m_setup.statePath, state.toText());

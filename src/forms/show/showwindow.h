@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/setlistrow.h"
 #include "model/showoptions.h"
 #include "model/showrun.h"
 #include "model/songedits.h"
@@ -52,6 +53,13 @@ public:
         QString setListFile;
         // The song to start at: not 0 when a show cut short goes on.
         qsizetype from = 0;
+        // A show cut short that goes on: its first GO (milliseconds since the
+        // epoch, 0: none) and the song its plan began at.
+        qint64 startedEpochMs = 0;
+        qsizetype planFrom = 0;
+        // The rows' extras, kept with where the show stands when the set list
+        // has no file to read them from again.
+        QList<SetListRowExtras> extras;
         ShowKeys keys;
         // Each song file's gain, the set at one level; a file not here plays as it is.
         QHash<QString, float> gains;
@@ -120,6 +128,8 @@ private:
     QTimer *m_tick = nullptr;
 
     QString m_playingPath;
+    // Whether the record's start of the song playing is the moment it was heard.
+    bool m_startHeard = false;
     QString m_fadingPath;
     QString m_armed;
     qint64 m_playingLengthMs = 0;

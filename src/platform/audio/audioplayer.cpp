@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -80,6 +81,7 @@ struct AudioPlayer::Voice {
     qint64 fadeFrames = 0; // a fade-out longer than the ramp, when closing
     qint64 pendingSeek = -1;
     qint64 shown = 0;      // the place shown before any of it is heard
+    qint64 startSink = -1; // the output frame its sound begins at, since it was last started or moved
     bool ended = false;
     qint64 endSink = 0;
     qint64 endSong = 0;
@@ -95,6 +97,7 @@ struct Mixer {
     QList<std::shared_ptr<AudioPlayer::Voice>> dead;
     qint64 written = 0;   // output frames written, over every stream opened
     qint64 played = 0;    // output frames played, as the device tells
+    std::chrono::steady_clock::time_point playedAt; // when `played` was last read
     bool open = false;
     std::atomic<int> underruns{ 0 };
     std::atomic<bool> sounding{ false };
@@ -183,6 +186,7 @@ private:
 
         std::unique_lock lock(m_mixer->lock);
         m_mixer->played = qMax(m_mixer->played, qMin(m_base + played, m_mixer->written));
+        m_mixer->playedAt = std::chrono::steady_clock::now();
         bool sounding = !m_mixer->closing.isEmpty();
         for (const auto &v : std::as_const(m_mixer->voices))
             sounding = sounding || (v->active && v->level > 0 && !v->failed && !v->ended);
@@ -281,6 +285,8 @@ private:
                 v.level = 0;
             if (!fadeOut) {
                 const qint64 sink = m_mixer->written + at;
+                if (v.startSink < 0)
+                    v.startSink = sink;
                 if (!v.log.empty() && v.log.back().sink + v.log.back().count == sink
                     && v.log.back().song + v.log.back().count == first)
                     v.log.back().count += n;
@@ -451,6 +457,7 @@ void AudioPlayer::play(const QString &path, const SongEdits &edits, qint64 songM
         v->pendingSeek = 0;
         v->shown = 0;
         v->log.clear();
+        v->startSink = -1;
     }
     v->active = true;
 }
@@ -486,6 +493,7 @@ void AudioPlayer::seek(const QString &path, qint64 ms)
     v->pendingSeek = qMax<qint64>(0, ms) * m_rate / 1000;
     v->shown = v->pendingSeek;
     v->log.clear();
+    v->startSink = -1;
     v->ended = false;
     v->active = true;
 }
@@ -533,6 +541,21 @@ qint64 AudioPlayer::positionMs(const QString &path) const
         frame = v->log.front().song;
     }
     return frame * 1000 / m_rate;
+}
+
+std::optional<qint64> AudioPlayer::heardAgoMs(const QString &path, Edge edge) const
+{
+    std::unique_lock lock(m_mixer->lock);
+    const auto v = voiceOf(path);
+    if (!v)
+        return std::nullopt;
+    const qint64 frame = edge == Edge::Start ? v->startSink : (v->ended ? v->endSink : -1);
+    if (frame < 0 || m_mixer->played < frame)
+        return std::nullopt;
+    // The device's count is read every few milliseconds: the time since then counts too.
+    const auto sinceRead = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                                  - m_mixer->playedAt);
+    return (m_mixer->played - frame) * 1000 / m_rate + sinceRead.count();
 }
 
 QStringList AudioPlayer::paths() const

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <optional>
 
 class QMediaDevices;
 class QThread;
@@ -64,6 +65,12 @@ public:
     [[nodiscard]] State state(const QString &path) const;
     [[nodiscard]] qint64 positionMs(const QString &path) const;
     [[nodiscard]] QStringList paths() const;
+    // How long ago the device played the song's first sound (since it was last
+    // played from its start or moved) or its last; nothing until it has.
+    // What a show records as the song's start and end: the moment the sound
+    // was there, not the moment it was asked for.
+    enum class Edge { Start, End };
+    [[nodiscard]] std::optional<qint64> heardAgoMs(const QString &path, Edge edge) const;
 
     // The device the sound goes to; empty for the sound server's default. A
     // chosen device that is not there plays nothing until it is back. Setting

@@ -186,6 +186,13 @@ qint64 MediaService::positionMs(const QString &path) const
     return m_player ? m_player->positionMs(path) : 0;
 }
 
+std::optional<qint64> MediaService::heardAgoMs(const QString &path, Edge edge) const
+{
+    if (!m_player)
+        return std::nullopt;
+    return m_player->heardAgoMs(path, edge == Edge::Start ? AudioPlayer::Edge::Start : AudioPlayer::Edge::End);
+}
+
 qint64 MediaService::lengthMs(const QString &path) const
 {
     // Only regular files are probed, as only they are played.

@@ -52,6 +52,7 @@ public:
 
     [[nodiscard]] State state(const QString &path) const override;
     [[nodiscard]] qint64 positionMs(const QString &path) const override;
+    [[nodiscard]] std::optional<qint64> heardAgoMs(const QString &path, Edge edge) const override;
     [[nodiscard]] qint64 lengthMs(const QString &path) const override;
     void seek(const QString &path, qint64 ms) override;
     void setEdits(const QString &path, const SongEdits &edits, qint64 songMs) override;

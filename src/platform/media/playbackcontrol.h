@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // What a player shows beside play and stop: where the song started under a path
 // is, moving it, and where the sound goes. The media command texts start and stop
 // playback; this only looks at and moves what they started, named by the same path.
@@ -28,6 +30,10 @@ public:
     // The song's length by the same probe that fills the length column, so the
     // two always agree; 0 when it has none. Asking never disturbs its playback.
     [[nodiscard]] virtual qint64 lengthMs(const QString &path) const = 0;
+    // How long ago the output played the song's first sound (since it was last
+    // started or moved) or its last, in milliseconds; nothing until it has.
+    enum class Edge { Start, End };
+    [[nodiscard]] virtual std::optional<qint64> heardAgoMs(const QString &path, Edge edge) const = 0;
     // Moves playback of the path; a song that has ended plays again from there.
     virtual void seek(const QString &path, qint64 ms) = 0;
     // The edits the song under `path` is played with from its next play or
