@@ -11,7 +11,7 @@
 #include "benchfigures.h"
 #include "benchwindow.h"
 #include "forms/application.h"
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/setlistdialog.h"

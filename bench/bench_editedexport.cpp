@@ -10,7 +10,7 @@
 // usage: bench_editedexport [runs=1] [folder]   (the songs are made once and kept there)
 #include "benchfigures.h"
 #include "benchwindow.h"
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "model/exportformat.h"
 #include "platform/audio/exportshaping.h"
 #include "platform/desktop/messageboxes.h"

@@ -14,7 +14,7 @@
 #include "benchfigures.h"
 #include "benchwindow.h"
 #include "forms/application.h"
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/showfoldersmodule.h"

@@ -8,7 +8,7 @@
 // usage: bench_loudness [runs=3] [folder]   (the songs are made once and kept there)
 #include "benchfigures.h"
 #include "model/levelmatch.h"
-#include "platform/audio/loudnessservice.h"
+#include "platform/audio/loudness/loudnessservice.h"
 #include "support/mediagen.h"
 
 #include <QCoreApplication>

@@ -11,10 +11,10 @@
 #include "benchaudio.h"
 #include "benchwindow.h"
 
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "model/songedits.h"
 #include "model/songtable.h"
-#include "platform/audio/audioplayer.h"
+#include "platform/audio/player/audioplayer.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/setlistdialog.h"
 #include "platform/desktop/showfoldersmodule.h"

@@ -26,7 +26,7 @@
 //        (a songs folder given is kept: the songs generated into it serve the next run)
 //        bench_scan --probe <list-file> <best|unbuffered>   (the probe alone, for strace)
 #include "forms/application.h"
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/showfoldersmodule.h"

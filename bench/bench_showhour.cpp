@@ -12,10 +12,10 @@
 #include "benchaudio.h"
 #include "benchwindow.h"
 
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "forms/show/showcontroller.h"
 #include "forms/show/showwindow.h"
-#include "platform/audio/audioplayer.h"
+#include "platform/audio/player/audioplayer.h"
 #include "platform/desktop/showfoldersmodule.h"
 #include "platform/media/mediaservice.h"
 

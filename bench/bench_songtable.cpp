@@ -2,7 +2,7 @@
 // full library table the way the scan does, and single set-list operations on
 // a long set list through the window's own handlers.
 #include "forms/application.h"
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "model/songtable.h"
 #include "platform/media/mediaservice.h"
 #include "platform/desktop/messageboxes.h"

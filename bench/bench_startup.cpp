@@ -1,7 +1,7 @@
 // Time from process start to the main window on screen, beside the same for a
 // minimal Qt Widgets window, each measured as a fresh process.
 #include "forms/application.h"
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "platform/media/mediaservice.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/showfoldersmodule.h"

@@ -4,8 +4,8 @@
 // sample, a load that keeps both cores busy, quiet message boxes, and the figures printed.
 #include "benchfigures.h"
 
-#include "forms/form1.h"
-#include "forms/mainwindow.h"
+#include "forms/main/form1.h"
+#include "forms/main/mainwindow.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/media/playbackcontrol.h"

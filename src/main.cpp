@@ -1,6 +1,6 @@
 #include "cli/commandline.h"
 #include "forms/application.h"
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "platform/media/mediaservice.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/parentconsole.h"

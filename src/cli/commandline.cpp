@@ -1,9 +1,9 @@
 #include "cli/commandline.h"
 
 #include "cli/setlistsongs.h"
-#include "platform/audio/cdimagecheck.h"
-#include "platform/audio/cdimagewriter.h"
-#include "platform/audio/loudnessservice.h"
+#include "platform/audio/disc/cdimagecheck.h"
+#include "platform/audio/disc/cdimagewriter.h"
+#include "platform/audio/loudness/loudnessservice.h"
 #include "platform/media/lengthcache.h"
 #include "platform/media/mediaprobe.h"
 #include "model/durations.h"

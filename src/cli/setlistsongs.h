@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/cdimagecheck.h"
+#include "platform/audio/disc/cdimagecheck.h"
 
 #include <QList>
 #include <QString>

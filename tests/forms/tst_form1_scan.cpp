@@ -4,7 +4,7 @@
 #include "support/mediagen.h"
 #include "support/systemonly.h"
 
-#include "forms/probeprogress.h"
+#include "forms/main/probeprogress.h"
 #include "model/libraryentry.h"
 
 #include <QLabel>

@@ -7,10 +7,10 @@
 #include "support/mediagen.h"
 #include "support/sinkrecorder.h"
 
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "forms/show/showcontroller.h"
 #include "forms/show/showwindow.h"
-#include "platform/audio/audioplayer.h"
+#include "platform/audio/player/audioplayer.h"
 #include "platform/desktop/setlistdialog.h"
 #include "platform/desktop/stagesheetdialogs.h"
 

@@ -1,6 +1,6 @@
 // Windows has no libburn: the CD-TEXT packs, the passes and the bar of a burn never happen
 // there (their tests skip).
-#include "platform/audio/libburndiscwriter.h"
+#include "platform/audio/disc/libburndiscwriter.h"
 
 QByteArray LibburnDiscWriter::cdTextPacks(const CdLayout &, const CdText &)
 {

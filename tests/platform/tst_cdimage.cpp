@@ -8,8 +8,8 @@
 
 #include "cli/commandline.h"
 #include "model/cdlayout.h"
-#include "platform/audio/cdimagewriter.h"
-#include "platform/audio/libburndiscwriter.h"
+#include "platform/audio/disc/cdimagewriter.h"
+#include "platform/audio/disc/libburndiscwriter.h"
 #include "platform/storage/exportcheck.h"
 
 #include <QDir>

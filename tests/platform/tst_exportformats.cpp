@@ -7,7 +7,7 @@
 #include "support/mediagen.h"
 
 #include "cli/commandline.h"
-#include "platform/audio/mp3framegain.h"
+#include "platform/audio/loudness/mp3framegain.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -5,8 +5,8 @@
 #include "support/mediagen.h"
 
 #include "cli/commandline.h"
-#include "platform/audio/loudnessmeter.h"
-#include "platform/audio/loudnessservice.h"
+#include "platform/audio/loudness/loudnessmeter.h"
+#include "platform/audio/loudness/loudnessservice.h"
 #include "platform/media/lengthcache.h"
 
 #include <QProcess>

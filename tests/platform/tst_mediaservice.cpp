@@ -2,12 +2,12 @@
 // every format plays and ends at its length, the clock agrees with what is heard,
 // and nothing clicks where a song starts, stops or jumps.
 #include "platform/audio/audiodecoder.h"
-#include "platform/audio/audioplayer.h"
+#include "platform/audio/player/audioplayer.h"
 #include "platform/media/mediacommands.h"
 #include "platform/media/mediaservice.h"
 #include "model/songedits.h"
 #include "platform/audio/editeddecode.h"
-#include "platform/audio/realtimestretch.h"
+#include "platform/audio/player/realtimestretch.h"
 #include "support/mediagen.h"
 #include "support/sinkrecorder.h"
 #include "support/systemonly.h"

@@ -5,7 +5,7 @@
 // user finds them by caption.
 
 #include "forms/application.h"
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "forms/songgrid.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"

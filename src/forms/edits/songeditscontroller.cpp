@@ -1,7 +1,7 @@
 #include "forms/edits/songeditscontroller.h"
 
 #include "forms/edits/songeditspanel.h"
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "forms/slotstatusbar.h"
 #include "model/durations.h"
 #include "model/slotfigures.h"

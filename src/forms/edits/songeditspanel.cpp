@@ -2,7 +2,7 @@
 
 #include "model/durations.h"
 #include "platform/audio/audiblebounds.h"
-#include "platform/audio/realtimestretch.h"
+#include "platform/audio/player/realtimestretch.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/media/mediacommands.h"
 #include "platform/media/playbackcontrol.h"

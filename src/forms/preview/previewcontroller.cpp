@@ -1,6 +1,6 @@
 #include "forms/preview/previewcontroller.h"
 
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "forms/preview/previewbar.h"
 #include "forms/slotstatusbar.h"
 #include "model/slotfigures.h"

@@ -1,6 +1,6 @@
 #include "forms/show/showcontroller.h"
 
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "forms/inputblocker.h"
 #include "forms/show/showwindow.h"
 #include "forms/slotstatusbar.h"

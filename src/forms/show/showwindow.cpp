@@ -1,7 +1,7 @@
 #include "forms/show/showwindow.h"
 
 #include "model/showresume.h"
-#include "platform/audio/songcheck.h"
+#include "platform/audio/player/songcheck.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/sleepguard.h"
 #include "platform/media/mediacommands.h"

@@ -4,7 +4,7 @@
 #include "platform/audio/audiofilewriter.h"
 #include "platform/audio/edits/editedrender.h"
 #include "platform/audio/edits/mp3edit.h"
-#include "platform/audio/mp3framegain.h"
+#include "platform/audio/loudness/mp3framegain.h"
 #include "platform/storage/systemreason.h"
 
 extern "C" {

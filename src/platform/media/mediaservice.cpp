@@ -1,6 +1,6 @@
 #include "platform/media/mediaservice.h"
 
-#include "platform/audio/audioplayer.h"
+#include "platform/audio/player/audioplayer.h"
 #include "platform/media/mediaprobe.h"
 #include "platform/media/regularfile.h"
 

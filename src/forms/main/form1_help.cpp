@@ -1,5 +1,5 @@
 // The help window and the exit question.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
 #include "forms/form2.h"
 #include "platform/desktop/messageboxes.h"

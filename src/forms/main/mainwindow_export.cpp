@@ -1,11 +1,11 @@
 // The export for the venue's player: the format its songs take on the stick
 // and whether they are brought to one level, chosen before the export starts
 // and shown beside the preview while the set is built.
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 #include "forms/songgrid.h"
 #include "forms/songtablemodel.h"
 
-#include "forms/awaited.h"
+#include "forms/main/awaited.h"
 #include "model/libraryentry.h"
 #include "platform/audio/exportshaping.h"
 #include "platform/desktop/messageboxes.h"

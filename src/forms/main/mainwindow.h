@@ -1,6 +1,6 @@
 #pragma once
 
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 #include "model/exportformat.h"
 #include "model/levelmatch.h"
 #include "model/loudness.h"

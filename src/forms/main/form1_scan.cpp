@@ -1,7 +1,7 @@
 // The library scan: lists the source folder into the library table.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
-#include "forms/probeprogress.h"
+#include "forms/main/probeprogress.h"
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"

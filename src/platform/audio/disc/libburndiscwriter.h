@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/discwriter.h"
+#include "platform/audio/disc/discwriter.h"
 
 #include <QByteArray>
 

@@ -1,13 +1,13 @@
 // The audio CD: the set as a disc the venue's CD deck plays, burned on an
 // attached drive or written as an image that any burning program burns.
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 
-#include "forms/awaited.h"
+#include "forms/main/awaited.h"
 #include "model/cdlayout.h"
-#include "platform/audio/cdimagecheck.h"
-#include "platform/audio/cdimagewriter.h"
-#include "platform/audio/discwriter.h"
-#include "platform/audio/loudnessservice.h"
+#include "platform/audio/disc/cdimagecheck.h"
+#include "platform/audio/disc/cdimagewriter.h"
+#include "platform/audio/disc/discwriter.h"
+#include "platform/audio/loudness/loudnessservice.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/storage/settingsfile.h"

@@ -1,4 +1,4 @@
-#include "platform/audio/songcheck.h"
+#include "platform/audio/player/songcheck.h"
 
 #include "platform/audio/audiodecoder.h"
 

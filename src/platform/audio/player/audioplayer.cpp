@@ -1,7 +1,7 @@
-#include "platform/audio/audioplayer.h"
+#include "platform/audio/player/audioplayer.h"
 
-#include "platform/audio/realtimemutex.h"
-#include "platform/audio/songstream.h"
+#include "platform/audio/player/realtimemutex.h"
+#include "platform/audio/player/songstream.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

@@ -1,6 +1,6 @@
-#include "platform/audio/loudnessservice.h"
+#include "platform/audio/loudness/loudnessservice.h"
 
-#include "platform/audio/loudnessmeter.h"
+#include "platform/audio/loudness/loudnessmeter.h"
 
 #include <QMutex>
 

@@ -1,5 +1,5 @@
 // Preview playback of the library's or the set list's current song.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
 #include "model/songtable.h"
 #include "platform/media/mediacommands.h"

@@ -1,4 +1,4 @@
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
 #include "forms/form2.h"
 #include "forms/setlisttextbox.h"

@@ -1,5 +1,5 @@
 // The set list: add, delete, move up and down, and its total time.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
 #include "model/durations.h"
 #include "model/libraryentry.h"

@@ -1,7 +1,7 @@
-#include "platform/audio/cdimagecheck.h"
+#include "platform/audio/disc/cdimagecheck.h"
 
 #include "platform/audio/audiodecoder.h"
-#include "platform/audio/cdimagewriter.h"
+#include "platform/audio/disc/cdimagewriter.h"
 #include "platform/audio/edits/offlinestretch.h"
 #include "platform/media/mediaprobe.h"
 #include "platform/storage/exportcheck.h"

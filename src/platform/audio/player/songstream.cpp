@@ -1,8 +1,8 @@
-#include "platform/audio/songstream.h"
+#include "platform/audio/player/songstream.h"
 
 #include "platform/audio/audiodecoder.h"
 #include "platform/audio/editeddecode.h"
-#include "platform/audio/realtimestretch.h"
+#include "platform/audio/player/realtimestretch.h"
 
 #include <algorithm>
 #include <cmath>

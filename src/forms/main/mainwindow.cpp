@@ -1,4 +1,4 @@
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 
 #include "forms/preview/previewbar.h"
 #include "forms/edits/songeditscontroller.h"
@@ -7,7 +7,7 @@
 #include "forms/slotstatusbar.h"
 #include "model/setlistfile.h"
 #include "model/songtable.h"
-#include "platform/audio/discwriter.h"
+#include "platform/audio/disc/discwriter.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/setlistdialog.h"

@@ -1,8 +1,8 @@
 // What the window around Form1 needs to keep set lists in files and to offer
 // the buttons' actions in its menus.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
-#include "forms/probeprogress.h"
+#include "forms/main/probeprogress.h"
 #include "model/durations.h"
 #include "model/libraryentry.h"
 #include "model/songtable.h"

@@ -1,4 +1,4 @@
-#include "platform/audio/mp3framegain.h"
+#include "platform/audio/loudness/mp3framegain.h"
 
 #include "platform/audio/mp3frames.h"
 

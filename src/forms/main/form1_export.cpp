@@ -1,5 +1,5 @@
 // The export of the set list to a folder.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
 #include "forms/inputblocker.h"
 #include "forms/setlisttextbox.h"

@@ -1,5 +1,5 @@
 // Start-up, the two remembered folders, and the browse buttons.
-#include "forms/form1.h"
+#include "forms/main/form1.h"
 
 #include "forms/setlisttextbox.h"
 #include "model/songtable.h"

@@ -1,6 +1,6 @@
 // The slot in the status bar and the stage sheet: what a performer plans and
 // prints around the set list.
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 
 #include "forms/show/showcontroller.h"
 #include "forms/slotstatusbar.h"
@@ -8,7 +8,7 @@
 #include "model/exportplan.h"
 #include "model/setlistfile.h"
 #include "model/slotfigures.h"
-#include "platform/audio/discwriter.h"
+#include "platform/audio/disc/discwriter.h"
 #include "platform/desktop/cdimagedialog.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/stagesheet.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/songedits.h"
-#include "platform/audio/realtimemutex.h"
+#include "platform/audio/player/realtimemutex.h"
 
 #include <QString>
 

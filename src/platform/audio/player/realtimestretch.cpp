@@ -1,4 +1,4 @@
-#include "platform/audio/realtimestretch.h"
+#include "platform/audio/player/realtimestretch.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // The disc writer of a system without libburn (Windows): it finds no drive, so the audio CD is
 // always written as an image (.cue and .bin) that any burning program burns.
-#include "platform/audio/discwriter.h"
+#include "platform/audio/disc/discwriter.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,4 +1,4 @@
-#include "platform/audio/loudnessmeter.h"
+#include "platform/audio/loudness/loudnessmeter.h"
 
 #include "platform/audio/audiodecoder.h"
 

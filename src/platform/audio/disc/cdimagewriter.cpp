@@ -1,4 +1,4 @@
-#include "platform/audio/cdimagewriter.h"
+#include "platform/audio/disc/cdimagewriter.h"
 
 #include "platform/audio/ordereddecodes.h"
 

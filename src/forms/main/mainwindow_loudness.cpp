@@ -2,14 +2,14 @@
 // set list, shown beside its name with a marker where the level jumps, the
 // set's spread in the status bar, and the option that brings the songs of an
 // audio CD to one level.
-#include "forms/mainwindow.h"
+#include "forms/main/mainwindow.h"
 
 #include "forms/inputblocker.h"
 #include "forms/loudnesscelldelegate.h"
 #include "forms/songgrid.h"
 #include "model/levelmatch.h"
 #include "model/songtable.h"
-#include "platform/audio/loudnessservice.h"
+#include "platform/audio/loudness/loudnessservice.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/media/lengthcache.h"
 #include "platform/storage/settingsfile.h"

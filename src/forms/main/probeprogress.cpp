@@ -1,4 +1,4 @@
-#include "forms/probeprogress.h"
+#include "forms/main/probeprogress.h"
 
 #include "forms/inputblocker.h"
 

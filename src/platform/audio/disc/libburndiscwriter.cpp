@@ -1,4 +1,4 @@
-#include "platform/audio/libburndiscwriter.h"
+#include "platform/audio/disc/libburndiscwriter.h"
 
 #include <QFile>
 #include <QStringEncoder>
