@@ -30,14 +30,19 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int MonitorRate = 48000;
 
-// The sink's monitor, read on a thread of its own; every sample gets the time it was played.
+// The sink's monitor, read on a thread of its own. Each sample's time comes from its place
+// in the stream, counted from the earliest the stream was ever read: a reader the load
+// delays only ever reads late, so the least delayed read of all tells best when the sink
+// played what it read, and every other sample follows from the sample rate.
 class Monitor
 {
 public:
     explicit Monitor(const QString &sink)
     {
-        const QByteArray command = "parec -d " + sink.toUtf8() + ".monitor --raw --format=s16le --channels=1 --rate="
-            + QByteArray::number(MonitorRate) + " --latency-msec=2";
+        // The recorder runs ahead of the load where the system allows it, so that it
+        // seldom reads late at all.
+        const QByteArray command = "exec $(chrt -f 20 true 2>/dev/null && echo chrt -f 20) parec -d " + sink.toUtf8()
+            + ".monitor --raw --format=s16le --channels=1 --rate=" + QByteArray::number(MonitorRate) + " --latency-msec=2";
         m_pipe = popen(command.constData(), "r");
         m_thread = std::thread([this] {
             qint16 block[96];
@@ -47,16 +52,17 @@ public:
                     break;
                 const auto now = Clock::now();
                 std::lock_guard lock(m_mutex);
-                for (size_t i = 0; i < n; ++i) {
-                    const auto at = now - std::chrono::microseconds(qint64(n - 1 - i) * 1000000 / MonitorRate);
-                    m_samples.push_back({ at, block[i] });
-                }
-                for (size_t i = 0; i < n; ++i) {
-                    if (std::abs(block[i]) >= 300)
-                        m_lastLoud = m_total + qint64(i);
-                    noteQuiet(block[i], m_samples[m_samples.size() - n + i].at);
-                }
+                m_samples.insert(m_samples.end(), block, block + n);
                 m_total += qint64(n);
+                const auto origin = now - sampleTime(m_total - 1);
+                if (m_total == qint64(n) || origin < m_origin)
+                    m_origin = origin;
+                for (size_t i = 0; i < n; ++i) {
+                    const qint64 index = m_total - qint64(n) + qint64(i);
+                    if (std::abs(block[i]) >= 300)
+                        m_lastLoud = index;
+                    noteQuiet(block[i], index);
+                }
                 if (m_samples.size() > size_t(MonitorRate) * 30) {
                     m_samples.erase(m_samples.begin(), m_samples.begin() + MonitorRate * 10);
                     m_erased += MonitorRate * 10;
@@ -74,15 +80,24 @@ public:
     // Milliseconds from `from` to the first sample louder than about -40 dBFS, or -1.
     double soundAfter(Clock::time_point from, int timeoutMs, const std::function<bool(qsizetype)> &accept = {})
     {
+        qint64 looked = -1; // the samples up to here were quiet or before `from`: never looked at again
         for (int waited = 0; waited < timeoutMs; waited += 2) {
             {
                 std::lock_guard lock(m_mutex);
-                for (qsizetype i = 0; i < qsizetype(m_samples.size()); ++i) {
-                    if (m_samples[size_t(i)].at < from || std::abs(m_samples[size_t(i)].value) < 300)
+                bool settled = true;
+                for (qsizetype i = qMax<qint64>(0, looked - m_erased + 1); i < qsizetype(m_samples.size()); ++i) {
+                    const qint64 index = m_erased + i;
+                    if (at(index) < from || std::abs(m_samples[size_t(i)]) < 300) {
+                        if (settled)
+                            looked = index;
                         continue;
-                    if (accept && !accept(i))
+                    }
+                    // What is rejected may be accepted once more has been read after it.
+                    if (accept && !accept(i)) {
+                        settled = false;
                         continue;
-                    return std::chrono::duration<double, std::milli>(m_samples[size_t(i)].at - from).count();
+                    }
+                    return std::chrono::duration<double, std::milli>(at(index) - from).count();
                 }
             }
             QTest::qWait(2);
@@ -97,7 +112,7 @@ public:
             return false;
         int crossings = 0;
         for (qsizetype k = i + 1; k < i + n; ++k)
-            crossings += (m_samples[size_t(k - 1)].value < 0) != (m_samples[size_t(k)].value < 0);
+            crossings += (m_samples[size_t(k - 1)] < 0) != (m_samples[size_t(k)] < 0);
         const double hz = crossings * 50.0;
         return std::abs(hz - high) < std::abs(hz - low);
     }
@@ -108,7 +123,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_onset < 0)
             for (size_t i = 0; i < m_samples.size(); ++i)
-                if (m_samples[i].at >= from && std::abs(m_samples[i].value) >= 300) {
+                if (at(m_erased + qint64(i)) >= from && std::abs(m_samples[i]) >= 300) {
                     m_onset = m_erased + qint64(i);
                     break;
                 }
@@ -130,50 +145,52 @@ public:
     std::vector<Gap> gaps()
     {
         std::lock_guard lock(m_mutex);
-        return m_gaps;
+        std::vector<Gap> gaps;
+        for (const auto &[index, length] : m_gaps)
+            gaps.push_back({ at(index), length * 1000.0 / MonitorRate });
+        return gaps;
     }
-
     // The time of the last sample louder than about -40 dBFS.
     Clock::time_point lastSound()
     {
         std::lock_guard lock(m_mutex);
-        for (auto it = m_samples.crbegin(); it != m_samples.crend(); ++it)
-            if (std::abs(it->value) >= 300)
-                return it->at;
-        return {};
+        return m_lastLoud < 0 ? Clock::time_point{} : at(m_lastLoud);
     }
 
 private:
-    void noteQuiet(qint16 value, Clock::time_point at)
+    static Clock::duration sampleTime(qint64 index)
+    {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(index * 1000000 / MonitorRate));
+    }
+    Clock::time_point at(qint64 index) const { return m_origin + sampleTime(index); }
+
+    void noteQuiet(qint16 value, qint64 index)
     {
         if (std::abs(value) < 64) {
             if (m_quiet++ == 0)
-                m_quietFrom = at;
+                m_quietFrom = index;
             return;
         }
         if (m_heard && m_quiet >= MonitorRate / 500 && m_quiet < MonitorRate)
-            m_gaps.push_back({ m_quietFrom, m_quiet * 1000.0 / MonitorRate });
+            m_gaps.emplace_back(m_quietFrom, m_quiet);
         m_quiet = 0;
         m_heard = true;
     }
 
-    struct Sample {
-        Clock::time_point at;
-        qint16 value;
-    };
     FILE *m_pipe = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stop{ false };
     std::mutex m_mutex;
-    std::vector<Sample> m_samples;
+    std::vector<qint16> m_samples; // from sample m_erased on
+    Clock::time_point m_origin;    // when sample 0 was played
     qint64 m_total = 0;
     qint64 m_erased = 0;
     qint64 m_onset = -1;
     qint64 m_lastLoud = -1;
     qint64 m_quiet = 0;
-    Clock::time_point m_quietFrom;
+    qint64 m_quietFrom = 0;
     bool m_heard = false;
-    std::vector<Gap> m_gaps;
+    std::vector<std::pair<qint64, qint64>> m_gaps; // first sample, length
 };
 
 class QuietBoxes : public MessageBoxes
