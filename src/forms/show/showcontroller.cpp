@@ -196,12 +196,11 @@ void ShowController::offerToContinue(const std::function<bool(const QString &)> 
         QFile::remove(path);
         return;
     }
-    // A set list that was never saved is put together again from its songs,
-    // with their edits, notes and follow marks.
-    const bool opened = state->setListFile.isEmpty()
-        ? m_form->replaceSetList(state->songs, state->setName, state->extras)
-        : open(state->setListFile);
-    if (!opened)
+    // The set as it was played: its file when that still holds it, else (never
+    // saved, changed since it was saved, or the file gone) put together again
+    // from the songs with their edits, notes and follow marks.
+    const bool fromFile = !state->setListFile.isEmpty() && open(state->setListFile) && playedAsSaved(*state);
+    if (!fromFile && !m_form->replaceSetList(state->songs, state->setName, state->extras))
         return;
     QStringList paths;
     for (const SetListEntry &entry : m_form->setListEntries())
@@ -215,6 +214,26 @@ void ShowController::offerToContinue(const std::function<bool(const QString &)> 
         return;
     }
     start(*at, &*state);
+}
+
+bool ShowController::playedAsSaved(const ShowResume &state) const
+{
+    const QList<SetListEntry> entries = m_form->setListEntries();
+    if (entries.size() != state.songs.size())
+        return false;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries.at(i).path != state.songs.at(i))
+            return false;
+        // A state that carries no rows' extras (one written before it kept them,
+        // or a set with none) leaves the file's own.
+        if (state.extras.isEmpty())
+            continue;
+        const SetListRowExtras &saved = entries.at(i).extras;
+        const SetListRowExtras &played = state.extras.at(i);
+        if (saved.edits != played.edits || saved.note != played.note || saved.follows != played.follows)
+            return false;
+    }
+    return true;
 }
 
 void ShowController::start(qsizetype from, const ShowResume *resumed)

@@ -57,6 +57,8 @@ public:
     [[nodiscard]] static QString latestRecord(const QString &setListFile);
 
 private:
+    // Whether the set list just opened from its file is the set as the show played it.
+    [[nodiscard]] bool playedAsSaved(const ShowResume &state) const;
     // `resumed`: the show cut short that goes on at `from`.
     void start(qsizetype from = 0, const ShowResume *resumed = nullptr);
     void chooseFade(int ms);

@@ -695,8 +695,8 @@ void ShowWindow::saveState()
     state.setName = m_setup.title;
     for (const ShowRun::Song &song : std::as_const(m_setup.songs))
         state.songs.append(song.path);
-    if (m_setup.setListFile.isEmpty())
-        state.extras = m_setup.extras;
+    // Also for a saved set: changes made to it since it was saved are in no file.
+    state.extras = m_setup.extras;
     state.next = m_savedNext;
     state.planFrom = m_run.planFrom();
     state.startedMs = m_startedEpochMs;
