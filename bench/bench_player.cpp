@@ -165,16 +165,8 @@ int main(int argc, char **argv)
         Load load(2);
         print("before: media player, both cores busy", figures(mediaPlayerPresses(monitor, set.songs, presses)));
     }
-    QTemporaryDir settings;
-    QuietBoxes boxes;
-    SystemFolderDialog folderDialog;
-    NoFiles files;
-    MediaService media;
-    MainWindow window(Form1Services{ &boxes, &folderDialog, &media, settings.path() + u'/', &media }, &files);
-    window.show();
-    window.form()->replaceSetList(set.songs, u"bench"_s);
-
-    QTest::qWait(1500);
+    BenchPlayerWindow bench(set.songs);
+    auto &[settings, boxes, folderDialog, files, media, window] = bench;
     print("own player (F5 in the window), idle", figures(windowPresses(window, media, monitor, set.songs, presses, false)),
           media.player().underruns());
     print("own player, armed song, idle", figures(windowPresses(window, media, monitor, set.songs, presses, true)),

@@ -77,15 +77,8 @@ int main(int argc, char **argv)
         return 1;
     }
     Monitor monitor(sink);
-    QTemporaryDir settings;
-    QuietBoxes boxes;
-    SystemFolderDialog folderDialog;
-    NoFiles files;
-    MediaService media;
-    MainWindow window(Form1Services{ &boxes, &folderDialog, &media, settings.path() + u'/', &media }, &files);
-    window.show();
-    window.form()->replaceSetList(set.songs, u"bench"_s);
-    QTest::qWait(1500);
+    BenchPlayerWindow bench(set.songs);
+    auto &[settings, boxes, folderDialog, files, media, window] = bench;
 
     std::printf("GO to sound, %d GOs, songs of 3:30-4:30 in the set's mix of formats, both cores busy\n", count);
     Load load(2);

@@ -132,15 +132,8 @@ int main(int argc, char **argv)
         return 1;
     }
     Monitor monitor(sink);
-    QTemporaryDir settings;
-    QuietBoxes boxes;
-    SystemFolderDialog folderDialog;
-    NoFiles files;
-    MediaService media;
-    MainWindow window(Form1Services{ &boxes, &folderDialog, &media, settings.path() + u'/', &media }, &files);
-    window.show();
-    window.form()->replaceSetList(set.songs, u"bench"_s);
-    QTest::qWait(1500);
+    BenchPlayerWindow bench(set.songs);
+    auto &[settings, boxes, folderDialog, files, media, window] = bench;
 
     std::printf("a scripted show of %d minutes, %d stray GOs per song, both cores busy\n", minutes, StrayGosPerSong);
     Load load(2);

@@ -10,10 +10,13 @@
 #include "platform/desktop/messageboxes.h"
 #include "platform/media/playbackcontrol.h"
 #include "platform/desktop/setlistdialog.h"
+#include "platform/desktop/showfoldersmodule.h"
+#include "platform/media/mediaservice.h"
 
 #include <QAction>
 #include <QPushButton>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -206,6 +209,24 @@ class NoFiles : public SetListDialog
 public:
     QString fileToOpen(QWidget *, const QString &) override { return {}; }
     QString fileToSave(QWidget *, const QString &) override { return {}; }
+};
+
+// The real main window on the real media service (quiet message boxes, no file dialogs),
+// the songs in its set list and given a moment to settle.
+struct BenchPlayerWindow {
+    explicit BenchPlayerWindow(const QStringList &songs)
+        : window(Form1Services{ &boxes, &folderDialog, &media, settings.path() + u'/', &media }, &files)
+    {
+        window.show();
+        window.form()->replaceSetList(songs, QStringLiteral("bench"));
+        QTest::qWait(1500);
+    }
+    QTemporaryDir settings;
+    QuietBoxes boxes;
+    SystemFolderDialog folderDialog;
+    NoFiles files;
+    MediaService media;
+    MainWindow window;
 };
 
 // Keeps both cores busy, as a build beside the program would.
