@@ -25,7 +25,44 @@ steps=(packages sources qtbase lame ffmpeg taglib ebur128 qtshadertools qtmultim
 mkdir -p "$cache"/{src,build,stamps,logs} "$prefix"
 
 say() { printf '%s  %s\n' "$(date +%H:%M:%S)" "$*"; }
-done_step() { [ -f "$cache/stamps/$1" ]; }
+
+# A step's patches to its upstream source (scripts/windows/patches/STEP-*.patch), and their
+# checksum, which the step's stamp records: a step built before its patches changed is built
+# again (incrementally: its build tree is kept, so only what the patches touch is compiled).
+step_patches() { compgen -G "$root/scripts/windows/patches/$1-*.patch" | sort || true; }
+patches_sum() { # STEP -> checksum of its patches, empty when it has none
+    local files
+    files=$(step_patches "$1")
+    [ -z "$files" ] || xargs -d '\n' cat <<<"$files" | sha256sum | cut -c1-16
+}
+done_step() {
+    [ -f "$cache/stamps/$1" ] || return 1
+    [ "$(sed -n 's/.*, patches \([0-9a-f]*\).*/\1/p' "$cache/stamps/$1")" = "$(patches_sum "$1")" ]
+}
+
+# Applies a step's patches to its source tree, each once: a copy of each applied patch is kept in
+# the tree, so a rerun applies nothing twice, and a patch that has changed or gone since it was
+# applied is first taken out again with that copy.
+apply_patches() { # STEP SOURCE-DIR
+    local step=$1 src=$2 kept=$2/.korvanda-patches p name
+    mkdir -p "$kept"
+    for p in "$kept"/*.patch; do
+        [ -e "$p" ] || continue
+        name=$(basename "$p")
+        cmp -s "$p" "$root/scripts/windows/patches/$name" && continue
+        echo "taking out the patch $name (changed or gone since it was applied)"
+        patch -d "$src" -p1 -R -s --no-backup-if-mismatch <"$p"
+        rm "$p"
+    done
+    while read -r p; do
+        [ -n "$p" ] || continue
+        name=$(basename "$p")
+        [ -e "$kept/$name" ] && continue
+        echo "applying $name"
+        patch -d "$src" -p1 -N -s --no-backup-if-mismatch <"$p"
+        cp "$p" "$kept/$name"
+    done <<<"$(step_patches "$step")"
+}
 
 status() {
     local i=0 s
@@ -59,7 +96,9 @@ run_step() {
         tail -n 30 "$cache/logs/$name.log"
         exit 1
     fi
-    echo "$(($(date +%s) - started)) s, $(date -u +%Y-%m-%dT%H:%MZ)" >"$cache/stamps/$name"
+    local sum
+    sum=$(patches_sum "$name")
+    echo "$(($(date +%s) - started)) s, $(date -u +%Y-%m-%dT%H:%MZ)${sum:+, patches $sum}" >"$cache/stamps/$name"
     say "[$n/${#steps[@]}] $name: done in $(($(date +%s) - started)) s"
 }
 
@@ -163,6 +202,9 @@ step_qtbase() {
     # Tablet events need wintab.h, which neither mingw-w64 nor Debian's repacked source has.
     # Network stays on (qtmultimedia skips its whole build without it); the bundled freetype
     # stays on (the headless offscreen plugin needs it). What Korvanda does not use is off.
+    # Patched: Qt's own thread_local objects with destructors damage the heap under MinGW-w64
+    # (patches/qtbase-thread-storage.patch says how).
+    apply_patches qtbase "$cache/src/qt6-base"
     cmake_step qtbase "$cache/src/qt6-base" \
         -DCMAKE_TOOLCHAIN_FILE="$cache/toolchain.cmake" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake_dir" \

@@ -9,6 +9,7 @@
 #include "support/mediagen.h"
 #include "support/systemonly.h"
 
+#include <QMutex>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +17,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <thread>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using fixtures::contents, fixtures::writeFile;
@@ -121,6 +124,37 @@ private Q_SLOTS:
         QVERIFY(damaged == "dir" ? QDir().mkpath(probe.filePath()) : QDir().mkpath(m_root) && writeFile(probe.filePath(), damaged));
         QCOMPARE(scan(true), (QTest::currentDataTag() == "intact"_ba ? QList<double>{ 99000, 99000 } : QList<double>{ 1000, 3000 }));
         QVERIFY(damaged == "dir" || kept()); // rewritten whole
+    }
+
+    // Songs of many folders measured at once save their folders' caches from worker threads,
+    // taking turns as the measuring threads do, and each save trims the other folders' caches
+    // through a name-filtered listing; then the threads end. Each folder keeps its own entry
+    // and the program goes on unharmed: on Windows the listing's pattern matching left
+    // per-thread state whose clean-up at the thread's end used freed memory.
+    void savedFromEndingThreads()
+    {
+        songs();
+        const std::optional<LengthCache::Key> key = LengthCache::keyOfFile(m_songs + u"/a.wav"_s);
+        QVERIFY(key);
+        const auto folder = [this](int i) -> QString { return m_songs + u"/folder %1"_s.arg(i); };
+        constexpr int Rounds = 4, Threads = 8;
+        QMutex turns;
+        int saved = 0;
+        for (int round = 0; round < Rounds; ++round) {
+            std::vector<std::thread> threads;
+            for (int t = 0; t < Threads; ++t)
+                threads.emplace_back([&, i = round * Threads + t] {
+                    const QMutexLocker lock(&turns);
+                    LengthCache cache(m_root, folder(i), 0);
+                    cache.insert(u"a.wav"_s, *key, 1000.0 + i);
+                    saved += cache.save() ? 1 : 0;
+                });
+            for (std::thread &t : threads)
+                t.join();
+        }
+        QCOMPARE(saved, Rounds * Threads);
+        for (int i = 0; i < Rounds * Threads; ++i)
+            QCOMPARE(LengthCache(m_root, folder(i), 0).find(u"a.wav"_s, *key), std::optional<double>(1000.0 + i));
     }
 };
 
