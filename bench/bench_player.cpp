@@ -166,7 +166,8 @@ int main(int argc, char **argv)
         print("before: media player, both cores busy", figures(mediaPlayerPresses(monitor, set.songs, presses)));
     }
     BenchPlayerWindow bench(set.songs);
-    auto &[settings, boxes, folderDialog, files, media, window] = bench;
+    MediaService &media = bench.media;
+    MainWindow &window = bench.window;
     print("own player (F5 in the window), idle", figures(windowPresses(window, media, monitor, set.songs, presses, false)),
           media.player().underruns());
     print("own player, armed song, idle", figures(windowPresses(window, media, monitor, set.songs, presses, true)),

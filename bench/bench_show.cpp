@@ -78,7 +78,9 @@ int main(int argc, char **argv)
     }
     Monitor monitor(sink);
     BenchPlayerWindow bench(set.songs);
-    auto &[settings, boxes, folderDialog, files, media, window] = bench;
+    MediaService &media = bench.media;
+    MainWindow &window = bench.window;
+    QuietBoxes &boxes = bench.boxes;
 
     std::printf("GO to sound, %d GOs, songs of 3:30-4:30 in the set's mix of formats, both cores busy\n", count);
     Load load(2);

@@ -133,7 +133,8 @@ int main(int argc, char **argv)
     }
     Monitor monitor(sink);
     BenchPlayerWindow bench(set.songs);
-    auto &[settings, boxes, folderDialog, files, media, window] = bench;
+    MediaService &media = bench.media;
+    MainWindow &window = bench.window;
 
     std::printf("a scripted show of %d minutes, %d stray GOs per song, both cores busy\n", minutes, StrayGosPerSong);
     Load load(2);
