@@ -59,6 +59,18 @@ private:
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"screensaver"_s);
 };
 
+// A second output device, as a stage's interface plugged in: a null sink of the
+// server's, there until unplugged or the end of the test.
+struct ExtraSink
+{
+    explicit ExtraSink(const QString &name) : name(name) { plugIn(); }
+    ~ExtraSink() { unplug(); }
+    bool plugIn() { return fixtures::run(u"pactl"_s, { u"load-module"_s, u"module-null-sink"_s, u"sink_name="_s + name }, &module); }
+    bool unplug() { return module.isEmpty() || fixtures::run(u"pactl"_s, { u"unload-module"_s, std::exchange(module, QString()) }); }
+    const QString name;
+    QString module;
+};
+
 struct Player : ScriptedBoxes, SetListDialog, StageSheetDialogs
 {
     Player() { restart(); }
@@ -110,6 +122,16 @@ struct Player : ScriptedBoxes, SetListDialog, StageSheetDialogs
         return w;
     }
     void showKey(Qt::Key key) const { QTest::keyClick(show(), key); }
+    // The output menu's entry for the device, as the user picks it; false while it is not listed.
+    bool chooseOutput(const QString &device) const
+    {
+        QMenu *menu = child<QMenu>(u"outputMenu"_s);
+        Q_EMIT menu->aboutToShow();
+        for (QAction *a : menu->actions())
+            if (a->data().toByteArray() == device.toUtf8())
+                return a->trigger(), true;
+        return false;
+    }
     [[nodiscard]] QString figure(const QString &name) const { return show()->findChild<QLabel *>(name)->text(); }
 
     QTemporaryDir dir;
@@ -681,32 +703,17 @@ private Q_SLOTS:
     // where it was, GO refused until the device is back, then on from there.
     void showDeviceLostAndBack()
     {
-        QString module;
-        const auto plugIn = [&] {
-            return fixtures::run(u"pactl"_s, { u"load-module"_s, u"module-null-sink"_s, u"sink_name=korvanda_stage"_s }, &module);
-        };
-        QVERIFY(plugIn());
-        const auto unload = qScopeGuard([&] {
-            if (!module.isEmpty())
-                fixtures::run(u"pactl"_s, { u"unload-module"_s, module });
-        });
+        ExtraSink stage(u"korvanda_stage"_s);
+        QVERIFY(!stage.module.isEmpty());
         Player p;
-        QMenu *menu = p.child<QMenu>(u"outputMenu"_s);
-        const auto choose = [&] {
-            Q_EMIT menu->aboutToShow();
-            for (QAction *a : menu->actions())
-                if (a->data().toByteArray() == "korvanda_stage")
-                    return a->trigger(), true;
-            return false;
-        };
-        QTRY_VERIFY(choose());
+        QTRY_VERIFY(p.chooseOutput(stage.name));
         p.setList({ song(u"上がる.wav"_s), song(u"b.wav"_s) });
         p.child<QAction>(u"showAction"_s)->trigger();
         p.showKey(Qt::Key_Space);
         QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
         QTest::qWait(1500);
 
-        QVERIFY(fixtures::run(u"pactl"_s, { u"unload-module"_s, std::exchange(module, QString()) }));
+        QVERIFY(stage.unplug());
         auto *banner = p.show()->findChild<QLabel *>(u"showBanner"_s);
         QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 5000);
         QVERIFY2(banner->text().contains(u"korvanda_stage"_s), qPrintable(banner->text()));
@@ -717,7 +724,7 @@ private Q_SLOTS:
         p.showKey(Qt::Key_Space);
         QVERIFY2(p.figure(u"showMessage"_s).contains(u"出力先がありません"_s), qPrintable(p.figure(u"showMessage"_s)));
 
-        QVERIFY(plugIn());
+        QVERIFY(stage.plugIn());
         QTRY_VERIFY_WITH_TIMEOUT(!banner->isVisible(), 5000);
         QCOMPARE(p.media->state(song(u"上がる.wav"_s)), PlaybackControl::State::Armed); // nothing starts without GO
         p.showKey(Qt::Key_Space);
@@ -732,19 +739,10 @@ private Q_SLOTS:
 
     void outputDeviceChosenRememberedAndLost()
     {
-        QString module;
-        QVERIFY(fixtures::run(u"pactl"_s, { u"load-module"_s, u"module-null-sink"_s, u"sink_name=korvanda_second"_s }, &module));
-        const auto unload = qScopeGuard([&] { fixtures::run(u"pactl"_s, { u"unload-module"_s, module }); });
+        ExtraSink second(u"korvanda_second"_s);
+        QVERIFY(!second.module.isEmpty());
         Player p;
-        QMenu *menu = p.child<QMenu>(u"outputMenu"_s);
-        const auto choose = [&] {
-            Q_EMIT menu->aboutToShow();
-            for (QAction *a : menu->actions())
-                if (a->data().toByteArray() == "korvanda_second")
-                    return a->trigger(), true;
-            return false;
-        };
-        QTRY_VERIFY(choose());
+        QTRY_VERIFY(p.chooseOutput(second.name));
         p.restart(); // remembered
         QCOMPARE(p.media->outputDevice(), QByteArray("korvanda_second"));
 
@@ -754,7 +752,7 @@ private Q_SLOTS:
         QVERIFY(SinkRecorder::hears(u"korvanda_second"_s, Low, { High }));
         QCOMPARE(main.tone({ Low, High }), 0);
 
-        QVERIFY(fixtures::run(u"pactl"_s, { u"unload-module"_s, module }));
+        QVERIFY(second.unplug());
         QTRY_VERIFY_WITH_TIMEOUT(!p.locked(), 5000);
         QVERIFY2(p.lastPrompt().contains(u"使えなくなったため、再生を止めました"_s), qPrintable(p.lastPrompt()));
         QVERIFY(p.media->openPaths().isEmpty());

@@ -78,15 +78,7 @@ class TestEditedDelivery : public QObject
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    // A playlist of songs, each with the lines that go before its path.
-    QString playlist(const QString &name, const QList<std::pair<QString, QString>> &songs)
-    {
-        QByteArray text = "#EXTM3U\n#PLAYLIST:" + name.toUtf8() + '\n';
-        for (const auto &[lines, song] : songs)
-            text += lines.toUtf8() + song.toUtf8() + '\n';
-        const QString file = path(name + u".m3u8"_s);
-        return fixtures::writeFile(file, text) ? file : QString();
-    }
+    QString playlist(const QString &name, const QStringList &songs) { return fixtures::playlist(m_dir.path(), name, songs); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -127,7 +119,7 @@ private Q_SLOTS:
         QVERIFY(MediaGen::ffmpeg(QStringList{ u"-i"_s, path(u"music.wav"_s) } + encoding + QStringList{ path(name) }));
         const QString set = QFileInfo(name).completeBaseName();
         const QStringList format = exported.endsWith(u".mp3"_s) && name.endsWith(u".wav"_s) ? QStringList{ u"--format"_s, u"mp3"_s } : QStringList{};
-        const CommandLineRun run = CommandLineRun::of(QStringList{ u"--export"_s, path(u"out"_s) } + format + QStringList{ playlist(set, { { lines, name } }) });
+        const CommandLineRun run = CommandLineRun::of(QStringList{ u"--export"_s, path(u"out"_s) } + format + QStringList{ playlist(set, { lines + name }) });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
         const QString file = path(u"out/"_s + set + u'/' + exported);
         QVERIFY2(QFileInfo::exists(file), qPrintable(QDir(path(u"out/"_s + set)).entryList().join(u' ')));
@@ -160,7 +152,7 @@ private Q_SLOTS:
         QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:sample_rate=44100:duration=2.5"_s,
                                    u"-ac"_s, u"2"_s, u"-c:a"_s, u"pcm_s16le"_s, path(u"a440.wav"_s) }));
         const CommandLineRun run = CommandLineRun::of(
-            { u"--export"_s, path(u"key"_s), playlist(u"key"_s, { { u"#KORVANDA-EDIT:key=2;tempo=90\n"_s, u"a440.wav"_s } }) });
+            { u"--export"_s, path(u"key"_s), playlist(u"key"_s, { u"#KORVANDA-EDIT:key=2;tempo=90\na440.wav"_s }) });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
         const std::vector<float> got = decoded(path(u"key/key/01 a440.wav"_s));
         QCOMPARE(qint64(got.size() / 2), qint64(std::llround(110250 / 0.9)));
@@ -198,7 +190,7 @@ private Q_SLOTS:
         else
             QVERIFY(MediaGen::run(u"lame"_s, QStringList{ u"--quiet"_s } + lame + QStringList{ wav, mp3 }));
         const CommandLineRun run = CommandLineRun::of(
-            { u"--export"_s, path(u"kept"_s), playlist(u"kept"_s, { { u"#KORVANDA-EDIT:"_s + edits + u'\n', u"lossless.mp3"_s } }) });
+            { u"--export"_s, path(u"kept"_s), playlist(u"kept"_s, { u"#KORVANDA-EDIT:"_s + edits + u"\nlossless.mp3"_s }) });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
         const QString file = path(u"kept/kept/01 lossless.mp3"_s);
         QByteArray errors;
@@ -246,9 +238,8 @@ private Q_SLOTS:
         // Its stamp says the file changed since: the edits stay, the user is told.
         const SongEdits a = *SongEdits::fromText(u"start=0.3;end=5.2;cut=1-1.4;file=1@0"_s);
         const SongEdits b = *SongEdits::fromText(u"start=0.12;end=4.9;fadein=0.5"_s);
-        const QString list = playlist(u"cd"_s, { { u"#KORVANDA-EDIT:"_s + a.toText() + u'\n', u"cd-a.wav"_s },
-                                                 { QString(), u"cd-a.wav"_s },
-                                                 { u"#KORVANDA-EDIT:"_s + b.toText() + u'\n', u"cd-b.mp3"_s } });
+        const QString list = playlist(u"cd"_s, { u"#KORVANDA-EDIT:"_s + a.toText() + u"\ncd-a.wav"_s, u"cd-a.wav"_s,
+                                                 u"#KORVANDA-EDIT:"_s + b.toText() + u"\ncd-b.mp3"_s });
         const CommandLineRun run = CommandLineRun::of({ u"--cd-image"_s, path(u"cd.cue"_s), u"--gap"_s, u"0"_s, list });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
         QVERIFY2(run.out.contains(u"「cd-a」は編集したあとでファイルが変わっています"_s), qPrintable(run.out));

@@ -69,14 +69,7 @@ class TestExportFormats : public QObject
                       + QStringList{ path(name) });
     }
 
-    QString playlist(const QString &name, const QStringList &songs)
-    {
-        QByteArray text = "#EXTM3U\n#PLAYLIST:" + name.toUtf8() + '\n';
-        for (const QString &s : songs)
-            text += s.toUtf8() + '\n';
-        const QString file = path(name + u".m3u8"_s);
-        return fixtures::writeFile(file, text) ? file : QString();
-    }
+    QString playlist(const QString &name, const QStringList &songs) { return fixtures::playlist(m_dir.path(), name, songs); }
 
 private Q_SLOTS:
     void initTestCase()

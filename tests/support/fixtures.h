@@ -36,6 +36,17 @@ inline QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// A set list named `name` in `folder`: each entry is a song's path, after any
+// lines that go before it. Its path, or empty when it could not be written.
+inline QString playlist(const QString &folder, const QString &name, const QStringList &entries)
+{
+    QByteArray text = "#EXTM3U\n#PLAYLIST:" + name.toUtf8() + '\n';
+    for (const QString &entry : entries)
+        text += entry.toUtf8() + '\n';
+    const QString file = folder + u'/' + name + QStringLiteral(".m3u8");
+    return writeFile(file, text) ? file : QString();
+}
+
 // Deterministic bytes, different for every seed, so that a copy of the wrong
 // song or a shifted chunk cannot pass as equal.
 inline QString writeSong(const QString &folder, const QString &name, qint64 size, quint32 seed)
