@@ -21,7 +21,24 @@ double power(const qint16 *samples, qsizetype n, int hz)
     return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(qMax<qsizetype>(1, n));
 }
 
+// The one of `hz` loudest in the block; 0 for none.
+int loudest(const qint16 *samples, qsizetype n, const QList<int> &hz)
+{
+    int found = 0;
+    double best = 0;
+    for (int f : hz)
+        if (const double p = power(samples, n, f); p > best)
+            best = p, found = f;
+    return found;
+}
+
 } // namespace
+
+QByteArray SinkRecorder::take()
+{
+    m_parec.waitForReadyRead(100);
+    return m_parec.readAllStandardOutput();
+}
 
 SinkRecorder::SinkRecorder(const QString &sink)
 {
@@ -38,8 +55,7 @@ SinkRecorder::~SinkRecorder()
 
 QList<int> SinkRecorder::tones(const QList<int> &hz, int windowMs)
 {
-    m_parec.waitForReadyRead(100);
-    const QByteArray bytes = m_parec.readAllStandardOutput();
+    const QByteArray bytes = take();
     const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
     const qsizetype count = bytes.size() / 2;
     const qsizetype window = qMin<qsizetype>(count, qint64(Rate) * windowMs / 1000);
@@ -48,39 +64,22 @@ QList<int> SinkRecorder::tones(const QList<int> &hz, int windowMs)
         double sum = 0;
         for (qsizetype i = at; i < at + window; ++i)
             sum += double(samples[i]) * samples[i];
-        int loudest = 0;
-        double best = 0;
         // Quieter than about -50 dBFS is silence.
-        const bool silent = std::sqrt(sum / double(window)) < 100;
-        for (int f : hz) {
-            if (const double p = power(samples + at, window, f); !silent && p > best) {
-                best = p;
-                loudest = f;
-            }
-        }
-        heard.append(loudest);
+        heard.append(std::sqrt(sum / double(window)) < 100 ? 0 : loudest(samples + at, window, hz));
     }
     return heard;
 }
 
 QList<SinkRecorder::Sound> SinkRecorder::sounds(const QList<int> &hz, int gapMs)
 {
-    m_parec.waitForReadyRead(100);
-    const QByteArray bytes = m_parec.readAllStandardOutput();
+    const QByteArray bytes = take();
     const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
     const qsizetype count = bytes.size() / 2;
     const qsizetype gap = qint64(Rate) * gapMs / 1000;
     const auto ms = [](qsizetype sample) { return double(sample) * 1000.0 / Rate; };
     QList<Sound> found;
     qsizetype first = -1, last = -1;
-    const auto close = [&] {
-        Sound s{ ms(first), ms(last + 1), 0 };
-        double best = 0;
-        for (int f : hz)
-            if (const double p = power(samples + first, last + 1 - first, f); p > best)
-                best = p, s.hz = f;
-        found.append(s);
-    };
+    const auto close = [&] { found.append({ ms(first), ms(last + 1), loudest(samples + first, last + 1 - first, hz) }); };
     for (qsizetype i = 0; i < count; ++i) {
         // A sine passes through zero twice a cycle: only a longer quiet ends a sound.
         if (std::abs(int(samples[i])) < 300)
@@ -100,8 +99,7 @@ QList<SinkRecorder::Sound> SinkRecorder::sounds(const QList<int> &hz, int gapMs)
 
 double SinkRecorder::levelDb()
 {
-    m_parec.waitForReadyRead(100);
-    const QByteArray bytes = m_parec.readAllStandardOutput();
+    const QByteArray bytes = take();
     const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
     const qsizetype window = Rate / 20;
     double sum = 0;

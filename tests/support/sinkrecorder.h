@@ -44,5 +44,7 @@ public:
     static constexpr int Rate = 16000;
 
 private:
+    // What was recorded since the last look.
+    QByteArray take();
     QProcess m_parec;
 };
