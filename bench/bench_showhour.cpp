@@ -97,8 +97,7 @@ Hour playShow(MainWindow &window, MediaService &media, Monitor &monitor, int min
             continue;
         }
         ++hour.songs;
-        std::printf("  %2d %-28s GO %5.1f ms  at %5.1f min\n", hour.songs, qPrintable(next.name), ms,
-                    double(clock.elapsed()) / 60000.0);
+        const size_t gapsBefore = monitor.gaps().size();
         // Stray GOs at even points of the song: each must be ignored with the song playing on.
         QElapsedTimer songClock;
         songClock.start();
@@ -112,6 +111,14 @@ Hour playShow(MainWindow &window, MediaService &media, Monitor &monitor, int min
         }
         while (show->run().playing())
             QTest::qWait(100);
+        // Each song as it ends, so that a show cut short still tells how far it went well.
+        const auto gaps = monitor.gaps();
+        double longest = 0;
+        for (size_t i = gapsBefore; i < gaps.size(); ++i)
+            longest = std::max(longest, gaps[i].ms);
+        std::printf("  %2d %-28s GO %5.1f ms  at %5.1f min  gaps heard %zu (longest %.1f ms)  player underruns %d\n", hour.songs,
+                    qPrintable(next.name), ms, double(clock.elapsed() - next.lengthMs) / 60000.0, gaps.size() - gapsBefore,
+                    longest, media.player().underruns());
     }
     hour.playedMinutes = double(clock.elapsed()) / 60000.0;
     show->close();
