@@ -4,7 +4,8 @@
 // under the same load, the preview's press to sound on an armed song (F5 in the main window).
 //
 // usage (inside scripts/session.sh, which starts the null sink):
-//   bench_show [GOs=100] [songs-folder]
+//   bench_show [GOs=100] [songs-folder] [busy-threads=2]
+// busy-threads 0 when something else keeps both cores busy already (bench_showhour).
 #include "benchaudio.h"
 #include "benchwindow.h"
 
@@ -83,7 +84,7 @@ int main(int argc, char **argv)
     QuietBoxes &boxes = bench.boxes;
 
     std::printf("GO to sound, %d GOs, songs of 3:30-4:30 in the set's mix of formats, both cores busy\n", count);
-    Load load(2);
+    Load load(argc > 3 ? qMax(0, QByteArray(argv[3]).toInt()) : 2);
     const int before = media.player().underruns();
     const std::vector<double> go = goes(window, media, monitor, boxes, count);
     print("show: GO (Space), next song armed", figures(go), media.player().underruns() - before);
