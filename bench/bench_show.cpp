@@ -70,15 +70,11 @@ int main(int argc, char **argv)
 {
     auto app = windowBenchApp(argc, argv);
     const int count = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 100;
-    char *setArgs[] = { argv[0], const_cast<char *>("1"), argc > 2 ? argv[2] : nullptr };
-    const ShowSetBench set = showSetBench(argc > 2 ? 3 : 2, setArgs, u"player-songs"_s, false);
-    const QString sink = qEnvironmentVariable("KORVANDA_TEST_SINK");
-    if (set.songs.isEmpty() || sink.isEmpty()) {
-        std::printf("needs the songs and a PulseAudio null sink (run inside scripts/session.sh)\n");
+    const auto [songs, sink] = setAndSink(argc, argv);
+    if (songs.isEmpty())
         return 1;
-    }
     Monitor monitor(sink);
-    BenchPlayerWindow bench(set.songs);
+    BenchPlayerWindow bench(songs);
     MediaService &media = bench.media;
     MainWindow &window = bench.window;
     QuietBoxes &boxes = bench.boxes;
@@ -92,10 +88,10 @@ int main(int argc, char **argv)
     std::printf("  GOs over 40 ms:");
     for (size_t i = 0; i < go.size(); ++i)
         if (go[i] > 40 || go[i] < 0)
-            std::printf(" #%zu (song %zu) %.0f ms", i + 1, i % size_t(set.songs.size()) + 1, go[i]);
+            std::printf(" #%zu (song %zu) %.0f ms", i + 1, i % size_t(songs.size()) + 1, go[i]);
     std::printf("\n");
     boxes.answer = false;
-    print("preview: F5 on an armed song", figures(windowPresses(window, media, monitor, set.songs, count, true)),
+    print("preview: F5 on an armed song", figures(windowPresses(window, media, monitor, songs, count, true)),
           media.player().underruns() - before);
     return 0;
 }

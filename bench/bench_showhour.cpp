@@ -131,22 +131,18 @@ int main(int argc, char **argv)
 {
     auto app = windowBenchApp(argc, argv);
     const int minutes = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 60;
-    char *setArgs[] = { argv[0], const_cast<char *>("1"), argc > 2 ? argv[2] : nullptr };
-    const ShowSetBench set = showSetBench(argc > 2 ? 3 : 2, setArgs, u"player-songs"_s, false);
-    const QString sink = qEnvironmentVariable("KORVANDA_TEST_SINK");
-    if (set.songs.isEmpty() || sink.isEmpty()) {
-        std::printf("needs the songs and a PulseAudio null sink (run inside scripts/session.sh)\n");
+    const auto [songs, sink] = setAndSink(argc, argv);
+    if (songs.isEmpty())
         return 1;
-    }
     Monitor monitor(sink);
-    BenchPlayerWindow bench(set.songs);
+    BenchPlayerWindow bench(songs);
     MediaService &media = bench.media;
     MainWindow &window = bench.window;
 
     std::printf("a scripted show of %d minutes, %d stray GOs per song, both cores busy\n", minutes, StrayGosPerSong);
     Load load(2);
     const auto baselineFrom = Clock::now();
-    printGaps("baseline: ffmpeg | pacat, one 20 ms hole", baseline(monitor, set.songs.first(), sink), baselineFrom);
+    printGaps("baseline: ffmpeg | pacat, one 20 ms hole", baseline(monitor, songs.first(), sink), baselineFrom);
     const auto gapsBefore = monitor.gaps().size();
     const auto showFrom = Clock::now();
     const int underrunsBefore = media.player().underruns();

@@ -229,6 +229,20 @@ struct BenchPlayerWindow {
     MainWindow window;
 };
 
+// The 60-minute set's songs (made once in argv[2] or beside the program) and the null
+// sink they are heard at; no songs when either is missing, with the reason printed.
+inline std::pair<QStringList, QString> setAndSink(int argc, char **argv)
+{
+    char *setArgs[] = { argv[0], const_cast<char *>("1"), argc > 2 ? argv[2] : nullptr };
+    const ShowSetBench set = showSetBench(argc > 2 ? 3 : 2, setArgs, QStringLiteral("player-songs"), false);
+    const QString sink = qEnvironmentVariable("KORVANDA_TEST_SINK");
+    if (set.songs.isEmpty() || sink.isEmpty()) {
+        std::printf("needs the songs and a PulseAudio null sink (run inside scripts/session.sh)\n");
+        return {};
+    }
+    return { set.songs, sink };
+}
+
 // Keeps both cores busy, as a build beside the program would.
 class Load
 {
