@@ -21,11 +21,13 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -41,6 +43,17 @@ struct Hour {
     std::vector<double> goMs;
     double playedMinutes = 0;
 };
+
+// The time the machine's host gave neither core to this machine, in ms, from /proc/stat: a
+// gap heard while it grows may be nothing any program here could prevent.
+double stolenMs()
+{
+    QFile stat(u"/proc/stat"_s);
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    return fields.size() > 8 ? fields[8].toDouble() * 1000.0 / double(sysconf(_SC_CLK_TCK)) : 0;
+}
 
 // A plain client's playback of the first 30 s of `song` with a 20 ms hole at 10 s; the gaps heard.
 std::vector<Monitor::Gap> baseline(Monitor &monitor, const QString &song, const QString &sink)
@@ -98,6 +111,7 @@ Hour playShow(MainWindow &window, MediaService &media, Monitor &monitor, int min
         }
         ++hour.songs;
         const size_t gapsBefore = monitor.gaps().size();
+        const double stolenBefore = stolenMs();
         // Stray GOs at even points of the song: each must be ignored with the song playing on.
         QElapsedTimer songClock;
         songClock.start();
@@ -116,9 +130,9 @@ Hour playShow(MainWindow &window, MediaService &media, Monitor &monitor, int min
         double longest = 0;
         for (size_t i = gapsBefore; i < gaps.size(); ++i)
             longest = std::max(longest, gaps[i].ms);
-        std::printf("  %2d %-28s GO %5.1f ms  at %5.1f min  gaps heard %zu (longest %.1f ms)  player underruns %d\n", hour.songs,
-                    qPrintable(next.name), ms, double(clock.elapsed() - next.lengthMs) / 60000.0, gaps.size() - gapsBefore,
-                    longest, media.player().underruns());
+        std::printf("  %2d %-28s GO %5.1f ms  at %5.1f min  gaps heard %zu (longest %.1f ms)  player underruns %d  stolen %.0f ms\n",
+                    hour.songs, qPrintable(next.name), ms, double(clock.elapsed() - next.lengthMs) / 60000.0,
+                    gaps.size() - gapsBefore, longest, media.player().underruns(), stolenMs() - stolenBefore);
     }
     hour.playedMinutes = double(clock.elapsed()) / 60000.0;
     show->close();

@@ -16,6 +16,9 @@
 #include <vector>
 
 #ifdef Q_OS_LINUX
+#include <QDir>
+#include <QFile>
+
 #include <pthread.h>
 #include <sched.h>
 #endif
@@ -26,12 +29,14 @@ namespace {
 // started now is heard after this much, and the output thread may be late by
 // nearly as much without a gap. The sound server sizes its own latency after it.
 constexpr int BufferMs = 20;
-// While a song sounds, more is written ahead than the server asks for: its
-// requests come through a thread of the sound library that a busy machine may
-// delay, and a late request must not become a gap. Not more: a jump in the
-// song is heard after what was written ahead.
-constexpr int SoundingAheadMs = 40;
+// While a song sounds, more is written ahead than the server asks for: what is
+// written travels through a thread of the sound library and the server's own
+// main thread, either of which a busy machine may hold back for tens of
+// milliseconds, and that must not become a gap. Not more: a jump, a stop or
+// a cut in the song is heard after what was written ahead.
+constexpr int SoundingAheadMs = 100;
 constexpr int TickMs = 4;
+constexpr int OutputPriority = 10;
 // Ticks without a frame played after which the stream counts as not started.
 constexpr int StallTicks = 12;
 // Long enough that a start, a stop or a jump is not a click, short enough not
@@ -42,6 +47,25 @@ constexpr int DevicePollMs = 250;
 constexpr int ReadyMs = 30;
 // The song frames the clock remembers having written.
 constexpr size_t LogEntries = 64;
+
+#ifdef Q_OS_LINUX
+// The sound library carries what the output writes to the server on a thread
+// of its own, at ordinary priority: a build on every core would keep it (and
+// the song) waiting. It gets real-time priority just below the output's,
+// where the system grants it (it may not); found by the name the library gives it.
+void raiseSoundLibraryThread()
+{
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "threaded-ml")
+            continue;
+        sched_param param{};
+        param.sched_priority = OutputPriority - 1;
+        (void)sched_setscheduler(pid_t(task.toInt()), SCHED_FIFO, &param);
+    }
+}
+#endif
 
 QAudioDevice deviceOf(const QByteArray &id)
 {
@@ -116,7 +140,7 @@ public:
         // Real-time scheduling where the system grants it (it may not): the
         // output must be fed even when a build keeps every core busy.
         sched_param param{};
-        param.sched_priority = 10;
+        param.sched_priority = OutputPriority;
         (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
         m_timer = new QTimer(this);
@@ -138,6 +162,9 @@ public:
         m_sink = new QAudioSink(device, format, this);
         m_sink->setBufferSize(format.bytesForDuration(qint64(BufferMs) * 1000));
         m_io = m_sink->start();
+#ifdef Q_OS_LINUX
+        raiseSoundLibraryThread();
+#endif
         {
             std::unique_lock lock(m_mixer->lock);
             m_base = m_mixer->written;
@@ -207,8 +234,12 @@ private:
         if (stalled)
             m_stillTicks = 0;
         const qint64 bufferFrames = qint64(m_rate) * BufferMs / 1000;
-        const qint64 frames = qMax(qMax(free, stalled ? bufferFrames : 0),
-                                   qint64(m_rate) * (sounding ? SoundingAheadMs : BufferMs) / 1000 - inFlight);
+        qint64 frames = qMax(qMax(free, stalled ? bufferFrames : 0), bufferFrames - inFlight);
+        const qint64 ahead = qint64(m_rate) * SoundingAheadMs / 1000 - inFlight;
+        // Writing ahead is a reserve, never a cause of a gap: it waits for a song
+        // whose decoder has not got that far yet (a song just started unarmed).
+        if (sounding && ahead > frames && decodedAhead(ahead))
+            frames = ahead;
         if (frames <= 0)
             return;
         m_mixer->running = true;
@@ -224,6 +255,18 @@ private:
         m_mixer->written += frames;
         lock.unlock();
         write(frames);
+    }
+
+    // Whether every song that sounds has `frames` decoded ahead (or all the rest of it).
+    bool decodedAhead(qint64 frames) const
+    {
+        for (const auto &v : std::as_const(m_mixer->voices))
+            if (v->active && v->level > 0 && !v->failed && !v->stream->hasAhead(frames))
+                return false;
+        for (const auto &v : std::as_const(m_mixer->closing))
+            if (!v->stream->hasAhead(frames))
+                return false;
+        return true;
     }
 
     // Adds `frames` of the voice to the mix, ramping its level where it starts,
