@@ -216,7 +216,7 @@ private:
         m_mixer->playedAt = std::chrono::steady_clock::now();
         bool sounding = !m_mixer->closing.isEmpty();
         for (const auto &v : std::as_const(m_mixer->voices))
-            sounding = sounding || (v->active && v->level > 0 && !v->failed && !v->ended);
+            sounding = sounding || sounds(*v);
         // The server drained all that was written: what plays now is a gap.
         const bool dry = m_mixer->running && free * frameBytes >= m_sink->bufferSize();
         if (dry && m_mixer->sounding && !m_wasDry)
@@ -257,11 +257,13 @@ private:
         write(frames);
     }
 
+    static bool sounds(const AudioPlayer::Voice &v) { return v.active && v.level > 0 && !v.failed && !v.ended; }
+
     // Whether every song that sounds has `frames` decoded ahead (or all the rest of it).
     bool decodedAhead(qint64 frames) const
     {
         for (const auto &v : std::as_const(m_mixer->voices))
-            if (v->active && v->level > 0 && !v->failed && !v->stream->hasAhead(frames))
+            if (sounds(*v) && !v->stream->hasAhead(frames))
                 return false;
         for (const auto &v : std::as_const(m_mixer->closing))
             if (!v->stream->hasAhead(frames))
