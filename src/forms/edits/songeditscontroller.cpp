@@ -15,12 +15,11 @@
 
 using namespace Qt::StringLiterals;
 
-SongEditsController::SongEditsController(Form1 *form, PlaybackControl *playback, MediaCommands *media,
+SongEditsController::SongEditsController(Form1 *form, PlaybackControl *playback,
                                          MessageBoxes *boxes, QWidget *host, const SlotStatusBar *slot)
     : QObject(host)
     , m_form(form)
     , m_playback(playback)
-    , m_media(media)
     , m_boxes(boxes)
     , m_host(host)
     , m_slot(slot)
@@ -74,7 +73,7 @@ void SongEditsController::editRow(int row)
         m_boxes->inform(m_host, u"楽曲が選択されていません"_s, QString());
         return;
     }
-    SongEditsPanel panel(list.textAt(row, 2), list.textAt(row, 1), list.extrasAt(row), m_playback, m_media, m_boxes,
+    SongEditsPanel panel(list.textAt(row, 2), list.textAt(row, 1), list.extrasAt(row), m_playback, m_boxes,
                          m_host);
     // A hook drives the panel itself, to OK or Cancel.
     if (m_hook)

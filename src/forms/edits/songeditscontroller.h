@@ -23,7 +23,7 @@ class SongEditsController : public QObject
 public:
     // `host` owns the actions, so that whatever blocks the window's input
     // blocks their keys too; `slot` gives the slot and the pause.
-    SongEditsController(Form1 *form, PlaybackControl *playback, MediaCommands *media, MessageBoxes *boxes, QWidget *host,
+    SongEditsController(Form1 *form, PlaybackControl *playback, MessageBoxes *boxes, QWidget *host,
                         const SlotStatusBar *slot);
 
     [[nodiscard]] QAction *editAction() const { return m_edit; }
@@ -45,7 +45,6 @@ private:
 
     Form1 *m_form;
     PlaybackControl *m_playback;
-    MediaCommands *m_media;
     MessageBoxes *m_boxes;
     QWidget *m_host;
     const SlotStatusBar *m_slot;

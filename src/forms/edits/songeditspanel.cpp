@@ -4,7 +4,6 @@
 #include "platform/audio/audiblebounds.h"
 #include "platform/audio/player/realtimestretch.h"
 #include "platform/desktop/messageboxes.h"
-#include "platform/media/mediacommands.h"
 #include "platform/media/playbackcontrol.h"
 
 #include <QAction>
@@ -41,13 +40,12 @@ constexpr double PanelLongestFadeSeconds = 60.0;
 } // namespace
 
 SongEditsPanel::SongEditsPanel(const QString &path, const QString &title, const SetListRowExtras &extras,
-                               PlaybackControl *playback, MediaCommands *media, MessageBoxes *boxes, QWidget *parent)
+                               PlaybackControl *playback, MessageBoxes *boxes, QWidget *parent)
     : QDialog(parent)
     , m_path(path)
     , m_extras(extras)
     , m_edits(extras.edits)
     , m_playback(playback)
-    , m_media(media)
     , m_boxes(boxes)
 {
     setObjectName(u"songEditsPanel"_s);
@@ -55,8 +53,11 @@ SongEditsPanel::SongEditsPanel(const QString &path, const QString &title, const 
     setAccessibleName(windowTitle());
     // The length the set list was filled from; a row added by hand may have
     // none yet, and is measured now (as the file is, not as edited).
-    m_playback->setEdits(m_path, {}, 0);
-    m_songMs = m_extras.songMs > 0 ? m_extras.songMs : m_playback->lengthMs(m_path);
+    if (m_extras.songMs > 0) {
+        m_songMs = m_extras.songMs;
+    } else if (const auto plain = m_playback->open({ m_path })) {
+        m_songMs = plain->lengthMs();
+    }
     m_extras.songMs = m_songMs;
     build();
     showEdits();
@@ -358,7 +359,7 @@ qint64 SongEditsPanel::sourcePositionMs() const
 {
     if (!m_playing)
         return 0;
-    const qint64 at = m_playback->positionMs(m_path);
+    const qint64 at = m_playing->positionMs();
     if (!m_playingEdited)
         return at;
     // The edited song's time back to the song's own, laid out in milliseconds.
@@ -372,7 +373,7 @@ void SongEditsPanel::showPosition()
         m_position->setText(u"停止中"_s);
         return;
     }
-    const qint64 at = m_playback->positionMs(m_path);
+    const qint64 at = m_playing->positionMs();
     m_position->setText(m_playingEdited ? u"編集後 %1（原曲 %2）"_s.arg(timeText(at), timeText(sourcePositionMs()))
                                         : u"原曲 %1"_s.arg(timeText(at)));
 }
@@ -382,10 +383,13 @@ void SongEditsPanel::listen(bool edited, qint64 fromMs)
     readControls();
     m_playingEdits = edited ? m_edits : SongEdits{};
     m_playingEdited = edited && !m_edits.isEmpty();
-    m_playback->setEdits(m_path, m_playingEdits, m_songMs);
-    m_media->sendString(playCommand(m_path), nullptr, 0);
-    m_playback->seek(m_path, fromMs);
-    m_playing = true;
+    // A song of the panel's own: the same file playing in the preview or
+    // elsewhere in the set is another song.
+    m_playing = m_playback->open({ m_path, m_playingEdits, m_songMs });
+    if (!m_playing)
+        return;
+    m_playing->seek(fromMs);
+    m_playing->play();
     m_tick->start();
     showPosition();
 }
@@ -394,8 +398,7 @@ void SongEditsPanel::stop()
 {
     if (!m_playing)
         return;
-    m_media->sendString(closeCommand(m_path), nullptr, 0);
-    m_playing = false;
+    m_playing.reset();
     m_tick->stop();
     showPosition();
 }
@@ -404,7 +407,7 @@ void SongEditsPanel::seekBy(qint64 ms)
 {
     if (!m_playing)
         return;
-    m_playback->seek(m_path, std::max<qint64>(0, m_playback->positionMs(m_path) + ms));
+    m_playing->seek(std::max<qint64>(0, m_playing->positionMs() + ms));
     showPosition();
 }
 
@@ -465,7 +468,5 @@ SetListRowExtras SongEditsPanel::rowExtras() const
 void SongEditsPanel::done(int result)
 {
     stop();
-    // The set list plays the song with its row's edits; the panel's are forgotten.
-    m_playback->setEdits(m_path, {}, 0);
     QDialog::done(result);
 }

@@ -4,11 +4,12 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <optional>
 
-class MediaCommands;
 class MessageBoxes;
 class PlaybackControl;
+class PlayingSong;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
@@ -29,7 +30,7 @@ class SongEditsPanel : public QDialog
 
 public:
     SongEditsPanel(const QString &path, const QString &title, const SetListRowExtras &extras, PlaybackControl *playback,
-                   MediaCommands *media, MessageBoxes *boxes, QWidget *parent = nullptr);
+                   MessageBoxes *boxes, QWidget *parent = nullptr);
     ~SongEditsPanel() override;
 
     // The row's extras with the edits as the panel holds them now.
@@ -66,10 +67,9 @@ private:
     SongEdits m_edits;
     qint64 m_songMs = 0;
     PlaybackControl *m_playback;
-    MediaCommands *m_media;
     MessageBoxes *m_boxes;
     bool m_showing = false;        // controls being filled: no edits read back
-    bool m_playing = false;
+    std::unique_ptr<PlayingSong> m_playing;
     bool m_playingEdited = false;  // the edited song plays, not the source
     SongEdits m_playingEdits;      // the edits it plays with
 

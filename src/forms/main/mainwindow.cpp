@@ -115,7 +115,7 @@ void MainWindow::placeShow()
 {
     if (!m_services.playback || !m_services.media)
         return;
-    m_show = new ShowController(m_form, m_services.media, m_services.playback, m_services.boxes, this, m_slotBar,
+    m_show = new ShowController(m_form, m_services.playback, m_services.boxes, this, m_slotBar,
                                 [this] { return m_file; });
     m_show->setLevels([this](const QStringList &paths) { return showGains(paths); });
     menuBar()->addMenu(m_show->menu());
@@ -125,7 +125,7 @@ void MainWindow::placeEdits()
 {
     if (!m_services.playback || !m_services.media)
         return;
-    m_edits = new SongEditsController(m_form, m_services.playback, m_services.media, m_services.boxes, this, m_slotBar);
+    m_edits = new SongEditsController(m_form, m_services.playback, m_services.boxes, this, m_slotBar);
     m_editMenu->addSeparator();
     m_editMenu->addAction(m_edits->editAction());
     m_editMenu->addAction(m_edits->fitAction());

@@ -27,6 +27,8 @@ namespace {
 const QString FadeStoreName = u"fadedata.dat"_s;
 // Where a running show stands, for a restart after it was cut short.
 const QString StateStoreName = u"showstate.dat"_s;
+// Where the last show stood when it was ended, for one ended by mistake.
+const QString EndedStoreName = u"showended.dat"_s;
 // The GO keys taught, and the screen the show goes to.
 const QString KeysStoreName = u"showkeys.dat"_s;
 const QString ScreenStoreName = u"showscreen.dat"_s;
@@ -34,11 +36,10 @@ const QString ScreenStoreName = u"showscreen.dat"_s;
 const QString RecordMark = u"_本番記録_"_s;
 } // namespace
 
-ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
+ShowController::ShowController(Form1 *form, PlaybackControl *playback, MessageBoxes *boxes,
                                QWidget *host, const SlotStatusBar *slot, std::function<QString()> setListFile)
     : QObject(host)
     , m_form(form)
-    , m_media(media)
     , m_playback(playback)
     , m_boxes(boxes)
     , m_host(host)
@@ -53,6 +54,10 @@ ShowController::ShowController(Form1 *form, MediaCommands *media, PlaybackContro
     m_startAction->setShortcut(QKeySequence(Qt::Key_F7));
     m_menu->addAction(m_startAction);
     connect(m_startAction, &QAction::triggered, this, [this] { start(); });
+    m_againAction = new QAction(u"終えた本番を続きから開く"_s, host);
+    m_againAction->setObjectName(u"showAgainAction"_s);
+    m_menu->addAction(m_againAction);
+    connect(m_againAction, &QAction::triggered, this, &ShowController::openEndedAgain);
 
     const int stored = SettingsFile::read(m_form->AppFolder() + FadeStoreName).toInt();
     for (int ms : FadeChoicesMs)
@@ -173,6 +178,7 @@ QString ShowController::statePath() const
 
 void ShowController::offerToContinue(const std::function<bool(const QString &)> &open)
 {
+    m_openSetList = open;
     const QString path = statePath();
     if (!QFileInfo::exists(path))
         return;
@@ -196,6 +202,29 @@ void ShowController::offerToContinue(const std::function<bool(const QString &)> 
         QFile::remove(path);
         return;
     }
+    goOn(*state);
+}
+
+void ShowController::openEndedAgain()
+{
+    if (m_window || !m_startAction->isEnabled())
+        return;
+    const QString path = m_form->AppFolder() + EndedStoreName;
+    const auto bytes = SetListStorage::read(path);
+    const QByteArray *text = std::get_if<QByteArray>(&bytes);
+    const std::optional<ShowResume> state = text ? ShowResume::parse(*text) : std::nullopt;
+    if (!state) {
+        m_boxes->inform(m_host, u"続きから開ける本番はありません"_s, u"本番の続き"_s);
+        return;
+    }
+    goOn(*state);
+}
+
+void ShowController::goOn(const ShowResume &resumed)
+{
+    const ShowResume *state = &resumed;
+    const QString song = QFileInfo(state->songs.at(state->next)).completeBaseName();
+    const auto open = m_openSetList ? m_openSetList : std::function<bool(const QString &)>([](const QString &) { return false; });
     // The set as it was played: its file when that still holds it, else (never
     // saved, changed since it was saved, or the file gone) put together again
     // from the songs with their edits, notes and follow marks.
@@ -253,8 +282,6 @@ void ShowController::start(qsizetype from, const ShowResume *resumed)
     for (qsizetype i = 0; i < entries.size(); ++i) {
         setup.songs.append({ int(i + 1), entries[i].path, entries[i].title, entries[i].seconds.value_or(0) * 1000,
                              entries[i].extras.follows, entries[i].extras.note.simplified() });
-        if (!entries[i].extras.edits.isEmpty())
-            setup.edits.insert(entries[i].path, { entries[i].extras.edits, entries[i].extras.songMs });
     }
     setup.pauseMs = qint64(m_slot->pauseSeconds()) * 1000;
     if (const auto slot = m_slot->slotSeconds())
@@ -263,6 +290,7 @@ void ShowController::start(qsizetype from, const ShowResume *resumed)
     setup.title = m_form->setName().isEmpty() ? u"セットリスト"_s : m_form->setName();
     setup.recordPath = recordPath();
     setup.statePath = statePath();
+    setup.endedPath = m_form->AppFolder() + EndedStoreName;
     setup.setListFile = m_setListFile ? m_setListFile() : QString();
     setup.from = qBound<qsizetype>(0, from, setup.songs.size() - 1);
     if (resumed) {
@@ -288,7 +316,7 @@ void ShowController::start(qsizetype from, const ShowResume *resumed)
     // The main window shows the set as it was and takes nothing while the show runs.
     m_lock = std::make_unique<InputBlocker>(m_host);
     m_startAction->setEnabled(false);
-    m_window = new ShowWindow(std::move(setup), m_media, m_playback, m_boxes);
+    m_window = new ShowWindow(std::move(setup), m_playback, m_boxes);
     connect(m_window, &ShowWindow::keysTaught, this, [this](const ShowKeys &keys) {
         m_keys = keys;
         (void)SettingsFile::write(m_form->AppFolder() + KeysStoreName, keys.toText());

@@ -34,7 +34,7 @@ class ShowController : public QObject
 public:
     // `setListFile` names the set list's file, beside which the record goes;
     // empty when the set list was never saved.
-    ShowController(Form1 *form, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes, QWidget *host,
+    ShowController(Form1 *form, PlaybackControl *playback, MessageBoxes *boxes, QWidget *host,
                    const SlotStatusBar *slot, std::function<QString()> setListFile);
     ~ShowController() override;
 
@@ -62,13 +62,15 @@ private:
     // `resumed`: the show cut short that goes on at `from`.
     void start(qsizetype from = 0, const ShowResume *resumed = nullptr);
     void chooseFade(int ms);
+    // A show ended (by mistake, perhaps) opened again at the song where it stood.
+    void openEndedAgain();
+    void goOn(const ShowResume &state);
     void fillScreenMenu();
     [[nodiscard]] QScreen *showScreen() const;
     [[nodiscard]] QString recordPath() const;
     [[nodiscard]] QString statePath() const;
 
     Form1 *m_form;
-    MediaCommands *m_media;
     PlaybackControl *m_playback;
     MessageBoxes *m_boxes;
     QWidget *m_host;
@@ -78,6 +80,8 @@ private:
 
     QMenu *m_menu = nullptr;
     QAction *m_startAction = nullptr;
+    QAction *m_againAction = nullptr;
+    std::function<bool(const QString &)> m_openSetList;
     int m_fadeMs = 2000;
     ShowKeys m_keys;
     QMenu *m_screenMenu = nullptr;

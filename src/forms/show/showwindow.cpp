@@ -4,7 +4,6 @@
 #include "platform/audio/player/songcheck.h"
 #include "platform/desktop/messageboxes.h"
 #include "platform/desktop/sleepguard.h"
-#include "platform/media/mediacommands.h"
 #include "platform/media/playbackcontrol.h"
 #include "platform/storage/setliststorage.h"
 
@@ -85,11 +84,9 @@ QString firstFreeName(const QString &path)
 
 } // namespace
 
-ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
-                       QWidget *parent)
+ShowWindow::ShowWindow(Setup setup, PlaybackControl *playback, MessageBoxes *boxes, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_setup(std::move(setup))
-    , m_media(media)
     , m_playback(playback)
     , m_boxes(boxes)
     , m_run(m_setup.songs, m_setup.pauseMs, m_setup.slotMs, m_setup.from)
@@ -134,6 +131,12 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     m_close->setFocusPolicy(Qt::NoFocus);
     m_close->hide();
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    // Ending the show is a click, never a key: the performer's hands are on the GO keys.
+    m_end = new QPushButton(u"本番を終了"_s, this);
+    m_end->setObjectName(u"showEnd"_s);
+    m_end->setAccessibleName(u"本番を終了する"_s);
+    m_end->setFocusPolicy(Qt::NoFocus);
+    connect(m_end, &QPushButton::clicked, this, &ShowWindow::endByButton);
     m_checkLabel = addLabel("showCheck", u"本番前の確認"_s);
     m_checkLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_tone = new QPushButton(u"テストトーン（1 kHz）"_s, this);
@@ -168,6 +171,7 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     layout->addLayout(check);
     layout->addWidget(m_record, 4);
     layout->addWidget(m_close, 0, Qt::AlignRight);
+    layout->addWidget(m_end, 0, Qt::AlignRight);
 
     m_clock.start();
     // Taken up again after a restart: the slot ran on from the first GO.
@@ -185,8 +189,8 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
         // An edited song is listed with its edited length; its file is checked
         // against the length it was measured with.
         const ShowRun::Song &song = m_setup.songs[i];
-        const auto edited = m_setup.edits.constFind(song.path);
-        songs.append({ song.path, song.name, edited != m_setup.edits.cend() ? edited->songMs : song.lengthMs });
+        const SetListRowExtras extras = m_setup.extras.value(i);
+        songs.append({ song.path, song.name, !extras.edits.isEmpty() ? extras.songMs : song.lengthMs });
     }
     m_check = new SongCheck(songs, this);
     connect(m_check, &SongCheck::progressed, this, &ShowWindow::showCheck);
@@ -194,13 +198,8 @@ ShowWindow::ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playb
     tick();
 }
 
-ShowWindow::~ShowWindow()
-{
-    // A show that ended let go of everything then: the window may be deleted
-    // later than the player.
-    if (!m_finished && !m_armed.isEmpty())
-        m_playback->disarm(m_armed);
-}
+// The songs it holds let go of themselves; a fade under way runs to its end.
+ShowWindow::~ShowWindow() = default;
 
 QLabel *ShowWindow::addLabel(const char *name, const QString &role)
 {
@@ -332,7 +331,7 @@ QString ShowWindow::hint() const
     QString go = u"Space / Enter / PageDown / →"_s;
     for (int key : m_setup.keys.taught())
         go += u" / "_s + QKeySequence(key).toString(QKeySequence::NativeText);
-    return u"GO: %1　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace"_s.arg(go);
+    return u"GO: %1　　止める: Esc（もう一度でカット）　　戻る: ← / PageUp / BackSpace　　終わるには「本番を終了」ボタン"_s.arg(go);
 }
 
 void ShowWindow::keyReleaseEvent(QKeyEvent *event)
@@ -376,27 +375,24 @@ void ShowWindow::go(int key, bool autoRepeat)
 void ShowWindow::startPlaying()
 {
     const ShowRun::Song song = *m_run.playing();
+    const qsizetype index = song.row - 1;
     const qint64 from = m_run.record().constLast().fromMs;
-    // The same file still fading out goes on under its own fade; a cut now
-    // would reach the song just started.
-    if (song.path == m_fadingPath)
-        m_fadingPath.clear();
-    if (m_armed != song.path)
-        arm(song.path);
-    // A song that resumes starts where it was, before any of its start is heard.
-    if (from > 0)
-        m_playback->seek(song.path, from);
-    m_armed.clear();
-    m_playingPath = song.path;
+    if (!m_armed || m_armedIndex != index)
+        m_armed = open(index);
+    m_playing = std::move(m_armed);
+    m_armedIndex = -1;
     m_startHeard = false;
-    const int result = m_media->sendString(playCommand(song.path), nullptr, 0);
-    const qint64 probed = m_playback->lengthMs(song.path);
-    m_playingLengthMs = probed > 0 ? probed : song.lengthMs;
-    if (result != 0) {
-        m_playingPath.clear();
+    if (!m_playing) {
         m_run.failed(now());
         say(u"「%1」を再生できませんでした。GO で次の曲へ進みます"_s.arg(song.name), true);
+        return;
     }
+    // A song that resumes starts where it was, before any of its start is heard.
+    if (from > 0)
+        m_playing->seek(from);
+    m_playing->play();
+    const qint64 length = m_playing->lengthMs();
+    m_playingLengthMs = length > 0 ? length : song.lengthMs;
 }
 
 void ShowWindow::stop()
@@ -404,22 +400,25 @@ void ShowWindow::stop()
     const qint64 t = now();
     switch (m_run.stop(t, m_setup.fadeMs)) {
     case ShowRun::Stop::Fade:
-        m_fadingPath = std::exchange(m_playingPath, QString());
-        m_playback->fadeOut(m_fadingPath, m_setup.fadeMs);
+        m_fading = std::move(m_playing);
+        if (m_fading)
+            m_fading->fadeOut(m_setup.fadeMs);
         say(u"フェードアウト中（もう一度 Esc ですぐに止めます）"_s, false);
         break;
     case ShowRun::Stop::Cut:
-        if (!m_fadingPath.isEmpty())
-            m_playback->fadeOut(m_fadingPath, 0);
-        m_fadingPath.clear();
+        if (m_fading)
+            m_fading->fadeOut(0);
+        m_fading.reset();
         say(u"止めました"_s, false);
         break;
     case ShowRun::Stop::FollowCancelled:
         say(u"自動で続く曲を止めました。GO で始めます"_s, false);
         break;
     case ShowRun::Stop::Nothing:
-        if (askToEnd())
-            finish();
+        // Esc never ends the show: the next key pressed may be a GO.
+        say(m_run.isOver() ? u"最後の曲まで終わりました。終えるには「本番を終了」ボタンを押してください"_s
+                           : u"止める曲はありません。本番を終えるには「本番を終了」ボタンを押してください"_s,
+            false);
         break;
     }
 }
@@ -435,9 +434,16 @@ void ShowWindow::back()
 
 bool ShowWindow::askToEnd()
 {
-    if (m_run.isOver())
-        return true;
-    return m_boxes->ask(this, u"本番を終了しますか？\n記録を書き出して本番モードを閉じる準備をします。"_s, u"確認"_s);
+    // Only a click answers: a GO key pressed while the question is open must
+    // not end the show, nor may one held down from before.
+    m_run.releaseAll();
+    return m_boxes->askByClick(this, u"本番を終了しますか？\n記録を書き出して本番モードを閉じる準備をします。"_s, u"確認"_s);
+}
+
+void ShowWindow::endByButton()
+{
+    if (!m_finished && askToEnd())
+        finish();
 }
 
 void ShowWindow::tick()
@@ -446,27 +452,29 @@ void ShowWindow::tick()
         return;
     const qint64 t = now();
     checkDevice();
-    if (m_toneSounding && m_playback->state(m_tonePath) != PlaybackControl::State::Playing)
+    if (m_toneSong && m_toneSong->state() != PlaybackControl::State::Playing)
         stopTone();
-    if (!m_playingPath.isEmpty()) {
+    if (m_fading && !m_run.fading(t))
+        m_fading.reset();
+    if (m_playing) {
         // The record holds when the sound was there: the output plays a song a
         // moment after it is asked for, and its end is seen here only at a tick.
         using Edge = PlaybackControl::Edge;
         if (!m_startHeard) {
-            if (const auto ago = m_playback->heardAgoMs(m_playingPath, Edge::Start)) {
+            if (const auto ago = m_playing->heardAgoMs(Edge::Start)) {
                 m_run.sounded(t - *ago);
                 m_startHeard = true;
             }
         }
-        const auto state = m_playback->state(m_playingPath);
+        const auto state = m_playing->state();
         if (state == PlaybackControl::State::Ended) {
-            const qint64 end = t - m_playback->heardAgoMs(m_playingPath, Edge::End).value_or(0);
-            m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
-            m_playingPath.clear();
+            const qint64 end = t - m_playing->heardAgoMs(Edge::End).value_or(0);
+            m_playing.reset();
             m_run.ended(end);
+        } else if (state == PlaybackControl::State::Interrupted) {
+            interrupt(u"音の出力が途切れました（サウンドサーバーか出力先が止まりました）。"_s);
         } else if (state == PlaybackControl::State::Failed || state == PlaybackControl::State::Closed) {
-            m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
-            m_playingPath.clear();
+            m_playing.reset();
             const QString name = m_run.playing()->name;
             m_run.failed(t);
             say(u"「%1」を再生できませんでした。GO で次の曲へ進みます"_s.arg(name), true);
@@ -475,40 +483,54 @@ void ShowWindow::tick()
     if (m_run.due(t))
         startPlaying();
     armSelected();
-    if (m_run.isOver() && !m_run.fading(t)) {
-        finish();
-        return;
-    }
     refresh();
+}
+
+void ShowWindow::interrupt(const QString &why)
+{
+    if (m_run.playing()) {
+        const qint64 at = m_playing ? m_playing->positionMs() : 0;
+        m_playing.reset();
+        m_run.interrupted(now(), at);
+        say(why + u"GO で「%1」を %2 から続けます"_s.arg(m_run.selected()->name, ShowRun::clockText(at)), true);
+        m_sayUntil = std::numeric_limits<qint64>::max();
+    }
+    // A fade cut off with the output is over: nothing of it sounds when the
+    // output comes back, and the screen says 曲間 rather than a fade.
+    if (m_fading && m_run.fading(now()))
+        (void)m_run.stop(now(), m_setup.fadeMs);
+    m_fading.reset();
+    m_armed.reset();
+    m_armedIndex = -1;
 }
 
 void ShowWindow::armSelected()
 {
     if (now() - m_goAt < SettleMs)
         return;
-    const auto next = m_run.selected();
-    const QString path = next && !m_deviceMissing ? next->path : QString();
-    // The same file twice in a row is armed once the first has let go of it.
-    if (path == m_armed || (!path.isEmpty() && path == m_playingPath))
+    const qsizetype index = m_run.selected() && !m_deviceMissing ? m_run.selectedIndex() : -1;
+    if (index == m_armedIndex)
         return;
-    if (!m_armed.isEmpty())
-        m_playback->disarm(m_armed);
-    m_armed = path;
-    if (path.isEmpty())
-        return;
+    m_armed.reset();
+    m_armedIndex = index;
     // Only armed: moving a song starts it, and nothing starts without a GO.
-    arm(path);
+    if (index >= 0)
+        m_armed = open(index);
 }
 
-void ShowWindow::arm(const QString &path)
+std::unique_ptr<PlayingSong> ShowWindow::open(qsizetype index) const
 {
-    // The song sounds as the set list shapes it, as the export delivers it.
-    if (const auto edited = m_setup.edits.constFind(path); edited != m_setup.edits.cend())
-        m_playback->setEdits(path, edited->edits, edited->songMs);
-    m_playback->arm(path);
-    // Set before its first sample sounds.
-    if (const auto gain = m_setup.gains.constFind(path); gain != m_setup.gains.cend())
-        m_playback->setGain(path, *gain);
+    // The song sounds as its own row shapes it, as the export delivers it: the
+    // same file on two rows is two songs.
+    const ShowRun::Song &song = m_setup.songs.at(index);
+    const SetListRowExtras extras = m_setup.extras.value(index);
+    PlaybackControl::Song spec{ song.path };
+    if (!extras.edits.isEmpty()) {
+        spec.edits = extras.edits;
+        spec.songMs = extras.songMs;
+    }
+    spec.gain = m_setup.gains.value(song.path, 1.0f);
+    return m_playback->open(spec);
 }
 
 void ShowWindow::checkDevice()
@@ -519,31 +541,30 @@ void ShowWindow::checkDevice()
         const QList<PlaybackControl::OutputDevice> devices = m_playback->outputDevices();
         missing = std::none_of(devices.cbegin(), devices.cend(), [&](const auto &d) { return d.id == chosen; });
     }
-    if (missing == m_deviceMissing)
+    // The sound server gone (or restarting): the player opens the output again
+    // once it is back.
+    const bool lost = !missing && !m_playback->isOutputOpen();
+    if (missing == m_deviceMissing && lost == m_outputLost)
         return;
     // The player is told too: the sound server moves the stream of a device
     // that went away to its default, perhaps the hall's speakers, and its
     // notice of the change may come late or never.
-    m_playback->setOutputDevice(chosen);
+    if (missing != m_deviceMissing)
+        m_playback->setOutputDevice(chosen);
     m_deviceMissing = missing;
-    m_run.setDeviceMissing(missing);
-    if (!missing) {
+    m_outputLost = lost;
+    m_run.setDeviceMissing(missing || lost);
+    if (!missing && !lost) {
         m_banner->hide();
-        say(u"出力先が戻りました。GO で続けます"_s, false);
+        say(u"音の出力が戻りました。GO で続けます"_s, false);
         return;
     }
     // The sound server would carry on through another device, perhaps the
     // hall's: the song stops here and goes on from where it was at the next GO.
-    if (m_run.playing()) {
-        const qint64 at = m_playback->positionMs(m_playingPath);
-        m_media->sendString(closeCommand(m_playingPath), nullptr, 0);
-        m_playingPath.clear();
-        m_run.interrupted(now(), at);
-    }
-    if (!m_armed.isEmpty())
-        m_playback->disarm(std::exchange(m_armed, QString()));
-    setText(m_banner, u"出力先「%1」が見つかりません。つなぎ直すと GO で続けられます（位置は保っています）"_s
-                          .arg(QString::fromUtf8(chosen)));
+    interrupt(QString());
+    setText(m_banner, missing ? u"出力先「%1」が見つかりません。つなぎ直すと GO で続けられます（位置は保っています）"_s
+                                    .arg(QString::fromUtf8(chosen))
+                              : u"音の出力がありません（サウンドサーバーが止まっています）。戻ると GO で続けられます（位置は保っています）"_s);
     m_banner->show();
 }
 
@@ -552,7 +573,7 @@ void ShowWindow::refresh()
     const qint64 t = now();
     qint64 position = 0;
     if (const auto song = m_run.playing()) {
-        position = m_playback->positionMs(m_playingPath);
+        position = m_playing ? m_playing->positionMs() : 0;
         setText(m_song, song->name);
         setText(m_songLeft, u"残り "_s + ShowRun::clockText(qMax<qint64>(0, m_playingLengthMs - position)));
     } else if (const auto fading = m_run.fading(t)) {
@@ -666,17 +687,15 @@ void ShowWindow::playTone()
     }
     // Pressed again: from the start.
     stopTone();
-    m_playback->arm(m_tonePath);
-    m_toneSounding = m_media->sendString(playCommand(m_tonePath), nullptr, 0) == 0;
-    say(m_toneSounding ? u"テストトーン: 1 kHz、-20 dBFS、1 秒"_s : u"テストトーンを鳴らせませんでした"_s, !m_toneSounding);
+    m_toneSong = m_playback->open({ m_tonePath });
+    if (m_toneSong)
+        m_toneSong->play();
+    say(m_toneSong ? u"テストトーン: 1 kHz、-20 dBFS、1 秒"_s : u"テストトーンを鳴らせませんでした"_s, !m_toneSong);
 }
 
 void ShowWindow::stopTone()
 {
-    if (!m_toneSounding)
-        return;
-    m_toneSounding = false;
-    m_media->sendString(closeCommand(m_tonePath), nullptr, 0);
+    m_toneSong.reset();
 }
 
 void ShowWindow::saveState()
@@ -720,7 +739,9 @@ void ShowWindow::finish()
     m_tick->stop();
     stopTone();
     // Ended as the performer meant: nothing to go on with after a restart, and
-    // the system may sleep again.
+    // the system may sleep again. Where it stood is kept apart, for a show
+    // ended by mistake to be opened again at that song.
+    saveEnded();
     if (!m_setup.statePath.isEmpty())
         QFile::remove(m_setup.statePath);
     delete std::exchange(m_sleep, nullptr);
@@ -729,13 +750,13 @@ void ShowWindow::finish()
     m_tone->hide();
     m_learn->hide();
     // Ended while a song plays (the window closed): it fades as Esc would.
-    if (m_run.playing() && m_run.stop(now(), m_setup.fadeMs) == ShowRun::Stop::Fade)
-        m_playback->fadeOut(std::exchange(m_playingPath, QString()), m_setup.fadeMs);
-    if (!m_armed.isEmpty())
-        m_playback->disarm(std::exchange(m_armed, QString()));
-    // The edits were the show's: each file is its own again for whatever plays it next.
-    for (auto it = m_setup.edits.cbegin(); it != m_setup.edits.cend(); ++it)
-        m_playback->setEdits(it.key(), {}, 0);
+    if (m_run.playing() && m_run.stop(now(), m_setup.fadeMs) == ShowRun::Stop::Fade && m_playing) {
+        m_fading = std::move(m_playing);
+        m_fading->fadeOut(m_setup.fadeMs);
+    }
+    m_playing.reset();
+    m_armed.reset();
+    m_armedIndex = -1;
     const QString text = m_setup.title + u'\n' + m_run.recordText(now());
     QString report = text;
     const QString target = firstFreeName(m_setup.recordPath);
@@ -754,6 +775,31 @@ void ShowWindow::finish()
     m_record->setPlainText(report);
     m_record->show();
     m_close->show();
+    m_end->hide();
+}
+
+void ShowWindow::saveEnded()
+{
+    if (m_setup.endedPath.isEmpty() || !m_run.hasStarted())
+        return;
+    // The song that played when it ended, else the one that was next.
+    qsizetype next = m_run.selectedIndex();
+    if (const auto playing = m_run.playing())
+        next = playing->row - 1;
+    if (next < 0 || next >= m_setup.songs.size()) {
+        QFile::remove(m_setup.endedPath);
+        return;
+    }
+    ShowResume state;
+    state.setListFile = m_setup.setListFile;
+    state.setName = m_setup.title;
+    for (const ShowRun::Song &song : std::as_const(m_setup.songs))
+        state.songs.append(song.path);
+    state.extras = m_setup.extras;
+    state.next = next;
+    state.planFrom = qMin(m_run.planFrom(), next);
+    state.startedMs = m_startedEpochMs;
+    (void)SetListStorage::write(m_setup.endedPath, state.toText());
 }
 
 void ShowWindow::closeEvent(QCloseEvent *event)

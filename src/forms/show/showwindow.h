@@ -11,9 +11,9 @@
 
 #include <memory>
 
-class MediaCommands;
 class MessageBoxes;
 class PlaybackControl;
+class PlayingSong;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -27,10 +27,15 @@ class SongCheck;
 // and flashing once over, and ahead or behind the plan. The keys:
 //   GO     Space, Enter, PageDown, →   plays the next song, never stops one;
 //          and the keys taught with キーを覚える (a pedal, a remote)
-//   Esc    fades the song out; again during the fade: cuts it; with nothing
-//          playing: asks whether the show is over
+//   Esc    fades the song out; again during the fade: cuts it
+// The show ends only by the 本番を終了 button (or closing the window), whose
+// question no key answers: a GO key can never end it.
 //   Back   ←, PageUp, Backspace        selects the song just played again
-// The next song is armed while the one before plays. Before the first GO every
+// Each song plays as its own row shapes it (a song used twice is two songs)
+// and is held by the window alone. The next song is armed while the one before plays.
+// When the sound server goes away or the device is pulled, the song is held
+// where it was heard and goes on from there at the next GO once there is
+// sound again; nothing sounds without a GO. Before the first GO every
 // song is decoded once to its end and the result shown, with a test tone for
 // the line; the system is kept awake while the window is open. When the show
 // ends its record is written to `recordPath` and shown.
@@ -48,8 +53,10 @@ public:
         QString title;
         QString recordPath;
         // Where the show stands is kept here while it runs, for a restart to go
-        // on from; empty: nowhere.
+        // on from; empty: nowhere. A show ended leaves where it stood in
+        // `endedPath`, to be opened again if it was ended by mistake.
         QString statePath;
+        QString endedPath;
         QString setListFile;
         // The song to start at: not 0 when a show cut short goes on.
         qsizetype from = 0;
@@ -57,24 +64,15 @@ public:
         // epoch, 0: none) and the song its plan began at.
         qint64 startedEpochMs = 0;
         qsizetype planFrom = 0;
-        // The rows' extras, kept with where the show stands when the set list
-        // has no file to read them from again.
+        // The rows' extras, one per song: each row plays with its own edits, and
+        // they are kept with where the show stands.
         QList<SetListRowExtras> extras;
         ShowKeys keys;
         // Each song file's gain, the set at one level; a file not here plays as it is.
         QHash<QString, float> gains;
-        // Each edited song file's edits and its own measured length; a file not
-        // here plays as its file is.
-        struct Edited
-        {
-            SongEdits edits;
-            qint64 songMs = 0;
-        };
-        QHash<QString, Edited> edits;
     };
 
-    ShowWindow(Setup setup, MediaCommands *media, PlaybackControl *playback, MessageBoxes *boxes,
-               QWidget *parent = nullptr);
+    ShowWindow(Setup setup, PlaybackControl *playback, MessageBoxes *boxes, QWidget *parent = nullptr);
     ~ShowWindow() override;
 
     [[nodiscard]] const ShowRun &run() const { return m_run; }
@@ -112,28 +110,32 @@ private:
     void stopTone();
     void saveState();
     void learnKey(int key);
-    void arm(const QString &path);
+    [[nodiscard]] std::unique_ptr<PlayingSong> open(qsizetype index) const;
+    void interrupt(const QString &why);
+    void saveEnded();
     [[nodiscard]] QString hint() const;
     void say(const QString &text, bool warning);
     bool askToEnd();
+    void endByButton();
     void finish();
     [[nodiscard]] qint64 now() const { return m_clock.elapsed(); }
 
     Setup m_setup;
-    MediaCommands *m_media;
     PlaybackControl *m_playback;
     MessageBoxes *m_boxes;
     ShowRun m_run;
     QElapsedTimer m_clock;
     QTimer *m_tick = nullptr;
 
-    QString m_playingPath;
+    std::unique_ptr<PlayingSong> m_playing;
     // Whether the record's start of the song playing is the moment it was heard.
     bool m_startHeard = false;
-    QString m_fadingPath;
-    QString m_armed;
+    std::unique_ptr<PlayingSong> m_fading;
+    std::unique_ptr<PlayingSong> m_armed;
+    qsizetype m_armedIndex = -1;
     qint64 m_playingLengthMs = 0;
     bool m_deviceMissing = false;
+    bool m_outputLost = false;
     bool m_finished = false;
     QString m_recordFile;
     qint64 m_sayUntil = 0;
@@ -144,7 +146,7 @@ private:
     SongCheck *m_check = nullptr;
     std::unique_ptr<QTemporaryDir> m_toneDir;
     QString m_tonePath;
-    bool m_toneSounding = false;
+    std::unique_ptr<PlayingSong> m_toneSong;
     bool m_learning = false;
 
     QLabel *m_banner = nullptr;
@@ -160,5 +162,6 @@ private:
     QPushButton *m_learn = nullptr;
     QPlainTextEdit *m_record = nullptr;
     QPushButton *m_close = nullptr;
+    QPushButton *m_end = nullptr;
     QHash<QLabel *, QString> m_roles;
 };

@@ -1,5 +1,6 @@
 #include "platform/desktop/messageboxes.h"
 
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -15,6 +16,22 @@ void prepare(QMessageBox &box, const QString &prompt, const QString &caption)
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
 }
+
+// Lets no key through to the box and its buttons but Escape (which is No).
+class ClickOnly : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
+            || event->type() == QEvent::ShortcutOverride)
+            return static_cast<QKeyEvent *>(event)->key() != Qt::Key_Escape;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -38,6 +55,27 @@ bool DialogMessageBoxes::ask(QWidget *parent, const QString &prompt, const QStri
     // Escape and the window's close button both mean No: a question left
     // unanswered must never go ahead.
     box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+bool DialogMessageBoxes::askByClick(QWidget *parent, const QString &prompt, const QString &caption)
+{
+    QMessageBox box(parent);
+    prepare(box, prompt, caption);
+    QPushButton *yes = box.addButton(u"はい"_s, QMessageBox::YesRole);
+    QPushButton *no = box.addButton(u"いいえ"_s, QMessageBox::NoRole);
+    box.setEscapeButton(no);
+    // Neither button is the default nor takes the focus: Enter and Space press nothing.
+    for (QPushButton *button : { yes, no }) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+    ClickOnly filter;
+    box.installEventFilter(&filter);
+    yes->installEventFilter(&filter);
+    no->installEventFilter(&filter);
     box.exec();
     return box.clickedButton() == yes;
 }

@@ -7,6 +7,7 @@
 #include <QAudioDevice>
 #include <QFile>
 #include <QMediaDevices>
+#include <QPointer>
 #include <QThread>
 #include <QThreadStorage>
 
@@ -106,14 +107,10 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
         OpenedMedia &opened = openedOnThisThread();
         if (opened.path == c->path)
             opened = {};
-        if (QThread::currentThread() == thread()) {
+        // A length probe's close on a worker thread ends only its probe: the song
+        // the preview plays under the same path is the preview's.
+        if (QThread::currentThread() == thread())
             close(c->path);
-        } else {
-            // Length probes close from worker threads; players may only be touched on ours.
-            QMutexLocker lock(&m_mutex);
-            if (m_open.contains(c->path))
-                QMetaObject::invokeMethod(this, [this, path = c->path] { close(path); }, Qt::QueuedConnection);
-        }
         return Ok;
     }
     if (c->word == "play"_L1 && c->tail.isEmpty()) {
@@ -129,26 +126,32 @@ int MediaService::sendString(const QString &command, QString *reply, int capacit
 
 int MediaService::play(const QString &path)
 {
-    // A second play while the song plays leaves it playing; after the end it starts again.
+    // A second play while the song plays leaves it playing; after the end it
+    // starts again. The song shaped otherwise since is another song: the old one
+    // fades out under the new one.
     const Edited e = editsOf(path);
-    player().play(path, e.edits, e.songMs);
-    updateOpen();
+    if (const auto it = m_commandSongs.constFind(path); it != m_commandSongs.cend() && !(it->edited == e))
+        close(path);
+    arm(path);
+    if (const auto it = m_commandSongs.constFind(path); it != m_commandSongs.cend())
+        player().play(it->id);
     return Ok;
 }
 
 void MediaService::close(const QString &path, int fadeMs)
 {
-    if (!m_player)
+    const auto it = m_commandSongs.constFind(path);
+    if (it == m_commandSongs.cend())
         return;
-    m_player->close(path, fadeMs);
+    m_player->close(it->id, fadeMs);
+    m_commandSongs.erase(it);
     updateOpen();
 }
 
 void MediaService::updateOpen()
 {
-    const QStringList paths = m_player->paths();
     QMutexLocker lock(&m_mutex);
-    m_open = QSet<QString>(paths.cbegin(), paths.cend());
+    m_open = QSet<QString>(m_commandSongs.keyBegin(), m_commandSongs.keyEnd());
 }
 
 bool MediaService::isPlaying(const QString &path) const
@@ -162,35 +165,127 @@ QStringList MediaService::openPaths() const
     return QStringList(m_open.cbegin(), m_open.cend());
 }
 
-PlaybackControl::State MediaService::state(const QString &path) const
+namespace {
+PlaybackControl::State stateOf(AudioPlayer::State state)
+{
+    switch (state) {
+    case AudioPlayer::State::Closed:
+        return PlaybackControl::State::Closed;
+    case AudioPlayer::State::Armed:
+        return PlaybackControl::State::Armed;
+    case AudioPlayer::State::Playing:
+        return PlaybackControl::State::Playing;
+    case AudioPlayer::State::Ended:
+        return PlaybackControl::State::Ended;
+    case AudioPlayer::State::Failed:
+        return PlaybackControl::State::Failed;
+    case AudioPlayer::State::Interrupted:
+        return PlaybackControl::State::Interrupted;
+    }
+    return PlaybackControl::State::Closed;
+}
+
+// A song opened for its owner alone. The player may end first (the service
+// goes with the program): the song then is closed.
+class OwnedSong : public PlayingSong
+{
+public:
+    OwnedSong(AudioPlayer *player, AudioPlayer::Id id, MediaService::Song song)
+        : m_player(player), m_id(id), m_song(std::move(song))
+    {
+    }
+    ~OwnedSong() override
+    {
+        if (m_player)
+            m_player->release(m_id);
+    }
+    [[nodiscard]] QString path() const override { return m_song.path; }
+    void play() override
+    {
+        if (m_player)
+            m_player->play(m_id);
+    }
+    void seek(qint64 ms) override
+    {
+        if (m_player)
+            m_player->seek(m_id, ms);
+    }
+    void fadeOut(int ms) override
+    {
+        if (m_player)
+            m_player->close(m_id, ms);
+    }
+    void setGain(float gain) override
+    {
+        if (m_player)
+            m_player->setGain(m_id, gain);
+    }
+    [[nodiscard]] State state() const override { return m_player ? stateOf(m_player->state(m_id)) : State::Closed; }
+    [[nodiscard]] qint64 positionMs() const override { return m_player ? m_player->positionMs(m_id) : 0; }
+    [[nodiscard]] qint64 lengthMs() const override
+    {
+        if (!m_length) {
+            const auto ms = MediaProbe::lengthMs(m_song.path);
+            const qint64 whole = ms ? qint64(std::nearbyint(*ms)) : 0;
+            m_length = m_song.edits.isEmpty() || whole <= 0
+                ? whole
+                : m_song.edits.editedMs(m_song.songMs > 0 ? m_song.songMs : whole);
+        }
+        return *m_length;
+    }
+    [[nodiscard]] std::optional<qint64> heardAgoMs(Edge edge) const override
+    {
+        if (!m_player)
+            return std::nullopt;
+        return m_player->heardAgoMs(m_id, edge == Edge::Start ? AudioPlayer::Edge::Start : AudioPlayer::Edge::End);
+    }
+
+private:
+    QPointer<AudioPlayer> m_player;
+    const AudioPlayer::Id m_id;
+    const MediaService::Song m_song;
+    mutable std::optional<qint64> m_length;
+};
+} // namespace
+
+std::unique_ptr<PlayingSong> MediaService::open(const Song &song)
+{
+    if (!isRegularFile(song.path))
+        return nullptr;
+    const AudioPlayer::Id id = player().open(song.path, song.edits, song.songMs);
+    // Set before its first sample sounds.
+    player().setGain(id, song.gain);
+    return std::make_unique<OwnedSong>(&player(), id, song);
+}
+
+quint64 MediaService::songOf(const QString &path) const
 {
     if (!m_player)
-        return State::Closed;
-    switch (m_player->state(path)) {
-    case AudioPlayer::State::Closed:
-        return State::Closed;
-    case AudioPlayer::State::Armed:
-        return State::Armed;
-    case AudioPlayer::State::Playing:
-        return State::Playing;
-    case AudioPlayer::State::Ended:
-        return State::Ended;
-    case AudioPlayer::State::Failed:
-        return State::Failed;
-    }
-    return State::Closed;
+        return 0;
+    if (const auto it = m_commandSongs.constFind(path); it != m_commandSongs.cend())
+        return it->id;
+    const QList<AudioPlayer::Id> ids = m_player->songsOf(path);
+    return ids.isEmpty() ? 0 : ids.constLast();
+}
+
+PlaybackControl::State MediaService::state(const QString &path) const
+{
+    const quint64 id = songOf(path);
+    return id ? stateOf(m_player->state(id)) : State::Closed;
 }
 
 qint64 MediaService::positionMs(const QString &path) const
 {
-    return m_player ? m_player->positionMs(path) : 0;
+    const quint64 id = songOf(path);
+    return id ? m_player->positionMs(id) : 0;
 }
 
 std::optional<qint64> MediaService::heardAgoMs(const QString &path, Edge edge) const
 {
-    if (!m_player)
+    const quint64 id = songOf(path);
+    if (!id)
         return std::nullopt;
-    return m_player->heardAgoMs(path, edge == Edge::Start ? AudioPlayer::Edge::Start : AudioPlayer::Edge::End);
+    return m_player->heardAgoMs(id, edge == Edge::Start ? AudioPlayer::Edge::Start : AudioPlayer::Edge::End);
 }
 
 qint64 MediaService::lengthMs(const QString &path) const
@@ -221,8 +316,8 @@ MediaService::Edited MediaService::editsOf(const QString &path) const
 
 void MediaService::seek(const QString &path, qint64 ms)
 {
-    if (m_player)
-        m_player->seek(path, ms);
+    if (const quint64 id = songOf(path))
+        m_player->seek(id, ms);
 }
 
 void MediaService::arm(const QString &path)
@@ -230,13 +325,20 @@ void MediaService::arm(const QString &path)
     if (!isRegularFile(path))
         return;
     const Edited e = editsOf(path);
-    player().arm(path, e.edits, e.songMs);
+    if (const auto it = m_commandSongs.constFind(path); it != m_commandSongs.cend()) {
+        // Arming is only a head start: it never disturbs the song as it plays.
+        if (it->edited == e || m_player->state(it->id) != AudioPlayer::State::Armed)
+            return;
+        close(path);
+    }
+    m_commandSongs.insert(path, { player().open(path, e.edits, e.songMs), e });
     updateOpen();
 }
 
 void MediaService::disarm(const QString &path)
 {
-    if (m_player && m_player->state(path) == AudioPlayer::State::Armed)
+    if (const auto it = m_commandSongs.constFind(path);
+        it != m_commandSongs.cend() && m_player->state(it->id) == AudioPlayer::State::Armed)
         close(path);
 }
 
@@ -247,8 +349,13 @@ void MediaService::fadeOut(const QString &path, int ms)
 
 void MediaService::setGain(const QString &path, float gain)
 {
-    if (m_player)
-        m_player->setGain(path, gain);
+    if (const auto it = m_commandSongs.constFind(path); it != m_commandSongs.cend())
+        m_player->setGain(it->id, gain);
+}
+
+bool MediaService::isOutputOpen() const
+{
+    return m_player && m_player->isOutputOpen();
 }
 
 void MediaService::prepare()

@@ -23,8 +23,9 @@ class AudioPlayer;
 // object's thread.
 //
 // The player lives on this object's thread. Length queries (open, status, close) may come
-// from any thread; a close from another thread is handed to this object's thread when that
-// path plays, and does nothing otherwise.
+// from any thread; a close from another thread ends only that thread's length query, never
+// a song that plays. The command texts play one song per path; songs opened as PlayingSong
+// are their owners' and no command text reaches them.
 class MediaService : public QObject, public MediaCommands, public PlaybackControl
 {
     Q_OBJECT
@@ -50,6 +51,7 @@ public:
     // The paths that currently hold a player (any thread).
     [[nodiscard]] QStringList openPaths() const;
 
+    [[nodiscard]] std::unique_ptr<PlayingSong> open(const Song &song) override;
     [[nodiscard]] State state(const QString &path) const override;
     [[nodiscard]] qint64 positionMs(const QString &path) const override;
     [[nodiscard]] std::optional<qint64> heardAgoMs(const QString &path, Edge edge) const override;
@@ -64,6 +66,7 @@ public:
     [[nodiscard]] QList<OutputDevice> outputDevices() const override;
     void setOutputDevice(const QByteArray &id) override;
     [[nodiscard]] QByteArray outputDevice() const override { return m_device; }
+    [[nodiscard]] bool isOutputOpen() const override;
 
     // The player, made on first use.
     [[nodiscard]] AudioPlayer &player();
@@ -75,12 +78,20 @@ private:
     struct Edited {
         SongEdits edits;
         qint64 songMs = 0;
+        bool operator==(const Edited &) const = default;
     };
     [[nodiscard]] Edited editsOf(const QString &path) const;
+    // The song the commands play under the path, else the newest opened on the file; 0: none.
+    [[nodiscard]] quint64 songOf(const QString &path) const;
+    struct CommandSong {
+        quint64 id = 0;
+        Edited edited;
+    };
 
     std::unique_ptr<AudioPlayer> m_player; // touched on this object's thread only
     mutable QMutex m_mutex;
-    QSet<QString> m_open;                  // the player's paths, readable from any thread
+    QSet<QString> m_open;                  // the commands' paths, readable from any thread
+    QHash<QString, CommandSong> m_commandSongs; // on this object's thread only
     QByteArray m_device;
     QHash<QString, Edited> m_edits;        // guarded by m_mutex: lengths are asked from any thread
 };

@@ -1,3 +1,5 @@
 #include "platform/media/playbackcontrol.h"
 
 PlaybackControl::~PlaybackControl() = default;
+
+PlayingSong::~PlayingSong() = default;

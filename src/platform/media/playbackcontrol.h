@@ -6,15 +6,35 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class PlayingSong;
 
 // What a player shows beside play and stop: where the song started under a path
 // is, moving it, and where the sound goes. The media command texts start and stop
 // playback; this only looks at and moves what they started, named by the same path.
+//
+// A feature that plays songs of its own (the show, the edit panel) opens each
+// as a PlayingSong instead: the row's file with the row's edits and gain, moved
+// and ended only by the one that holds it.
 class PlaybackControl
 {
 public:
-    enum class State { Closed, Armed, Playing, Ended, Failed };
+    // Interrupted: the output was lost while the song sounded; it is held
+    // where it was heard and sounds again only when played again.
+    enum class State { Closed, Armed, Playing, Ended, Failed, Interrupted };
+
+    struct Song
+    {
+        QString path;
+        SongEdits edits = {};
+        qint64 songMs = 0; // the measured length the edits are laid out on; 0: the file's own
+        float gain = 1;
+    };
+    // The song, armed (its first seconds decoded ahead), for the caller alone;
+    // nothing when the path is no regular file.
+    [[nodiscard]] virtual std::unique_ptr<PlayingSong> open(const Song &song) = 0;
 
     struct OutputDevice
     {
@@ -24,6 +44,8 @@ public:
 
     virtual ~PlaybackControl();
 
+    // Of the song the commands started under the path, or else of the newest
+    // song open on that file: what a screen or a test looks at.
     [[nodiscard]] virtual State state(const QString &path) const = 0;
     // Milliseconds from the start of the song; 0 when nothing is open under the path.
     [[nodiscard]] virtual qint64 positionMs(const QString &path) const = 0;
@@ -59,4 +81,29 @@ public:
     // device that is not there plays nothing until it is back.
     virtual void setOutputDevice(const QByteArray &id) = 0;
     [[nodiscard]] virtual QByteArray outputDevice() const = 0;
+    // Whether the output stream is open: not while the sound server is away.
+    [[nodiscard]] virtual bool isOutputOpen() const = 0;
+};
+
+// One song as it plays, owned by whoever opened it. Letting go of it ends it
+// (a fade under way runs to its end).
+class PlayingSong
+{
+public:
+    using State = PlaybackControl::State;
+    using Edge = PlaybackControl::Edge;
+    virtual ~PlayingSong();
+
+    [[nodiscard]] virtual QString path() const = 0;
+    // Starts it, or goes on where it is (where it was heard, after an interruption).
+    virtual void play() = 0;
+    virtual void seek(qint64 ms) = 0;
+    // Ends it with a fade over `ms`; again with a shorter one cuts the fade short.
+    virtual void fadeOut(int ms) = 0;
+    virtual void setGain(float gain) = 0;
+    [[nodiscard]] virtual State state() const = 0;
+    [[nodiscard]] virtual qint64 positionMs() const = 0;
+    // Its length as its edits make it, by the probe that fills the length column; 0: none.
+    [[nodiscard]] virtual qint64 lengthMs() const = 0;
+    [[nodiscard]] virtual std::optional<qint64> heardAgoMs(Edge edge) const = 0;
 };

@@ -94,6 +94,7 @@ struct Written {
 };
 
 struct AudioPlayer::Voice {
+    AudioPlayer::Id id = 0;
     QString path;
     SongEdits edits;
     qint64 songMs = 0;
@@ -110,12 +111,32 @@ struct AudioPlayer::Voice {
     qint64 endSink = 0;
     qint64 endSong = 0;
     bool failed = false;
+    // The output was lost while it sounded: held at `shown`, where it was
+    // heard, until its owner plays it again.
+    bool interrupted = false;
     std::deque<Written> log;
 };
 
+namespace {
+// The song frame the device has played of the voice, by the output frame `played`.
+qint64 heardFrame(const AudioPlayer::Voice &v, qint64 played)
+{
+    if (v.ended && played >= v.endSink)
+        return v.endSong;
+    if (!v.log.empty() && played >= v.log.front().sink) {
+        for (auto it = v.log.crbegin(); it != v.log.crend(); ++it)
+            if (it->sink <= played)
+                return it->song + qMin(played - it->sink, it->count);
+    }
+    if (!v.log.empty())
+        return v.log.front().song;
+    return v.shown;
+}
+} // namespace
+
 struct Mixer {
     mutable RealtimeMutex lock;
-    QHash<QString, std::shared_ptr<AudioPlayer::Voice>> voices;
+    QHash<AudioPlayer::Id, std::shared_ptr<AudioPlayer::Voice>> voices;
     QList<std::shared_ptr<AudioPlayer::Voice>> closing;
     // Faded out: the stream's thread is joined on the player's thread, never the output's.
     QList<std::shared_ptr<AudioPlayer::Voice>> dead;
@@ -126,6 +147,7 @@ struct Mixer {
     std::atomic<int> underruns{ 0 };
     std::atomic<bool> sounding{ false };
     std::atomic<bool> running{ false };
+    std::atomic<int> losses{ 0 };
 };
 
 // Lives on the output thread: the stream and the timer that fills it.
@@ -159,6 +181,7 @@ public:
         if (!device.isFormatSupported(format))
             format.setSampleFormat(QAudioFormat::Int16);
         m_format = format;
+        m_pending.clear();
         m_sink = new QAudioSink(device, format, this);
         m_sink->setBufferSize(format.bytesForDuration(qint64(BufferMs) * 1000));
         m_io = m_sink->start();
@@ -171,19 +194,23 @@ public:
             m_mixer->open = m_io != nullptr;
         }
         m_mixer->running = false;
+        m_lastPlayed = -1;
+        m_stillTicks = 0;
         if (!m_io)
             return;
         // The server starts a new stream once more than its buffer is waiting; it
         // asks for no more than the buffer, so the first silence is written unasked.
         const QByteArray silence(m_sink->bufferSize() * 2, '\0');
-        const qint64 wrote = m_io->write(silence);
         {
             std::unique_lock lock(m_mixer->lock);
-            m_mixer->written += qMax<qint64>(0, wrote) / format.bytesPerFrame();
+            m_mixer->written += silence.size() / format.bytesPerFrame();
         }
+        write(silence);
         m_timer->start();
     }
 
+    // Closes the stream on purpose (another device chosen, the player ending):
+    // what plays goes on through the next one.
     void close()
     {
         m_timer->stop();
@@ -195,6 +222,48 @@ public:
             m_mixer->played = m_mixer->written;
             m_mixer->open = false;
         }
+        dropStream();
+    }
+
+    // The stream is gone from under the player (the server went away, the
+    // device was pulled): every song that sounded is held where it was heard
+    // and a fade under way is dropped, so that nothing sounds by itself when
+    // an output is there again. The player opens one again when it can.
+    void lose()
+    {
+        m_timer->stop();
+        if (!m_sink)
+            return;
+        {
+            std::unique_lock lock(m_mixer->lock);
+            const qint64 played = m_mixer->played;
+            for (const auto &v : std::as_const(m_mixer->voices)) {
+                if (!v->active || v->failed || v->interrupted || (v->ended && played >= v->endSink))
+                    continue;
+                v->shown = v->pendingSeek >= 0 ? v->pendingSeek : heardFrame(*v, played);
+                v->pendingSeek = -1;
+                v->log.clear();
+                v->startSink = -1;
+                v->ended = false;
+                v->level = 0;
+                v->interrupted = true;
+            }
+            m_mixer->dead.append(m_mixer->closing);
+            m_mixer->closing.clear();
+            // Nothing queued will be heard: the next stream's frames follow on.
+            m_mixer->played = m_mixer->written;
+            m_mixer->open = false;
+            // A stream that never played (the server not back yet) is no new loss.
+            if (m_lastPlayed > 0)
+                ++m_mixer->losses;
+        }
+        dropStream();
+    }
+
+private:
+    void dropStream()
+    {
+        m_pending.clear();
         m_sink->disconnect(this);
         m_sink->stop();
         delete m_sink;
@@ -202,11 +271,24 @@ public:
         m_io = nullptr;
     }
 
-private:
     void tick()
     {
-        if (!m_io || m_sink->state() == QAudio::StoppedState)
+        if (!m_io)
             return;
+        // A stream stopped by the server (it went away, or the device did) never
+        // starts again by itself: it is let go of, and the player opens a new one.
+        if (m_sink->state() == QAudio::StoppedState || m_sink->error() != QAudio::NoError) {
+            lose();
+            return;
+        }
+        // What the sound system did not take last time goes first: the frames
+        // counted as written are all delivered, in their order.
+        if (!m_pending.isEmpty()) {
+            const QByteArray pending = std::exchange(m_pending, QByteArray());
+            write(pending);
+            if (!m_pending.isEmpty())
+                return;
+        }
         const int frameBytes = m_format.bytesPerFrame();
         const qint64 free = m_sink->bytesFree() / frameBytes;
         const qint64 played = m_sink->processedUSecs() * m_rate / 1000000;
@@ -245,7 +327,7 @@ private:
         m_mixer->running = true;
         m_mix.assign(size_t(frames) * SongStream::Channels, 0.0f);
         for (const auto &v : std::as_const(m_mixer->voices))
-            if (v->active)
+            if (v->active && !v->interrupted)
                 mix(*v, frames);
         for (qsizetype i = m_mixer->closing.size() - 1; i >= 0; --i) {
             mix(*m_mixer->closing[i], frames);
@@ -254,10 +336,13 @@ private:
         }
         m_mixer->written += frames;
         lock.unlock();
-        write(frames);
+        write(samples(frames));
     }
 
-    static bool sounds(const AudioPlayer::Voice &v) { return v.active && v.level > 0 && !v.failed && !v.ended; }
+    static bool sounds(const AudioPlayer::Voice &v)
+    {
+        return v.active && !v.interrupted && v.level > 0 && !v.failed && !v.ended;
+    }
 
     // Whether every song that sounds has `frames` decoded ahead (or all the rest of it).
     bool decodedAhead(qint64 frames) const
@@ -344,14 +429,15 @@ private:
         }
     }
 
-    void write(qint64 frames)
+    // The mix as the stream's sample format.
+    QByteArray samples(qint64 frames)
     {
         const qint64 samples = frames * SongStream::Channels;
         QByteArray bytes;
         if (m_format.sampleFormat() == QAudioFormat::Float) {
             for (float &s : m_mix)
                 s = std::isnan(s) ? 0.0f : s;
-            bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(m_mix.data()), samples * qint64(sizeof(float)));
+            bytes = QByteArray(reinterpret_cast<const char *>(m_mix.data()), samples * qint64(sizeof(float)));
         } else {
             bytes.resize(samples * qint64(sizeof(qint16)));
             auto *pcm = reinterpret_cast<qint16 *>(bytes.data());
@@ -360,7 +446,16 @@ private:
                 pcm[i] = std::isnan(s) ? 0 : qint16(std::lrint(std::clamp(s, -1.0f, 1.0f) * 32767.0f));
             }
         }
-        m_io->write(bytes.constData(), bytes.size());
+        return bytes;
+    }
+
+    // Hands the bytes to the stream; what it does not take now (Windows' backend
+    // takes only what fits its buffer) is kept and written first next time.
+    void write(const QByteArray &bytes)
+    {
+        const qint64 took = qMax<qint64>(0, m_io->write(bytes.constData(), bytes.size()));
+        if (took < bytes.size())
+            m_pending = bytes.mid(took);
     }
 
     std::shared_ptr<Mixer> m_mixer;
@@ -369,6 +464,7 @@ private:
     QAudioSink *m_sink = nullptr;
     QIODevice *m_io = nullptr;
     QAudioFormat m_format;
+    QByteArray m_pending;
     qint64 m_base = 0;
     bool m_wasDry = false;
     qint64 m_lastPlayed = -1;
@@ -393,11 +489,12 @@ AudioPlayer::AudioPlayer(QObject *parent)
     connect(m_devices, &QMediaDevices::audioOutputsChanged, this, &AudioPlayer::devicesChanged);
     // The server's notice that a device went away does not always come, and
     // meanwhile it moves the stream to its default device, perhaps the hall's
-    // speakers: a chosen device is looked for now and then as well.
+    // speakers: a chosen device is looked for now and then as well. A stream
+    // lost with the server is opened again here once there is one.
     auto *poll = new QTimer(this);
     poll->setInterval(DevicePollMs);
     connect(poll, &QTimer::timeout, this, [this] {
-        if (!m_device.isEmpty())
+        if (!m_device.isEmpty() || !isOutputOpen())
             devicesChanged();
     });
     poll->start();
@@ -424,7 +521,7 @@ void AudioPlayer::devicesChanged()
         // The sound server may already have moved the stream to its default.
         if (!m_openedOn.isNull() || isOutputOpen()) {
             m_openedOn = QByteArray();
-            QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->close(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(m_engine, [e = m_engine] { e->lose(); }, Qt::BlockingQueuedConnection);
         }
         return;
     }
@@ -451,9 +548,9 @@ bool AudioPlayer::isOutputOpen() const
     return m_mixer->open;
 }
 
-std::shared_ptr<AudioPlayer::Voice> AudioPlayer::voiceOf(const QString &path) const
+std::shared_ptr<AudioPlayer::Voice> AudioPlayer::voiceOf(Id id) const
 {
-    return m_mixer->voices.value(path);
+    return m_mixer->voices.value(id);
 }
 
 void AudioPlayer::reap()
@@ -464,41 +561,31 @@ void AudioPlayer::reap()
     lock.unlock();
 }
 
-void AudioPlayer::arm(const QString &path, const SongEdits &edits, qint64 songMs)
+AudioPlayer::Id AudioPlayer::open(const QString &path, const SongEdits &edits, qint64 songMs)
 {
     reap();
-    std::unique_lock lock(m_mixer->lock);
-    if (const auto v = voiceOf(path)) {
-        // Arming is only a head start: it never disturbs the song as it plays.
-        if ((v->edits == edits && v->songMs == songMs) || v->active)
-            return;
-        lock.unlock();
-        close(path);
-        lock.lock();
-    }
     auto voice = std::make_shared<Voice>();
+    voice->id = ++m_lastId;
     voice->path = path;
     voice->edits = edits;
     voice->songMs = songMs;
     voice->stream = std::make_unique<SongStream>(path, m_rate, edits, songMs);
-    m_mixer->voices.insert(path, voice);
+    std::unique_lock lock(m_mixer->lock);
+    m_mixer->voices.insert(voice->id, voice);
+    return voice->id;
 }
 
-void AudioPlayer::play(const QString &path, const SongEdits &edits, qint64 songMs)
+void AudioPlayer::play(Id id)
 {
-    {
-        std::unique_lock lock(m_mixer->lock);
-        const auto v = voiceOf(path);
-        const bool other = v && (v->edits != edits || v->songMs != songMs);
-        lock.unlock();
-        // The song shaped otherwise is another song: the old one fades out.
-        if (other)
-            close(path);
-    }
-    arm(path, edits, songMs);
     std::unique_lock lock(m_mixer->lock);
-    const auto v = voiceOf(path);
-    if (v->ended && m_mixer->played >= v->endSink) {
+    const auto v = voiceOf(id);
+    if (!v)
+        return;
+    if (v->interrupted) {
+        // From where it was heard when the output went: the decoder had run ahead.
+        v->interrupted = false;
+        v->pendingSeek = v->shown;
+    } else if (v->ended && m_mixer->played >= v->endSink) {
         v->pendingSeek = 0;
         v->shown = 0;
         v->log.clear();
@@ -507,21 +594,21 @@ void AudioPlayer::play(const QString &path, const SongEdits &edits, qint64 songM
     v->active = true;
 }
 
-void AudioPlayer::close(const QString &path, int fadeMs)
+void AudioPlayer::close(Id id, int fadeMs)
 {
     std::unique_lock lock(m_mixer->lock);
-    const auto v = m_mixer->voices.take(path);
+    const auto v = m_mixer->voices.take(id);
     if (!v) {
         // Closing a song again while it fades out shortens its fade: Esc twice cuts.
         const qint64 frames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
         for (const auto &fading : std::as_const(m_mixer->closing))
-            if (fading->path == path && fading->fadeFrames > frames)
+            if (fading->id == id && fading->fadeFrames > frames)
                 fading->fadeFrames = frames;
         return;
     }
     v->closing = true;
     v->fadeFrames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
-    if (v->active && v->level > 0)
+    if (v->active && !v->interrupted && v->level > 0)
         m_mixer->closing.append(v);
     else
         m_mixer->dead.append(v);
@@ -529,10 +616,20 @@ void AudioPlayer::close(const QString &path, int fadeMs)
     QTimer::singleShot(RampMs * 4 + BufferMs + qMax(0, fadeMs), this, &AudioPlayer::reap);
 }
 
-void AudioPlayer::seek(const QString &path, qint64 ms)
+void AudioPlayer::release(Id id)
+{
+    {
+        std::unique_lock lock(m_mixer->lock);
+        if (!m_mixer->voices.contains(id))
+            return; // fading out already, or gone
+    }
+    close(id);
+}
+
+void AudioPlayer::seek(Id id, qint64 ms)
 {
     std::unique_lock lock(m_mixer->lock);
-    const auto v = voiceOf(path);
+    const auto v = voiceOf(id);
     if (!v || v->failed)
         return;
     v->pendingSeek = qMax<qint64>(0, ms) * m_rate / 1000;
@@ -540,24 +637,27 @@ void AudioPlayer::seek(const QString &path, qint64 ms)
     v->log.clear();
     v->startSink = -1;
     v->ended = false;
+    v->interrupted = false;
     v->active = true;
 }
 
-void AudioPlayer::setGain(const QString &path, float gain)
+void AudioPlayer::setGain(Id id, float gain)
 {
     std::unique_lock lock(m_mixer->lock);
-    if (const auto v = voiceOf(path))
+    if (const auto v = voiceOf(id))
         v->gain = std::isfinite(gain) ? qMax(0.0f, gain) : 1.0f;
 }
 
-AudioPlayer::State AudioPlayer::state(const QString &path) const
+AudioPlayer::State AudioPlayer::state(Id id) const
 {
     std::unique_lock lock(m_mixer->lock);
-    const auto v = voiceOf(path);
+    const auto v = voiceOf(id);
     if (!v)
         return State::Closed;
     if (v->failed || v->stream->status() == SongStream::Status::Failed)
         return State::Failed;
+    if (v->interrupted)
+        return State::Interrupted;
     if (!v->active)
         return State::Armed;
     if (v->ended && m_mixer->played >= v->endSink)
@@ -565,33 +665,37 @@ AudioPlayer::State AudioPlayer::state(const QString &path) const
     return State::Playing;
 }
 
-qint64 AudioPlayer::positionMs(const QString &path) const
+qint64 AudioPlayer::positionMs(Id id) const
 {
     std::unique_lock lock(m_mixer->lock);
-    const auto v = voiceOf(path);
+    const auto v = voiceOf(id);
     if (!v)
         return 0;
-    const qint64 played = m_mixer->played;
-    qint64 frame = v->shown;
-    if (v->ended && played >= v->endSink) {
-        frame = v->endSong;
-    } else if (!v->log.empty() && played >= v->log.front().sink) {
-        for (auto it = v->log.crbegin(); it != v->log.crend(); ++it) {
-            if (it->sink <= played) {
-                frame = it->song + qMin(played - it->sink, it->count);
-                break;
-            }
-        }
-    } else if (!v->log.empty()) {
-        frame = v->log.front().song;
-    }
-    return frame * 1000 / m_rate;
+    return (v->interrupted ? v->shown : heardFrame(*v, m_mixer->played)) * 1000 / m_rate;
 }
 
-std::optional<qint64> AudioPlayer::heardAgoMs(const QString &path, Edge edge) const
+QString AudioPlayer::pathOf(Id id) const
 {
     std::unique_lock lock(m_mixer->lock);
-    const auto v = voiceOf(path);
+    const auto v = voiceOf(id);
+    return v ? v->path : QString();
+}
+
+QList<AudioPlayer::Id> AudioPlayer::songsOf(const QString &path) const
+{
+    std::unique_lock lock(m_mixer->lock);
+    QList<Id> ids;
+    for (const auto &v : std::as_const(m_mixer->voices))
+        if (v->path == path)
+            ids.append(v->id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+std::optional<qint64> AudioPlayer::heardAgoMs(Id id, Edge edge) const
+{
+    std::unique_lock lock(m_mixer->lock);
+    const auto v = voiceOf(id);
     if (!v)
         return std::nullopt;
     const qint64 frame = edge == Edge::Start ? v->startSink : (v->ended ? v->endSink : -1);
@@ -603,12 +707,6 @@ std::optional<qint64> AudioPlayer::heardAgoMs(const QString &path, Edge edge) co
     return (m_mixer->played - frame) * 1000 / m_rate + sinceRead.count();
 }
 
-QStringList AudioPlayer::paths() const
-{
-    std::unique_lock lock(m_mixer->lock);
-    return m_mixer->voices.keys();
-}
-
 bool AudioPlayer::isRunning() const
 {
     return m_mixer->running;
@@ -617,4 +715,9 @@ bool AudioPlayer::isRunning() const
 int AudioPlayer::underruns() const
 {
     return m_mixer->underruns;
+}
+
+int AudioPlayer::outputLosses() const
+{
+    return m_mixer->losses;
 }

@@ -30,7 +30,15 @@ class OutputEngine;
 // Where a song is comes from the frames the device has played, mapped back to
 // the song frames that were written, so the clock agrees with the song.
 // Every start, stop and seek ramps the gain over a few milliseconds: nothing
-// clicks. Songs are named by their path; several may sound at once.
+// clicks. Each song is its own voice, named by the id `open` gave it: the same
+// file may sound twice with other edits, and only who opened a song moves or
+// ends it. Several may sound at once.
+//
+// When the output stream is lost (the sound server went away, the device was
+// pulled), every song that sounded is held where it was heard
+// (State::Interrupted) and a fade in progress is dropped: nothing sounds again
+// by itself when the output comes back. The output is opened again as soon as
+// there is one.
 //
 // All functions are called on the thread that made the player.
 class AudioPlayer : public QObject
@@ -38,39 +46,43 @@ class AudioPlayer : public QObject
     Q_OBJECT
 
 public:
-    enum class State { Closed, Armed, Playing, Ended, Failed };
+    enum class State { Closed, Armed, Playing, Ended, Failed, Interrupted };
+    using Id = quint64;
 
     explicit AudioPlayer(QObject *parent = nullptr);
     ~AudioPlayer() override;
 
-    // Starts decoding the song's first seconds without playing it. With
+    // A song of its own, decoding its first seconds without playing them. With
     // `edits` the song is played as they shape it (laid out on `songMs`, the
     // song's measured length; 0 for the length its file states), and its
-    // positions are those of the edited song. A song armed with other edits
-    // is made anew with these; one playing is left as it is.
-    void arm(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0);
-    // Plays the song: an armed one at once, one that ended from its start;
-    // one playing plays on, unless it plays with other edits: then it fades
-    // out and the song starts again as these shape it.
-    void play(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0);
+    // positions are those of the edited song.
+    [[nodiscard]] Id open(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0);
+    // Plays the song: an armed one at once, one that ended (or was
+    // interrupted) from where it is now; one playing plays on.
+    void play(Id id);
     // Ends the song and forgets it: a fade of `fadeMs` (at least the few
     // milliseconds that keep a stop from clicking). Closing a song that fades
     // out already makes its fade no longer than that.
-    void close(const QString &path, int fadeMs = 0);
+    void close(Id id, int fadeMs = 0);
+    // Its owner lets go of the song: it ends as `close` would, except that a
+    // fade already under way runs to its end.
+    void release(Id id);
     // Moves the song to `ms`; a song that ended plays again from there.
-    void seek(const QString &path, qint64 ms);
+    void seek(Id id, qint64 ms);
     // A linear gain for the song (the matched level), applied in the float samples.
-    void setGain(const QString &path, float gain);
+    void setGain(Id id, float gain);
 
-    [[nodiscard]] State state(const QString &path) const;
-    [[nodiscard]] qint64 positionMs(const QString &path) const;
-    [[nodiscard]] QStringList paths() const;
+    [[nodiscard]] State state(Id id) const;
+    [[nodiscard]] qint64 positionMs(Id id) const;
+    [[nodiscard]] QString pathOf(Id id) const;
+    // The songs open on the file, oldest first.
+    [[nodiscard]] QList<Id> songsOf(const QString &path) const;
     // How long ago the device played the song's first sound (since it was last
     // played from its start or moved) or its last; nothing until it has.
     // What a show records as the song's start and end: the moment the sound
     // was there, not the moment it was asked for.
     enum class Edge { Start, End };
-    [[nodiscard]] std::optional<qint64> heardAgoMs(const QString &path, Edge edge) const;
+    [[nodiscard]] std::optional<qint64> heardAgoMs(Id id, Edge edge) const;
 
     // The device the sound goes to; empty for the sound server's default. A
     // chosen device that is not there plays nothing until it is back. Setting
@@ -82,6 +94,9 @@ public:
     // Whether the device has started taking what is written. A sound server may
     // take a moment to start a new stream: what plays before then is late.
     [[nodiscard]] bool isRunning() const;
+    // Times the output stream was lost since the player was made: a sound
+    // server that went away, a device pulled out.
+    [[nodiscard]] int outputLosses() const;
 
     // Times the device ran dry while a song was sounding, and times a song's
     // decoder had nothing ready when the device wanted more of it.
@@ -91,12 +106,13 @@ public:
 
 private:
     void devicesChanged();
-    [[nodiscard]] std::shared_ptr<Voice> voiceOf(const QString &path) const;
+    [[nodiscard]] std::shared_ptr<Voice> voiceOf(Id id) const;
     void reap();
 
     const int m_rate;
     QByteArray m_device;
     QByteArray m_openedOn;
+    Id m_lastId = 0;
     QThread *m_thread = nullptr;
     OutputEngine *m_engine = nullptr;
     QMediaDevices *m_devices = nullptr;
