@@ -64,6 +64,13 @@ bool isDrivePath(const QString &path)
     return path.size() >= 3 && path.at(0).isLetter() && path.at(1) == u':' && path.at(2) == u'/';
 }
 
+// A path on a drive ("D:\", "D:/") or a share ("\\server") as only Windows has them.
+bool isWindowsPath(const QString &path)
+{
+    return (path.size() >= 3 && path.at(0).isLetter() && path.at(1) == u':' && (path.at(2) == u'\\' || path.at(2) == u'/'))
+        || path.startsWith(u"\\\\"_s);
+}
+
 } // namespace
 
 bool SetListFile::isUtf8(const QByteArray &bytes)
@@ -87,6 +94,11 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
         return fail(ReadError::Empty);
 
     QString text;
+    // Korvanda writes UTF-8 with LF and '/' between folders, on every system,
+    // so a backslash in its own lists is part of a Linux name (AC\DC.wav). A
+    // list in the Windows code page or with CR LF comes from Windows, where a
+    // backslash only ever separates folders; so does a drive or a share.
+    const bool windowsList = !isUtf8(body) || body.contains("\r\n");
     if (isUtf8(body)) {
         text = QString::fromUtf8(body);
     } else {
@@ -150,7 +162,9 @@ std::optional<SetListFile> SetListFile::parse(const QByteArray &bytes, ReadError
         }
         SetListEntry entry = info.value_or(SetListEntry{});
         info.reset();
-        entry.path = line.toString().replace(u'\\', u'/');
+        entry.path = line.toString();
+        if (windowsList || isWindowsPath(entry.path))
+            entry.path.replace(u'\\', u'/');
         if (korvandaEdits) {
             extras.edits = *korvandaEdits;
         } else {
@@ -191,7 +205,9 @@ QByteArray SetListFile::toBytes() const
             text += NoteLine + singleLine(extras.note) + u'\n';
         if (extras.follows)
             text += FollowLine + u'\n';
-        text += QString(entry.path).replace(u'\\', u'/') + u'\n';
+        // '/' between a Windows path's folders; elsewhere a backslash belongs to
+        // the file's name and stays.
+        text += (isWindowsPath(entry.path) ? QString(entry.path).replace(u'\\', u'/') : entry.path) + u'\n';
     }
     return text.toUtf8();
 }

@@ -253,11 +253,17 @@ private Q_SLOTS:
             panel->findChild<QLineEdit *>(u"cutToEdit"_s)->setText(u"0:40"_s);
             panel->findChild<QPushButton *>(u"addCutButton"_s)->click();
             QVERIFY(panel->findChild<QLabel *>(u"editedLengthLabel"_s)->text().contains(u"00:01:00"_s));
+            // A cut from the song's very start becomes its new start, not nothing.
+            panel->findChild<QLineEdit *>(u"cutFromEdit"_s)->setText(u"0:00"_s);
+            panel->findChild<QLineEdit *>(u"cutToEdit"_s)->setText(u"0:12"_s);
+            panel->findChild<QPushButton *>(u"addCutButton"_s)->click();
+            QVERIFY2(panel->findChild<QLabel *>(u"editedLengthLabel"_s)->text().contains(u"00:00:58"_s),
+                     qPrintable(panel->findChild<QLabel *>(u"editedLengthLabel"_s)->text()));
             panel->findChild<QPushButton *>(u"okButton"_s)->click();
         });
-        QCOMPARE(list.textAt(2, 3) + u' ' + w.window->form()->totalText() + u' ' + mark(), u"00:01:00 00:01:02 ✎"_s);
+        QCOMPARE(list.textAt(2, 3) + u' ' + w.window->form()->totalText() + u' ' + mark(), u"00:00:58 00:01:00 ✎"_s);
         const SongEdits applied = list.extrasAt(2).edits;
-        QCOMPARE(applied.toText().section(u";file="_s, 0, 0), u"start=10.000;end=80.000;fadeout=5.000;cut=30.000-40.000"_s);
+        QCOMPARE(applied.toText().section(u";file="_s, 0, 0), u"start=12.000;end=80.000;fadeout=5.000;cut=30.000-40.000"_s);
 
         // Cancel leaves the row; saved and opened again, it reads the same.
         edit([&](SongEditsPanel *panel) {

@@ -66,6 +66,13 @@ private Q_SLOTS:
             << "#EXTM3U\r#EXTINF:1,a\r\ra.mp3\r\r\n#EXTINF:2,b\r\r\nb.mp3\rc.mp3\nd.mp3\r\n#PLAYLIST:x\r"_ba
             << QStringList{ u"x"_s, {}, {}, u"a.mp3|a|1"_s, u"b.mp3|b|2"_s, u"c.mp3||"_s, u"d.mp3||"_s };
         // "D:\音楽\夜明け.mp3" in CP932, as a Windows player writes it.
+        // A Linux name may hold a backslash: Korvanda's own list keeps it, a list made on Windows does not.
+        QTest::newRow("a backslash in a Linux name, in Korvanda's own list")
+            << "#EXTM3U\n#EXTINF:3,AC\\DC\n/m/AC\\DC.wav\n#EXTINF:3,b\nsub/x\\y.mp3\n"_ba
+            << QStringList{ {}, {}, {}, u"/m/AC\\DC.wav|AC\\DC|3"_s, u"sub/x\\y.mp3|b|3"_s };
+        QTest::newRow("UTF-8 from Windows: CR LF, a relative path and a share")
+            << "#EXTINF:3,a\r\nsub\\a.mp3\r\n\\\\nas\\m\\b.mp3\r\n"_ba
+            << QStringList{ {}, {}, {}, u"sub/a.mp3|a|3"_s, u"//nas/m/b.mp3||"_s };
         QTest::newRow("Windows CP932 with backslashes and a drive")
             << "#EXTM3U\r\n#EXTINF:215,\x96\xe9\x96\xbe\x82\xaf\r\nD:\\\x89\xb9\x8a\x79\\\x96\xe9\x96\xbe\x82\xaf.mp3\r\n"_ba << QStringList{ {}, {}, {}, u"D:/音楽/夜明け.mp3|夜明け|215"_s };
     }

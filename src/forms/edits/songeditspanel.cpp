@@ -437,9 +437,12 @@ void SongEditsPanel::addCut()
         return;
     }
     m_edits.cuts.append({ *from, *to });
-    // Sorted and merged where they meet, as they will be played.
-    const QList<SongEdits::Cut> fitted = m_edits.fitted(m_songMs).cuts;
-    m_edits.cuts = fitted;
+    // Sorted and merged where they meet, as they will be played; a cut that
+    // reaches the start or the end becomes the new start or end.
+    const SongEdits fitted = m_edits.fitted(m_songMs);
+    m_edits.cuts = fitted.cuts;
+    m_edits.startMs = fitted.startMs;
+    m_edits.endMs = fitted.endMs;
     m_cutFrom->clear();
     m_cutTo->clear();
     showEdits();
