@@ -280,14 +280,14 @@ private Q_SLOTS:
         QCOMPARE(list.extrasAt(2).edits, applied);
         QVERIFY2(w.shown.isEmpty(), qPrintable(w.lastPrompt()));
 
-        // The slot: 00:00:55 with no pause is 7 s short; the last song ends 7 s earlier, faded.
-        w.typeSlot(u"00:00:55"_s, 0);
+        // The slot: 00:00:53 with no pause is 7 s short; the last song ends 7 s earlier, faded.
+        w.typeSlot(u"00:00:53"_s, 0);
         w.answers = { false, true };
         w.menu(u"fitSlotAction"_s);
-        QVERIFY2(w.lastPrompt().contains(u"00:01:00 → 00:00:53"_s), qPrintable(w.lastPrompt()));
-        QCOMPARE(list.textAt(2, 3), u"00:01:00"_s); // declined
+        QVERIFY2(w.lastPrompt().contains(u"00:00:58 → 00:00:51"_s), qPrintable(w.lastPrompt()));
+        QCOMPARE(list.textAt(2, 3), u"00:00:58"_s); // declined
         w.menu(u"fitSlotAction"_s);
-        QCOMPARE(list.textAt(2, 3) + u' ' + w.window->form()->totalText(), u"00:00:53 00:00:55"_s);
+        QCOMPARE(list.textAt(2, 3) + u' ' + w.window->form()->totalText(), u"00:00:51 00:00:53"_s);
         QCOMPARE(list.extrasAt(2).edits.endMs, std::optional<qint64>(73'000));
 
         // The song file changed since: named when the set list opens, its edits kept and flagged.
