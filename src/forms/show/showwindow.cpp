@@ -709,16 +709,7 @@ void ShowWindow::saveState()
         QFile::remove(m_setup.statePath);
         return;
     }
-    ShowResume state;
-    state.setListFile = m_setup.setListFile;
-    state.setName = m_setup.title;
-    for (const ShowRun::Song &song : std::as_const(m_setup.songs))
-        state.songs.append(song.path);
-    // Also for a saved set: changes made to it since it was saved are in no file.
-    state.extras = m_setup.extras;
-    state.next = m_savedNext;
-    state.planFrom = m_run.planFrom();
-    state.startedMs = m_startedEpochMs;
+    const ShowResume state = stateAt(m_savedNext);
     // Best effort: the show goes on whether or not it can be kept.
     (void)SetListStorage::write(m_setup.statePath, state.toText());
 }
@@ -778,6 +769,21 @@ void ShowWindow::finish()
     m_end->hide();
 }
 
+ShowResume ShowWindow::stateAt(qsizetype next) const
+{
+    ShowResume state;
+    state.setListFile = m_setup.setListFile;
+    state.setName = m_setup.title;
+    for (const ShowRun::Song &song : std::as_const(m_setup.songs))
+        state.songs.append(song.path);
+    // Also for a saved set: changes made to it since it was saved are in no file.
+    state.extras = m_setup.extras;
+    state.next = next;
+    state.planFrom = qMin(m_run.planFrom(), next);
+    state.startedMs = m_startedEpochMs;
+    return state;
+}
+
 void ShowWindow::saveEnded()
 {
     if (m_setup.endedPath.isEmpty() || !m_run.hasStarted())
@@ -790,15 +796,7 @@ void ShowWindow::saveEnded()
         QFile::remove(m_setup.endedPath);
         return;
     }
-    ShowResume state;
-    state.setListFile = m_setup.setListFile;
-    state.setName = m_setup.title;
-    for (const ShowRun::Song &song : std::as_const(m_setup.songs))
-        state.songs.append(song.path);
-    state.extras = m_setup.extras;
-    state.next = next;
-    state.planFrom = qMin(m_run.planFrom(), next);
-    state.startedMs = m_startedEpochMs;
+    const ShowResume state = stateAt(next);
     (void)SetListStorage::write(m_setup.endedPath, state.toText());
 }
 

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+struct ShowResume;
 class MessageBoxes;
 class PlaybackControl;
 class PlayingSong;
@@ -113,6 +114,8 @@ private:
     [[nodiscard]] std::unique_ptr<PlayingSong> open(qsizetype index) const;
     void interrupt(const QString &why);
     void saveEnded();
+    // Where the show stands, with `next` the song to go on with.
+    [[nodiscard]] ShowResume stateAt(qsizetype next) const;
     [[nodiscard]] QString hint() const;
     void say(const QString &text, bool warning);
     bool askToEnd();
