@@ -1,6 +1,7 @@
 #include "forms/songtablemodel.h"
 
 #include "model/songtable.h"
+#include "platform/audio/exportshaping.h"
 
 #include <QBrush>
 
@@ -99,7 +100,7 @@ QVariant SongTableModel::data(const QModelIndex &index, int role) const
                                         : u"編集済み（長さは編集後のもの）"_s;
         if (m_format) {
             const QString path = m_table->textAt(index.row() + 1, 2);
-            tip += ExportFormat::staysLossless(path, extras.edits, extras.songMs, *m_format)
+            tip += ExportShaping::staysLossless(path, extras.edits, extras.songMs, *m_format)
                 ? u"\n書き出し: 劣化しません"_s
                 : u"\n書き出し: 作り直します（音質がわずかに下がります）"_s;
         }

@@ -110,13 +110,14 @@ bool ExportFormat::mp3EditStaysLossless(const SongEdits &edits, qint64 songMs)
     return f.cuts.isEmpty() && !f.stretches() && fadeOk(f.fadeInMs) && fadeOk(f.fadeOutMs);
 }
 
-bool ExportFormat::staysLossless(const QString &fileName, const SongEdits &edits, qint64 songMs, Format format)
+bool ExportFormat::staysLossless(const QString &fileName, const SongEdits &edits, qint64 songMs, Format format,
+                                 bool mp3FramesCut)
 {
     const QString extension = extensionOf(fileName);
     if (edits.isEmpty() || format == Format::Wav)
         return true;
     if (isMp3(extension))
-        return mp3EditStaysLossless(edits, songMs);
+        return mp3FramesCut && mp3EditStaysLossless(edits, songMs);
     return format == Format::Original && rewritesItself(extension);
 }
 
@@ -135,7 +136,7 @@ void ExportFormat::apply(ExportPlan &plan, Format format, const QList<Source> &s
         if (format == Format::Wav) {
             c.kind = Kind::ToWav;
         } else if (edited && isMp3(extension)) {
-            const bool own = mp3EditStaysLossless(source.edits, qint64(source.seconds * 1000));
+            const bool own = source.mp3FramesCut && mp3EditStaysLossless(source.edits, qint64(source.seconds * 1000));
             c.mp3Steps = own && gain && source.loudness ? LevelMatch::mp3Steps(source.gainDb, *source.loudness) : 0;
             c.kind = own ? Kind::Mp3Edit : Kind::ToMp3;
             if (own)

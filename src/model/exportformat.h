@@ -27,6 +27,10 @@ public:
         qint64 bytes = 0;                   // the source file's size
         double seconds = 0;                 // its play length
         SongEdits edits;                    // the row's edits; empty for none
+        // For an edited MP3: whether its own frames can be cut for the edits
+        // (it carries the header that tells a gapless decoder which samples
+        // are the song). Known only from the file; one without is encoded.
+        bool mp3FramesCut = true;
     };
 
     // "copy", "mp3", "wav" as the command line takes them; none for anything else.
@@ -51,8 +55,9 @@ public:
     // side; key and tempo make new samples; a shorter fade would step audibly.
     [[nodiscard]] static bool mp3EditStaysLossless(const SongEdits &edits, qint64 songMs);
     // Whether the song reaches the stick without being encoded lossily again,
-    // edits and all: the set list row tells it.
-    [[nodiscard]] static bool staysLossless(const QString &fileName, const SongEdits &edits, qint64 songMs, Format format);
+    // edits and all: the set list row tells it. `mp3FramesCut` as in Source.
+    [[nodiscard]] static bool staysLossless(const QString &fileName, const SongEdits &edits, qint64 songMs, Format format,
+                                            bool mp3FramesCut);
     static constexpr qint64 MinLosslessFadeMs = 2000;
 
     // MP3 at 320 kbps is 40,000 bytes a second; a WAV at 44.1 kHz, 16 bits,

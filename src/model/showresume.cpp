@@ -29,17 +29,19 @@ QByteArray ShowResume::toText() const
     out += line("next", QString::number(next));
     out += line("first", QString::number(planFrom));
     out += line("started", QString::number(startedMs));
+    out += line("slot", slotSeconds ? QString::number(*slotSeconds) : QString());
+    out += line("pause", QString::number(pauseSeconds));
     for (const QString &song : songs)
         out += line("song", song);
-    // The rows' extras as the set list's own file holds them, a line of it each.
-    if (std::any_of(extras.cbegin(), extras.cend(), [](const SetListRowExtras &e) { return !e.isEmpty(); })) {
-        SetListFile set;
-        for (qsizetype i = 0; i < songs.size(); ++i)
-            set.entries.append({ songs.at(i), {}, std::nullopt, extras.value(i) });
-        for (const QByteArray &l : set.toBytes().split('\n'))
-            if (!l.isEmpty())
-                out += "set=" + l + '\n';
-    }
+    // The rows' extras as the set list's own file holds them, a line of it each;
+    // also when no row has any, so that an edit taken away since the file was
+    // saved stays away.
+    SetListFile set;
+    for (qsizetype i = 0; i < songs.size(); ++i)
+        set.entries.append({ songs.at(i), {}, std::nullopt, extras.value(i) });
+    for (const QByteArray &l : set.toBytes().split('\n'))
+        if (!l.isEmpty())
+            out += "set=" + l + '\n';
     return out;
 }
 
@@ -70,6 +72,10 @@ std::optional<ShowResume> ShowResume::parse(const QByteArray &text)
             r.planFrom = value.toLongLong();
         else if (key == "started")
             r.startedMs = value.toLongLong();
+        else if (key == "slot")
+            r.slotSeconds = value.isEmpty() ? std::nullopt : std::optional(qMax<qint64>(0, value.toLongLong()));
+        else if (key == "pause")
+            r.pauseSeconds = qMax<qint64>(0, value.toLongLong(&r.slotKept));
         else if (key == "song")
             r.songs.append(value);
         else if (key == "set")

@@ -18,9 +18,16 @@ struct ShowResume
     QString setListFile; // empty when the set list was never saved
     QString setName;
     QStringList songs;   // the set's song paths, for a set list that has no file
-    // The rows' edits, notes and follow marks, beside `songs`, for a set list
-    // that has no file to read them from again; empty when there are none.
+    // The rows' edits, notes and follow marks as they were played, beside
+    // `songs`: the set list's file may hold others (changed since, unsaved) or
+    // be gone. Empty only in a state written before they were kept.
     QList<SetListRowExtras> extras;
+    // The slot and the pause the show ran with, which may be the day's own
+    // rather than the file's; `slotKept` is false in a state written before
+    // they were kept.
+    bool slotKept = false;
+    std::optional<qint64> slotSeconds;
+    qint64 pauseSeconds = 0;
     qsizetype next = 0;  // the song that was next, an index into `songs`
     qsizetype planFrom = 0; // the song the show's plan began at, at most `next`
     qint64 startedMs = 0; // the first GO, milliseconds since the epoch (UTC)

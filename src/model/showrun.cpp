@@ -136,6 +136,14 @@ void ShowRun::failed(qint64 nowMs)
         finish(nowMs, Ending::Failed);
 }
 
+void ShowRun::brokeOff(qint64 nowMs, qint64 positionMs)
+{
+    if (m_current < 0)
+        return;
+    m_record.last().brokeAtMs = qMax<qint64>(0, positionMs);
+    finish(nowMs, Ending::BrokenOff);
+}
+
 void ShowRun::interrupted(qint64 nowMs, qint64 positionMs)
 {
     if (m_current < 0)
@@ -236,7 +244,7 @@ QString ShowRun::clockText(qint64 ms, bool sign)
 QString ShowRun::recordText(qint64 nowMs) const
 {
     static const QString endings[] = { QString(), u"  ［フェードアウト］"_s, u"  ［カット］"_s, u"  ［再生できず］"_s,
-                                       u"  ［出力先が切れて中断］"_s };
+                                       u"  ［出力先が切れて中断］"_s, u"  ［%1 から先を読めず途切れた］"_s };
     const qsizetype count = m_songs.size();
     const qint64 plannedTotal = count > m_planFrom ? plannedStartMs(count) - m_pauseMs : 0;
     QStringList lines;
@@ -267,7 +275,9 @@ QString ShowRun::recordText(qint64 nowMs) const
                                 clockText(song.lengthMs), clockText(end - p.startMs), song.name);
         if (p.fromMs > 0)
             line += u"  ［%1 から］"_s.arg(clockText(p.fromMs));
-        lines << line + (p.endMs < 0 ? u"  ［演奏中］"_s : endings[int(p.ending)]);
+        const QString ending = p.ending == Ending::BrokenOff ? endings[int(p.ending)].arg(clockText(p.brokeAtMs))
+                                                             : endings[int(p.ending)];
+        lines << line + (p.endMs < 0 ? u"  ［演奏中］"_s : ending);
         previousEnd = end;
     }
     QStringList unplayed;

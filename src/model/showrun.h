@@ -33,7 +33,7 @@ public:
     // knows the key was heard and ignored on purpose.
     enum class Go { Started, TooSoon, Held, Playing, NoDevice, Over };
     enum class Stop { Nothing, Fade, Cut, FollowCancelled };
-    enum class Ending { Played, Faded, Cut, Failed, Interrupted };
+    enum class Ending { Played, Faded, Cut, Failed, Interrupted, BrokenOff };
     enum class Level { Normal, Amber, Red, Over };
 
     struct Played
@@ -43,6 +43,7 @@ public:
         qint64 endMs = -1;  // -1 while it sounds
         Ending ending = Ending::Played;
         qint64 fromMs = 0;  // where in the song it started: 0, or where it was interrupted
+        qint64 brokeAtMs = -1; // where in the song it could not be read on, for BrokenOff
     };
 
     struct Clock
@@ -98,6 +99,9 @@ public:
     void ended(qint64 nowMs);
     // The song playing could not be played.
     void failed(qint64 nowMs);
+    // The song playing could not be read on after `positionMs` of it had
+    // played (its file failed): it is over, and nothing follows it by itself.
+    void brokeOff(qint64 nowMs, qint64 positionMs);
     // The song playing stopped sounding at `positionMs` (its device vanished):
     // it is selected again, to go on from there at the next GO.
     void interrupted(qint64 nowMs, qint64 positionMs);

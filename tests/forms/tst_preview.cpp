@@ -9,6 +9,7 @@
 #include "forms/show/showcontroller.h"
 #include "forms/show/showwindow.h"
 #include "platform/audio/player/audioplayer.h"
+#include "platform/audio/player/realtimestretch.h"
 #include "platform/desktop/setlistdialog.h"
 #include "platform/desktop/stagesheetdialogs.h"
 
@@ -142,6 +143,17 @@ private Q_SLOTS:
         QCOMPARE(start.tone({ Low, High }), High);
         QCOMPARE(p.media->lengthMs(song(u"上がる.wav"_s)), 20100);
         QVERIFY2(p.media->positionMs(song(u"上がる.wav"_s)) < 1000, "counted from the start point");
+        p.child<QAction>(u"stopAction"_s)->trigger();
+
+        // A tempo change on a build that cannot make one is said as the song starts.
+        RealtimeStretch::pretendMissing(true);
+        const auto stretcherBack = qScopeGuard([] { RealtimeStretch::pretendMissing(false); });
+        extras.edits.tempoPercent = 90;
+        p.form()->applyRowEdits(1, extras);
+        p.form()->MSHFlexGrid2().setRow(1);
+        p.key(Qt::Key_F5);
+        QVERIFY2(p.window->statusBar()->currentMessage().contains(u"キーとテンポの変更は聞こえません"_s),
+                 qPrintable(p.window->statusBar()->currentMessage()));
         p.child<QAction>(u"stopAction"_s)->trigger();
     }
 

@@ -8,10 +8,12 @@
 #include "support/sinkrecorder.h"
 
 #include "platform/audio/player/audioplayer.h"
+#include "platform/audio/player/realtimestretch.h"
 #include "platform/desktop/messageboxes.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -196,12 +198,19 @@ private Q_SLOTS:
         Player p;
         const QString junk = p.dir.filePath(u"壊れた.wav"_s);
         QVERIFY(fixtures::writeFile(junk, "RIFF" + QByteArray(20000, '\x55')));
-        p.setList({ song(u"a.wav"_s), junk, song(u"b.wav"_s) });
+        p.setList({ song(u"a.wav"_s), junk, song(u"b.wav"_s), song(u"上がる.wav"_s) });
+        // A key change, on a build that cannot make one.
+        SetListRowExtras extras = p.form()->MSHFlexGrid2().extrasAt(4);
+        extras.edits.semitones = -2;
+        p.form()->applyRowEdits(4, extras);
+        RealtimeStretch::pretendMissing(true);
+        const auto stretcherBack = qScopeGuard([] { RealtimeStretch::pretendMissing(false); });
         p.child<QAction>(u"showAction"_s)->trigger();
         QTRY_VERIFY2(!p.figure(u"showCheck"_s).contains(u"確認しています"_s), qPrintable(p.figure(u"showCheck"_s)));
         // No screen saver service and no login manager here: said, not hidden.
         QVERIFY2(p.figure(u"showCheck"_s).contains(u"・「壊れた」を読めません"_s)
-                     && p.figure(u"showCheck"_s).contains(u"スリープを止められませんでした"_s),
+                     && p.figure(u"showCheck"_s).contains(u"スリープを止められませんでした"_s)
+                     && p.figure(u"showCheck"_s).contains(u"・「上がる」: キーとテンポの変更は聞こえません"_s),
                  qPrintable(p.figure(u"showCheck"_s)));
         QVERIFY2(!p.figure(u"showCheck"_s).contains(u"「a」"_s) && !p.figure(u"showCheck"_s).contains(u"「b」"_s),
                  qPrintable(p.figure(u"showCheck"_s)));
@@ -322,6 +331,42 @@ private Q_SLOTS:
         QVERIFY(cues.readAll().contains(u"02　b　0:01　前の曲から 0 秒で自動　MC後 照明暗転\r\n"_s.toUtf8()));
     }
 
+    // A song whose file stops reading part-way (a stick bumped loose): it plays
+    // what could be read, the screen names it, the record says where it broke
+    // off, and the song marked to follow waits for a GO.
+    void showSongBrokenOffByItsFile()
+    {
+        Player p;
+        const QString whole = p.dir.filePath(u"途切れる.wav"_s);
+        QVERIFY(MediaGen::tone(whole, 10.0, Mid));
+        fixtures::FailingFile failing(p.dir.path());
+        const QString broken = failing.mount(whole, QFileInfo(whole).size() / 4); // at 2.5 s
+        if (broken.isEmpty())
+            QSKIP(qPrintable(failing.why()));
+        QList<SetListRowExtras> extras(2);
+        extras[1].follows = true;
+        QVERIFY(p.form()->replaceSetList({ broken, song(u"b.wav"_s) }, u"テスト"_s, extras));
+        p.child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY(p.media->state(broken) == PlaybackControl::State::Armed);
+        QTest::qWait(450); // the guard
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, Mid, { High }));
+        QTRY_VERIFY_WITH_TIMEOUT(p.figure(u"showMessage"_s).contains(u"途切れました"_s), 8000);
+        QVERIFY2(p.figure(u"showMessage"_s).contains(u"「途切れる」は 0:02 から先を読めず"_s), qPrintable(p.figure(u"showMessage"_s)));
+        SinkRecorder after(sink);
+        QTest::qWait(1500);
+        QVERIFY(!after.tones({ Mid, High }).contains(High)); // b does not follow by itself
+        const ShowRun::Played first = p.show()->run().record().constFirst();
+        QCOMPARE(first.ending, ShowRun::Ending::BrokenOff);
+        QVERIFY2(std::abs(first.brokeAtMs - 2500) <= 100, qPrintable(QString::number(first.brokeAtMs)));
+        QCOMPARE(p.show()->run().record().size(), 1);
+        QTest::qWait(450);
+        p.showKey(Qt::Key_Space);
+        QVERIFY(SinkRecorder::hears(sink, High, { Mid }));
+        p.answers = { true };
+        QVERIFY(p.show()->close());
+    }
+
     // The record tells when each song was heard: its starts and ends, counted
     // from the first song's start, agree with what the sink played within
     // 50 ms, for songs started by GO and by following, and ended by themselves.
@@ -385,8 +430,15 @@ private Q_SLOTS:
     {
         Player p;
         p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"上がる.wav"_s) });
+        SetListRowExtras edited;
+        edited.edits.startMs = 20'500;
+        p.form()->applyRowEdits(3, edited);
+        p.child<QLineEdit>(u"slotLength"_s)->setText(u"00:40:00"_s);
         p.saveAs = p.dir.filePath(u"ライブ.m3u8"_s);
         p.child<QAction>(u"saveSetListAsAction"_s)->trigger();
+        // On the day: the edit taken away again and the slot shortened, neither saved.
+        p.form()->applyRowEdits(3, {});
+        p.child<QLineEdit>(u"slotLength"_s)->setText(u"00:30:00"_s);
         p.child<QAction>(u"showAction"_s)->trigger();
         p.showKey(Qt::Key_Space);
         QTRY_VERIFY(QFile::exists(p.dir.filePath(u"showstate.dat"_s)));
@@ -403,6 +455,8 @@ private Q_SLOTS:
         QTRY_VERIFY(p.window->showController()->window());
         QVERIFY2(p.lastPrompt().contains(u"2 曲目「b」から"_s), qPrintable(p.lastPrompt()));
         QVERIFY2(p.window->windowTitle().contains(u"ライブ"_s), qPrintable(p.window->windowTitle()));
+        QVERIFY(p.form()->MSHFlexGrid2().extrasAt(3).edits.isEmpty());
+        QCOMPARE(p.child<QLineEdit>(u"slotLength"_s)->text(), u"00:30:00"_s);
         QVERIFY2(p.figure(u"showNext"_s).startsWith(u"次: b"_s), qPrintable(p.figure(u"showNext"_s)));
         QTRY_COMPARE(p.media->state(song(u"b.wav"_s)), PlaybackControl::State::Armed);
         p.showKey(Qt::Key_Space);

@@ -142,15 +142,17 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("lossless");
+        QTest::addColumn<bool>("cuttable");
         using K = SongConversion::Kind;
-        QTest::newRow("mp3 start, end and fades") << u"copy"_s << u"Song.mp3"_s << u"start=1;end=150;fadein=2;fadeout=8"_s << int(K::Mp3Edit) << u"01 Song.mp3"_s << true;
-        QTest::newRow("mp3 cut reaching the end: an end") << u"mp3"_s << u"Song.mp3"_s << u"cut=150-200"_s << int(K::Mp3Edit) << u"01 Song.mp3"_s << true;
-        QTest::newRow("mp3 cut inside: encoded") << u"copy"_s << u"Song.mp3"_s << u"cut=60-75"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
-        QTest::newRow("mp3 1.5 s fade: encoded") << u"copy"_s << u"Song.mp3"_s << u"fadeout=1.5"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
-        QTest::newRow("mp3 key: encoded") << u"copy"_s << u"Song.mp3"_s << u"key=-2"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
-        QTest::newRow("flac rendered as flac") << u"copy"_s << u"Song.flac"_s << u"tempo=95"_s << int(K::Rewrite) << u"01 Song.flac"_s << true;
-        QTest::newRow("m4a rendered as mp3") << u"copy"_s << u"Song.m4a"_s << u"end=180"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false;
-        QTest::newRow("format wav") << u"wav"_s << u"Song.mp3"_s << u"cut=60-75"_s << int(K::ToWav) << u"01 Song.wav"_s << true;
+        QTest::newRow("mp3 start, end and fades") << u"copy"_s << u"Song.mp3"_s << u"start=1;end=150;fadein=2;fadeout=8"_s << int(K::Mp3Edit) << u"01 Song.mp3"_s << true << true;
+        QTest::newRow("mp3 cut reaching the end: an end") << u"mp3"_s << u"Song.mp3"_s << u"cut=150-200"_s << int(K::Mp3Edit) << u"01 Song.mp3"_s << true << true;
+        QTest::newRow("mp3 without a gapless header: encoded") << u"copy"_s << u"Song.mp3"_s << u"start=1;end=150"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false << false;
+        QTest::newRow("mp3 cut inside: encoded") << u"copy"_s << u"Song.mp3"_s << u"cut=60-75"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false << true;
+        QTest::newRow("mp3 1.5 s fade: encoded") << u"copy"_s << u"Song.mp3"_s << u"fadeout=1.5"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false << true;
+        QTest::newRow("mp3 key: encoded") << u"copy"_s << u"Song.mp3"_s << u"key=-2"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false << true;
+        QTest::newRow("flac rendered as flac") << u"copy"_s << u"Song.flac"_s << u"tempo=95"_s << int(K::Rewrite) << u"01 Song.flac"_s << true << true;
+        QTest::newRow("m4a rendered as mp3") << u"copy"_s << u"Song.m4a"_s << u"end=180"_s << int(K::ToMp3) << u"01 Song.mp3"_s << false << true;
+        QTest::newRow("format wav") << u"wav"_s << u"Song.mp3"_s << u"cut=60-75"_s << int(K::ToWav) << u"01 Song.wav"_s << true << true;
     }
     void editedFormats()
     {
@@ -160,17 +162,18 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(QString, name);
         QFETCH(bool, lossless);
+        QFETCH(bool, cuttable);
         const SongEdits e = *SongEdits::fromText(edits);
         ExportPlan plan = planExport({ { 1, u"01"_s, u"/songs/"_s + file, e, u"00:03:20"_s } }, u"/out"_s, u"Set"_s, u'/');
         const ExportFormat::Format f = *ExportFormat::parse(format);
-        ExportFormat::apply(plan, f, { { 0, std::nullopt, 5'000'000, 200.0, e } });
+        ExportFormat::apply(plan, f, { { 0, std::nullopt, 5'000'000, 200.0, e, cuttable } });
         const ExportItem &item = plan.items[0];
         QCOMPARE(int(item.conversion.kind), kind);
         QCOMPARE(item.conversion.edits, e);
         QCOMPARE(item.exportName, name);
         QCOMPARE(item.line, u"01 Song（00:03:20）\r\n"_s);
         QCOMPARE(item.title, u"Song"_s);
-        QCOMPARE(ExportFormat::staysLossless(file, e, 200'000, f), lossless);
+        QCOMPARE(ExportFormat::staysLossless(file, e, 200'000, f, cuttable), lossless);
     }
 };
 

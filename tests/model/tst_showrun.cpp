@@ -350,9 +350,21 @@ private Q_SLOTS:
         QCOMPARE(again->songs, state.songs);
         QCOMPARE(again->planFrom, 1);
 
+        // A set whose rows have nothing is kept so too (an edit taken away after the
+        // file was saved stays away), with the slot and pause of the day.
+        state.extras = { {}, {}, {} };
+        state.slotKept = true;
+        state.slotSeconds = 40 * 60;
+        state.pauseSeconds = 25;
+        const auto bare = ShowResume::parse(state.toText());
+        QVERIFY(bare && bare->extras == state.extras && bare->slotKept);
+        QVERIFY(bare->slotSeconds == std::optional<qint64>(2400) && bare->pauseSeconds == 25);
+        state.slotSeconds.reset();
+        QVERIFY(!ShowResume::parse(state.toText())->slotSeconds);
+
         const QByteArray old = "korvanda-show 1\nfile=\nname=x\nnext=1\nstarted=5\nsong=/a\nsong=/b\n";
         const auto read = ShowResume::parse(old);
-        QVERIFY(read && read->extras.isEmpty() && read->planFrom == 0 && read->next == 1);
+        QVERIFY(read && read->extras.isEmpty() && read->planFrom == 0 && read->next == 1 && !read->slotKept);
         // Rows that do not match the songs one for one are no row's.
         const auto mismatched = ShowResume::parse(old + "set=#EXTM3U\nset=#KORVANDA-FOLLOW\nset=/a\n");
         QVERIFY(mismatched && mismatched->extras.isEmpty());

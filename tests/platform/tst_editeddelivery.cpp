@@ -6,10 +6,13 @@
 #include "support/fixtures.h"
 #include "support/mediagen.h"
 
+#include "model/exportplan.h"
 #include "model/songedits.h"
 #include "platform/audio/edits/offlinestretch.h"
+#include "platform/audio/exportshaping.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -192,6 +195,7 @@ private Q_SLOTS:
         const CommandLineRun run = CommandLineRun::of(
             { u"--export"_s, path(u"kept"_s), playlist(u"kept"_s, { u"#KORVANDA-EDIT:"_s + edits + u"\nlossless.mp3"_s }) });
         QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
+        QVERIFY(ExportShaping::staysLossless(mp3, *SongEdits::fromText(edits), 4200, ExportFormat::Format::Original));
         const QString file = path(u"kept/kept/01 lossless.mp3"_s);
         QByteArray errors;
         MediaGen::run(u"ffmpeg"_s, { u"-nostdin"_s, u"-v"_s, u"error"_s, u"-err_detect"_s, u"crccheck+bitstream"_s, u"-i"_s, file,
@@ -222,6 +226,28 @@ private Q_SLOTS:
         QVERIFY2(exact < 1e-6, qPrintable(QString::number(exact)));
         const double fadeDb = 10 * std::log10(fadeError / fadeSignal), stairDb = 10 * std::log10(stairError / fadeSignal);
         QVERIFY2(fadeSignal == 0 || fadeDb < stairDb + 3, qPrintable(u"fade %1 dB, staircase %2 dB"_s.arg(fadeDb).arg(stairDb)));
+    }
+
+    // An MP3 without the header that tells a decoder which samples are the song
+    // cannot have its frames cut: the row says it is made anew, the room check
+    // counts the new encoding, and the file written fits the room reserved.
+    void mp3WithoutGaplessHeader()
+    {
+        const QString wav = path(u"bare.wav"_s), mp3 = path(u"bare.mp3"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, path(u"music.wav"_s), u"-c:a"_s, u"pcm_s16le"_s, wav }));
+        QVERIFY(MediaGen::run(u"lame"_s, { u"--quiet"_s, u"-t"_s, u"-b"_s, u"96"_s, wav, mp3 }));
+        const SongEdits e = *SongEdits::fromText(u"start=0.5;end=3.5"_s);
+        QVERIFY(!ExportShaping::staysLossless(mp3, e, 4200, ExportFormat::Format::Original));
+        ExportPlan plan = planExport({ { 1, u"01"_s, mp3, e, u"00:00:03"_s } }, path(u"bare"_s), u"bare"_s, u'/');
+        ExportShaping::shape(plan, ExportFormat::Format::Original, std::nullopt, {});
+        QCOMPARE(plan.items[0].conversion.kind, SongConversion::Kind::ToMp3);
+        const CommandLineRun run = CommandLineRun::of(
+            { u"--export"_s, path(u"bare"_s), playlist(u"bare"_s, { u"#KORVANDA-EDIT:start=0.5;end=3.5\nbare.mp3"_s }) });
+        QVERIFY2(run.status == 0, qPrintable(run.err + run.out));
+        const qint64 written = QFileInfo(path(u"bare/bare/01 bare.mp3"_s)).size();
+        QVERIFY2(written > QFileInfo(mp3).size() && written <= plan.items[0].expectedBytes,
+                 qPrintable(u"%1 of %2 bytes"_s.arg(written).arg(plan.items[0].expectedBytes)));
+        QCOMPARE(frames(path(u"bare/bare/01 bare.mp3"_s)), 3 * 44100);
     }
 
     // The CD image of an edited set: each track, found by the cue sheet and

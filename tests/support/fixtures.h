@@ -237,4 +237,49 @@ private:
     std::optional<ScopedMount> m_volume;
 };
 
+// A copy of a song on a FUSE file system whose reads fail from `failFrom`
+// bytes on, as a stick bumped loose fails mid-song. Root only; unmounted when
+// it goes out of scope.
+class FailingFile
+{
+public:
+    explicit FailingFile(const QString &work) : m_work(work) {}
+    ~FailingFile()
+    {
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.terminate();
+            if (!m_daemon.waitForFinished(10000))
+                m_daemon.kill();
+        }
+        run(u"umount"_s, { u"-l"_s, folder() });
+    }
+    [[nodiscard]] const QString &why() const { return m_why; }
+    [[nodiscard]] QString folder() const { return m_work + u"/failing"_s; }
+
+    // The copy's path, empty (with why()) when it cannot be made.
+    QString mount(const QString &source, qint64 failFrom)
+    {
+#ifndef KORVANDA_FAILINGFS
+#define KORVANDA_FAILINGFS ""
+#endif
+        if (const QString no = SystemOnly::noMounts(); !no.isEmpty())
+            return m_why = no, QString();
+        if (!*KORVANDA_FAILINGFS || !QDir().mkpath(folder()))
+            return m_why = u"a failing file needs korvanda_testsupport"_s, QString();
+        const QString copy = folder() + u'/' + QFileInfo(source).fileName();
+        m_daemon.setStandardErrorFile(m_work + u"/failingfs.log"_s);
+        m_daemon.start(u"/usr/bin/python3"_s, { QString::fromLocal8Bit(KORVANDA_FAILINGFS), source, folder(), QString::number(failFrom) });
+        for (int i = 0; m_daemon.waitForStarted() && i < 200 && !QFileInfo::exists(copy); ++i)
+            QThread::msleep(50);
+        if (!QFileInfo::exists(copy))
+            return m_why = u"failingfs: "_s + QString::fromLocal8Bit(contents(m_work + u"/failingfs.log"_s)), QString();
+        return copy;
+    }
+
+private:
+    QString m_work;
+    QString m_why;
+    QProcess m_daemon;
+};
+
 } // namespace fixtures

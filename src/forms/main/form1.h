@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/exportplan.h"
+#include "model/songedits.h"
 #include "model/setlistfile.h"
 #include "model/setlistrow.h"
 
@@ -133,8 +134,8 @@ Q_SIGNALS:
     void setNameChanged();
     // A button was enabled or disabled (playback locks some of them).
     void availabilityChanged();
-    // A song was started, by a button or by playSong.
-    void songStarted();
+    // A song was started, by a button or by playSong, with the edits it plays with.
+    void songStarted(const SongEdits &edits);
     // The stop button was pressed.
     void previewStopped();
 

@@ -57,14 +57,13 @@ int Form1::playSong(const QString &path, int setListRow)
     if (Text5->text() != path)
         closeSong();
     Text5->setText(path);
-    if (m_services.playback) {
-        const bool row = setListRow >= 1 && setListRow < m_table2->Rows();
-        const SetListRowExtras extras = row ? m_table2->extrasAt(setListRow) : SetListRowExtras{};
+    const bool row = setListRow >= 1 && setListRow < m_table2->Rows();
+    const SetListRowExtras extras = row ? m_table2->extrasAt(setListRow) : SetListRowExtras{};
+    if (m_services.playback)
         m_services.playback->setEdits(path, extras.edits, extras.songMs);
-    }
     const int result = m_services.media->sendString(playCommand(path), nullptr, 0);
     setPlaying(true);
-    Q_EMIT songStarted();
+    Q_EMIT songStarted(extras.edits);
     return result;
 }
 

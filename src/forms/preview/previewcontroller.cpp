@@ -6,6 +6,7 @@
 #include "model/slotfigures.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/audio/player/realtimestretch.h"
 #include "platform/media/playbackcontrol.h"
 #include "platform/storage/settingsfile.h"
 
@@ -86,9 +87,12 @@ PreviewController::PreviewController(Form1 *form, PlaybackControl *playback, Mes
     m_tick->setInterval(TickMs);
     connect(m_tick, &QTimer::timeout, this, &PreviewController::tick);
     connect(m_form, &Form1::availabilityChanged, this, &PreviewController::availabilityChanged);
-    connect(m_form, &Form1::songStarted, this, [this] {
+    connect(m_form, &Form1::songStarted, this, [this](const SongEdits &edits) {
         m_outputWasPresent = outputPresent();
         m_lengthPath.clear(); // the same file may play with other edits
+        // A change the song is not heard with is said as it starts, not found out on stage.
+        if (const QString unheard = RealtimeStretch::unheardReason(edits); !unheard.isEmpty())
+            Q_EMIT message(unheard);
 
         // Another song started by hand takes over from the run-through.
         if (!m_runStartingSong && m_run) {

@@ -20,6 +20,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -37,7 +39,7 @@ const QString RecordMark = u"_本番記録_"_s;
 } // namespace
 
 ShowController::ShowController(Form1 *form, PlaybackControl *playback, MessageBoxes *boxes,
-                               QWidget *host, const SlotStatusBar *slot, std::function<QString()> setListFile)
+                               QWidget *host, SlotStatusBar *slot, std::function<QString()> setListFile)
     : QObject(host)
     , m_form(form)
     , m_playback(playback)
@@ -231,6 +233,11 @@ void ShowController::goOn(const ShowResume &resumed)
     const bool fromFile = !state->setListFile.isEmpty() && open(state->setListFile) && playedAsSaved(*state);
     if (!fromFile && !m_form->replaceSetList(state->songs, state->setName, state->extras))
         return;
+    // The slot and pause of the day, not the ones the set list's file was saved with.
+    if (state->slotKept) {
+        m_slot->setSlot(state->slotSeconds);
+        m_slot->setPauseSeconds(int(std::clamp<qint64>(state->pauseSeconds, 0, 3600)));
+    }
     QStringList paths;
     for (const SetListEntry &entry : m_form->setListEntries())
         paths.append(entry.path);
@@ -253,8 +260,8 @@ bool ShowController::playedAsSaved(const ShowResume &state) const
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (entries.at(i).path != state.songs.at(i))
             return false;
-        // A state that carries no rows' extras (one written before it kept them,
-        // or a set with none) leaves the file's own.
+        // A state that carries no rows' extras (one written before it kept
+        // them) leaves the file's own.
         if (state.extras.isEmpty())
             continue;
         const SetListRowExtras &saved = entries.at(i).extras;

@@ -35,7 +35,7 @@ public:
     // `setListFile` names the set list's file, beside which the record goes;
     // empty when the set list was never saved.
     ShowController(Form1 *form, PlaybackControl *playback, MessageBoxes *boxes, QWidget *host,
-                   const SlotStatusBar *slot, std::function<QString()> setListFile);
+                   SlotStatusBar *slot, std::function<QString()> setListFile);
     ~ShowController() override;
 
     [[nodiscard]] QMenu *menu() const { return m_menu; }
@@ -74,7 +74,7 @@ private:
     PlaybackControl *m_playback;
     MessageBoxes *m_boxes;
     QWidget *m_host;
-    const SlotStatusBar *m_slot;
+    SlotStatusBar *m_slot;
     std::function<QString()> m_setListFile;
     Levels m_levels;
 

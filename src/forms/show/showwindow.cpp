@@ -190,7 +190,7 @@ ShowWindow::ShowWindow(Setup setup, PlaybackControl *playback, MessageBoxes *box
         // against the length it was measured with.
         const ShowRun::Song &song = m_setup.songs[i];
         const SetListRowExtras extras = m_setup.extras.value(i);
-        songs.append({ song.path, song.name, !extras.edits.isEmpty() ? extras.songMs : song.lengthMs });
+        songs.append({ song.path, song.name, !extras.edits.isEmpty() ? extras.songMs : song.lengthMs, extras.edits });
     }
     m_check = new SongCheck(songs, this);
     connect(m_check, &SongCheck::progressed, this, &ShowWindow::showCheck);
@@ -474,10 +474,20 @@ void ShowWindow::tick()
         } else if (state == PlaybackControl::State::Interrupted) {
             interrupt(u"音の出力が途切れました（サウンドサーバーか出力先が止まりました）。"_s);
         } else if (state == PlaybackControl::State::Failed || state == PlaybackControl::State::Closed) {
+            const qint64 at = m_playing->positionMs();
             m_playing.reset();
             const QString name = m_run.playing()->name;
-            m_run.failed(t);
-            say(u"「%1」を再生できませんでした。GO で次の曲へ進みます"_s.arg(name), true);
+            if (m_startHeard && state == PlaybackControl::State::Failed) {
+                // Its file stopped reading part-way: the song is over where it broke.
+                m_run.brokeOff(t, at);
+                say(u"「%1」は %2 から先を読めず、途切れました（曲のファイルを読めません）。GO で次の曲へ進みます"_s.arg(
+                        name, ShowRun::clockText(at)),
+                    true);
+                m_sayUntil = std::numeric_limits<qint64>::max();
+            } else {
+                m_run.failed(t);
+                say(u"「%1」を再生できませんでした。GO で次の曲へ進みます"_s.arg(name), true);
+            }
         }
     }
     if (m_run.due(t))
@@ -778,6 +788,9 @@ ShowResume ShowWindow::stateAt(qsizetype next) const
         state.songs.append(song.path);
     // Also for a saved set: changes made to it since it was saved are in no file.
     state.extras = m_setup.extras;
+    state.slotKept = true;
+    state.slotSeconds = m_setup.slotMs ? std::optional(*m_setup.slotMs / 1000) : std::nullopt;
+    state.pauseSeconds = m_setup.pauseMs / 1000;
     state.next = next;
     state.planFrom = qMin(m_run.planFrom(), next);
     state.startedMs = m_startedEpochMs;

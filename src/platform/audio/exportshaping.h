@@ -15,4 +15,9 @@ namespace ExportShaping {
 void shape(ExportPlan &plan, ExportFormat::Format format, const std::optional<LevelMatch::Plan> &levels,
            const QList<std::optional<Loudness>> &loudness);
 
+// Whether the song reaches the stick in this format without a lossy encoding:
+// the same answer the export acts on, for the set list row to show. Reads an
+// edited MP3 whole the first time it is asked about it.
+[[nodiscard]] bool staysLossless(const QString &path, const SongEdits &edits, qint64 songMs, ExportFormat::Format format);
+
 } // namespace ExportShaping

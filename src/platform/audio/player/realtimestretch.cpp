@@ -1,7 +1,10 @@
 #include "platform/audio/player/realtimestretch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+
+using namespace Qt::StringLiterals;
 
 #ifdef KORVANDA_HAS_RUBBERBAND
 #include <rubberband/RubberBandStretcher.h>
@@ -91,7 +94,7 @@ RealtimeStretch::RealtimeStretch(int rate, int channels, int semitones, double t
 
 RealtimeStretch::~RealtimeStretch() = default;
 
-bool RealtimeStretch::available()
+bool RealtimeStretch::compiledIn()
 {
     return true;
 }
@@ -126,7 +129,7 @@ RealtimeStretch::RealtimeStretch(int, int channels, int, double) : m_channels(ch
 
 RealtimeStretch::~RealtimeStretch() = default;
 
-bool RealtimeStretch::available()
+bool RealtimeStretch::compiledIn()
 {
     return false;
 }
@@ -141,3 +144,24 @@ void RealtimeStretch::process(const float *in, long frames, bool, std::vector<fl
 void RealtimeStretch::reset() {}
 
 #endif
+
+namespace {
+std::atomic_bool pretendingMissing = false;
+}
+
+bool RealtimeStretch::available()
+{
+    return compiledIn() && !pretendingMissing.load(std::memory_order_relaxed);
+}
+
+void RealtimeStretch::pretendMissing(bool missing)
+{
+    pretendingMissing.store(missing);
+}
+
+QString RealtimeStretch::unheardReason(const SongEdits &edits)
+{
+    if (!edits.stretches() || available())
+        return {};
+    return u"キーとテンポの変更は聞こえません（このビルドには Rubber Band がありません）"_s;
+}

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "model/songedits.h"
+
+#include <QString>
+
 #include <memory>
 #include <vector>
 
@@ -19,6 +23,11 @@ public:
 
     // Whether this build can change key and tempo at all.
     [[nodiscard]] static bool available();
+    // Why a song with these edits is not heard as they say (its key and tempo
+    // stay its own); empty when it is.
+    [[nodiscard]] static QString unheardReason(const SongEdits &edits);
+    // For the tests: behave as a build without the library, on one with it.
+    static void pretendMissing(bool missing);
 
     // Takes `frames` frames; what is ready comes out appended to `out`.
     // `last`: nothing follows, everything still held comes out.
@@ -27,6 +36,7 @@ public:
     void reset();
 
 private:
+    [[nodiscard]] static bool compiledIn();
     struct Engine;
     std::unique_ptr<Engine> d;
     int m_channels;

@@ -1,6 +1,7 @@
 #include "platform/audio/player/songcheck.h"
 
 #include "platform/audio/audiodecoder.h"
+#include "platform/audio/player/realtimestretch.h"
 
 #include <QFuture>
 #include <QMetaObject>
@@ -38,6 +39,8 @@ QString checkSong(const SongCheck::Song &song, const std::atomic<bool> &stop)
         return u"「%1」は %2 から先が読めません（%3）"_s.arg(song.name, clock(decodedMs), reason);
     if (song.listedMs > 0 && qAbs(decodedMs - song.listedMs) > SongCheck::ToleranceMs)
         return u"「%1」の長さが一覧の %2 と違います（実際は %3）"_s.arg(song.name, clock(song.listedMs), clock(decodedMs));
+    if (const QString unheard = RealtimeStretch::unheardReason(song.edits); !unheard.isEmpty())
+        return u"「%1」: %2"_s.arg(song.name, unheard);
     return {};
 }
 

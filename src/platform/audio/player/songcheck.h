@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/songedits.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -20,6 +22,7 @@ public:
         QString path;
         QString name;
         qint64 listedMs = 0; // 0: no length listed, none compared
+        SongEdits edits;     // the row's: a change this build cannot play is named
     };
     // Further from the listed length than this, the song is not the one the
     // set was timed with (a shorter render, a file cut off in copying).

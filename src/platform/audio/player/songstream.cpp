@@ -71,6 +71,7 @@ void SongStream::seek(qint64 frame)
         m_origin = m_seekTo;
         m_read = m_written = 0;
         m_decodedAll = false;
+        m_brokeOff.clear(); // read again from elsewhere, it may read now
     }
     m_wake.notify_one();
 }
@@ -82,13 +83,15 @@ SongStream::Status SongStream::status() const
         return Status::Failed;
     if (!m_opened)
         return Status::Opening;
-    return m_decodedAll && availableLocked() == 0 ? Status::Ended : Status::Playing;
+    if (m_decodedAll && availableLocked() == 0)
+        return m_brokeOff.isEmpty() ? Status::Ended : Status::Failed;
+    return Status::Playing;
 }
 
 QString SongStream::failure() const
 {
     std::lock_guard lock(m_mutex);
-    return m_failure;
+    return m_failure.isEmpty() ? m_brokeOff : m_failure;
 }
 
 bool SongStream::hasAhead(qint64 frames) const
@@ -165,10 +168,13 @@ void SongStream::playPlain(AudioDecoder &decoder)
         std::lock_guard lock(m_mutex);
         delivered = delivered || m_written > 0;
         if (ended || !why.isEmpty()) {
-            // A damaged tail ends the song where it breaks; a song that gives
-            // nothing at all cannot be played.
-            if (!delivered && !why.isEmpty())
+            // A song that gives nothing at all cannot be played; one that stops
+            // reading part-way (a stick bumped loose) plays what it gave and
+            // then fails there, rather than pass for a song that ended.
+            if (!why.isEmpty() && !delivered)
                 m_failure = why;
+            else if (!why.isEmpty() && m_seekTo < 0)
+                m_brokeOff = why;
             if (m_seekTo < 0)
                 m_decodedAll = true;
             if (!m_failure.isEmpty())
@@ -242,8 +248,10 @@ void SongStream::playEdited(AudioDecoder &decoder)
         std::lock_guard lock(m_mutex);
         delivered = delivered || m_written > 0;
         if (finished || !why.isEmpty()) {
-            if (!delivered && !why.isEmpty())
+            if (!why.isEmpty() && !delivered)
                 m_failure = why;
+            else if (!why.isEmpty() && m_seekTo < 0)
+                m_brokeOff = why;
             if (m_seekTo < 0)
                 m_decodedAll = true;
             if (!m_failure.isEmpty())

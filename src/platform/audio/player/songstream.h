@@ -42,7 +42,8 @@ public:
 
     // Ended only once everything decoded has been read.
     [[nodiscard]] Status status() const;
-    // Why the song could not be played; empty unless it failed.
+    // Why the song could not be played, or could not be read on from where it
+    // failed after part of it had played; empty unless it failed.
     [[nodiscard]] QString failure() const;
     // Whether `frames` are ready to be read (or all there is of the song).
     [[nodiscard]] bool hasAhead(qint64 frames) const;
@@ -72,5 +73,6 @@ private:
     bool m_decodedAll = false;
     bool m_stop = false;
     QString m_failure;
+    QString m_brokeOff; // the read error that ended what was decoded
     std::thread m_worker;
 };
