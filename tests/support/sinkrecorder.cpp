@@ -97,6 +97,21 @@ QList<SinkRecorder::Sound> SinkRecorder::sounds(const QList<int> &hz, int gapMs)
     return found;
 }
 
+QList<double> SinkRecorder::levels(int windowMs)
+{
+    const QByteArray bytes = take();
+    const auto *samples = reinterpret_cast<const qint16 *>(bytes.constData());
+    const qsizetype window = qMax<qsizetype>(1, qint64(Rate) * windowMs / 1000);
+    QList<double> found;
+    for (qsizetype at = 0; at + window <= bytes.size() / 2; at += window) {
+        double sum = 0;
+        for (qsizetype i = at; i < at + window; ++i)
+            sum += double(samples[i]) * samples[i];
+        found.append(std::sqrt(sum / double(window)) / 32768.0);
+    }
+    return found;
+}
+
 double SinkRecorder::levelDb()
 {
     const QByteArray bytes = take();

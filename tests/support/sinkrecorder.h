@@ -24,6 +24,8 @@ public:
     // The same, one window for the whole recording.
     [[nodiscard]] int tone(const QList<int> &hz) { return tones(hz, 1 << 30).value(0); }
 
+    // The level of what was heard so far, one entry per `windowMs`: its RMS, 1 at full scale.
+    [[nodiscard]] QList<double> levels(int windowMs);
     // The level of what was heard so far, in dBFS (RMS), its silences left out.
     [[nodiscard]] double levelDb();
     // Listens in short takes until `hz` is what the sink plays, or the time is up.

@@ -97,6 +97,9 @@ public:
     // Times the output stream was lost since the player was made: a sound
     // server that went away, a device pulled out.
     [[nodiscard]] int outputLosses() const;
+    // For the tests: the output stream takes only part of every other write,
+    // as a sound system whose buffer is nearly full does (Windows' backend).
+    static void takePartOfEachWriteForTest(bool partly);
 
     // Times the device ran dry while a song was sounding, and times a song's
     // decoder had nothing ready when the device wanted more of it.
