@@ -8,6 +8,8 @@
 
 #include <QTest>
 
+#include <random>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -31,7 +33,7 @@ ShowRun show(const QList<int> &follows = {}, std::optional<qint64> slotMs = 660'
 
 // "t:what" steps, t in seconds. gK / gK*: key K pressed (* auto-repeated);
 // uK: released; x: all released; e: the song ended; F: it failed; iP: cut off
-// at P seconds; d / D: the device gone / back; s: Esc; b: Back; f: a song due.
+// at P seconds; BP: its file failed after P seconds of it; d / D: the device gone / back; s: Esc; b: Back; f: a song due.
 // Returns what each g, s, b and f answered, space-separated.
 QString play(ShowRun &run, const QString &script)
 {
@@ -61,6 +63,9 @@ QString play(ShowRun &run, const QString &script)
             break;
         case 'i':
             run.interrupted(now, qint64(what.mid(1).toDouble() * 1000));
+            break;
+        case 'B':
+            run.brokeOff(now, qint64(what.mid(1).toDouble() * 1000));
             break;
         case 'd':
         case 'D':
@@ -113,6 +118,7 @@ private Q_SLOTS:
                                            << u"S S S O"_s << 0 << 0;
         QTest::newRow("device gone, then back") << QList<int>{} << u"0:d 1:gA 1:uA 2:D 2.1:gA"_s << u"N S"_s << 1 << 2;
         QTest::newRow("failed song waits for GO") << QList<int>{ 2 } << u"0:gA 1:F 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
+        QTest::newRow("broken-off song waits for GO") << QList<int>{ 2 } << u"0:gA 60:B59.5 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
 
         // Follow: by itself after the pause, early on GO, held by Esc.
         QTest::newRow("follows after the pause") << QList<int>{ 2 } << u"0:gA 180:e 209.9:f 210:f"_s << u"S - 2"_s << 2 << 3;
@@ -147,6 +153,129 @@ private Q_SLOTS:
         QCOMPARE(play(run, script), answers);
         QCOMPARE(run.playing() ? run.playing()->row : 0, playing);
         QCOMPARE(run.selected() ? run.selected()->row : 0, selected);
+    }
+
+    // Thousands of random evenings from a fixed seed: keys pressed, held and
+    // released, Esc, Back, and everything the player can report, at random
+    // moments. Whatever comes, the rules hold: a song starts only by a GO or by
+    // following a song that ended by itself; only its end, a fade, a fault or
+    // its device stops it; GO never touches what plays; no key fires twice
+    // without being let go of, nor within the guard; the record says what
+    // happened, one line per start.
+    void randomEveningsKeepTheRules()
+    {
+        std::mt19937 random(20261209);
+        const auto pick = [&](int n) { return int(random() % unsigned(n)); };
+        int starts = 0, steps = 0;
+        for (int evening = 0; evening < 2000; ++evening) {
+            QList<ShowRun::Song> songs;
+            const int count = 1 + pick(6);
+            for (int i = 0; i < count; ++i)
+                songs.append({ i + 1, u"/%1"_s.arg(i), u"%1"_s.arg(i), 1000 + pick(300'000), pick(3) == 0 });
+            const qint64 pauseMs = pick(3) * 10'000;
+            ShowRun run(songs, pauseMs, pick(2) ? std::optional<qint64>(600'000) : std::nullopt);
+            qint64 now = 0, lastGo = -ShowRun::GuardMs;
+            QList<int> held;
+            bool deviceMissing = false;
+            std::optional<ShowRun::Ending> lastEnding;
+            for (int step = 0; step < 100; ++step, ++steps) {
+                now += pick(4) == 0 ? pick(400'000) : pick(600);
+                const auto before = run.playing();
+                const qsizetype lines = run.record().size();
+                const qsizetype index = run.selectedIndex();
+                const auto what = [&] { return u"evening %1, step %2"_s.arg(evening).arg(step); };
+                bool mayStart = false, mayStop = false;
+                switch (pick(12)) {
+                case 0:
+                case 1:
+                case 2: {
+                    const int key = pick(3);
+                    const bool repeat = pick(4) == 0;
+                    const ShowRun::Go go = run.go(now, key, repeat);
+                    if (go == ShowRun::Go::Started) {
+                        QVERIFY2(!before && !repeat && !held.contains(key) && !deviceMissing, qPrintable(what()));
+                        QVERIFY2(now - lastGo >= ShowRun::GuardMs || lines == 0, qPrintable(what()));
+                        lastGo = now;
+                        mayStart = true;
+                    }
+                    if (!repeat && !held.contains(key))
+                        held.append(key);
+                    break;
+                }
+                case 3:
+                    run.release(pick(3) == 0 ? 9 : held.value(0, 0));
+                    held.removeAll(held.value(0, 0));
+                    break;
+                case 4:
+                    if (pick(4) == 0)
+                        run.releaseAll(), held.clear();
+                    else
+                        run.setDeviceMissing(deviceMissing = !deviceMissing);
+                    break;
+                case 5: {
+                    const ShowRun::Stop stop = run.stop(now, 1000 * (1 + pick(5)));
+                    QVERIFY2(stop != ShowRun::Stop::Fade || before, qPrintable(what()));
+                    mayStop = true;
+                    break;
+                }
+                case 6:
+                    if (run.back(now))
+                        QVERIFY2(!before && run.selectedIndex() == index - 1 && run.resumeMs() == 0, qPrintable(what()));
+                    break;
+                case 7:
+                    if (before)
+                        run.sounded(now);
+                    break;
+                case 8:
+                    run.ended(now), mayStop = true;
+                    break;
+                case 9:
+                    pick(2) ? run.failed(now) : run.brokeOff(now, pick(100'000));
+                    mayStop = true;
+                    break;
+                case 10: {
+                    const qint64 at = pick(100'000);
+                    run.interrupted(now, at);
+                    mayStop = true;
+                    if (before)
+                        QVERIFY2(run.selected() && run.selected()->row == before->row && run.resumeMs() == at, qPrintable(what()));
+                    break;
+                }
+                case 11:
+                    if (const auto due = run.due(now)) {
+                        // Only a song marked to follow one that ended by itself, after the pause.
+                        QVERIFY2(!before && due->follows && lastEnding == ShowRun::Ending::Played && !deviceMissing,
+                                 qPrintable(what()));
+                        mayStart = true;
+                    }
+                    break;
+                }
+                const auto after = run.playing();
+                const QList<ShowRun::Played> record = run.record();
+                if (before && after)
+                    QVERIFY2(after->row == before->row && record.size() == lines, qPrintable(what()));
+                if (before && !after)
+                    QVERIFY2(mayStop, qPrintable(what()));
+                if (!before && after) {
+                    QVERIFY2(mayStart && record.size() == lines + 1, qPrintable(what()));
+                    starts += 1;
+                } else {
+                    QVERIFY2(record.size() == lines, qPrintable(what()));
+                }
+                if (!record.isEmpty()) {
+                    const ShowRun::Played &last = record.last();
+                    QVERIFY2((last.endMs < 0) == bool(after), qPrintable(what()));
+                    if (!after && before)
+                        lastEnding = last.ending;
+                }
+            }
+            const QList<ShowRun::Played> record = run.record();
+            for (const ShowRun::Played &line : record)
+                QVERIFY2(line.endMs < 0 || line.endMs >= line.startMs, qPrintable(u"evening %1"_s.arg(evening)));
+            QVERIFY(run.recordText(now).count(u'\n') >= record.size());
+        }
+        // The sequences did reach the states worth trying.
+        QVERIFY2(starts > 5000 && steps == 2000 * 100, qPrintable(QString::number(starts)));
     }
 
     void clock_data()
