@@ -107,36 +107,28 @@ private Q_SLOTS:
         // The guard: a key fires once until let go of, and never twice within 400 ms.
         QTest::newRow("held key fires once") << QList<int>{} << u"0:gA 0.05:gA* 0.3:gA* 180:e 180.5:gA* 181:uA 181.2:gA"_s
                                              << u"S H H H S"_s << 2 << 3;
-        QTest::newRow("a press never released") << QList<int>{} << u"0:gA 180:e 181:gA"_s << u"S H"_s << 0 << 2;
         QTest::newRow("focus lost releases") << QList<int>{} << u"0:gA 180:e 180.5:x 181:gA"_s << u"S S"_s << 2 << 3;
-        QTest::newRow("other key not held") << QList<int>{} << u"0:gA 180:e 180.1:gB"_s << u"S S"_s << 2 << 3;
         QTest::newRow("second GO within 400 ms") << QList<int>{} << u"0:gA 0.05:e 0.2:gB 0.399:gC 0.4:gD"_s
                                                  << u"S T T S"_s << 2 << 3;
-        // GO never stops nor restarts what plays.
-        QTest::newRow("GO while playing") << QList<int>{} << u"0:gA 0.1:uA 5:gA 6:gB"_s << u"S P P"_s << 1 << 2;
+        // GO never stops nor restarts what plays (and every other rule the random evenings hold).
         QTest::newRow("GO after the last") << QList<int>{} << u"0:gA 180:e 181:gB 421:e 422:gC 542:e 543:gD"_s
                                            << u"S S S O"_s << 0 << 0;
         QTest::newRow("device gone, then back") << QList<int>{} << u"0:d 1:gA 1:uA 2:D 2.1:gA"_s << u"N S"_s << 1 << 2;
-        QTest::newRow("failed song waits for GO") << QList<int>{ 2 } << u"0:gA 1:F 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
-        QTest::newRow("broken-off song waits for GO") << QList<int>{ 2 } << u"0:gA 60:B59.5 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
+        QTest::newRow("broken off: the next waits for GO") << QList<int>{ 2 } << u"0:gA 60:B59.5 100:f 101:gB"_s << u"S - S"_s << 2 << 3;
 
         // Follow: by itself after the pause, early on GO, held by Esc.
         QTest::newRow("follows after the pause") << QList<int>{ 2 } << u"0:gA 180:e 209.9:f 210:f"_s << u"S - 2"_s << 2 << 3;
         QTest::newRow("GO in the pause starts it") << QList<int>{ 2 } << u"0:gA 180:e 185:gB 210:f"_s << u"S S -"_s << 2 << 3;
         QTest::newRow("Esc holds a follow") << QList<int>{ 2 } << u"0:gA 180:e 200:s 300:f 301:gB"_s << u"S h - S"_s << 2 << 3;
-        QTest::newRow("no follow after a stop") << QList<int>{ 2 } << u"0:gA 100:s 200:f"_s << u"S f -"_s << 0 << 2;
 
         // Stop in two steps.
         QTest::newRow("Esc fades, Esc again cuts") << QList<int>{} << u"0:gA 100:s 101:s 102:s"_s << u"S f c n"_s << 0 << 2;
         QTest::newRow("Esc after the fade is over") << QList<int>{} << u"0:gA 100:s 102:s"_s << u"S f n"_s << 0 << 2;
         QTest::newRow("GO during a fade") << QList<int>{} << u"0:gA 100:s 101:gB 101.5:s"_s << u"S f S f"_s << 0 << 3;
-        QTest::newRow("Esc with nothing playing") << QList<int>{} << u"0:s"_s << u"n"_s << 0 << 1;
 
         // Back re-selects the song just played, never one that sounds.
         QTest::newRow("Back after a song") << QList<int>{} << u"0:gA 180:e 181:b 182:gB"_s << u"S y S"_s << 1 << 2;
-        QTest::newRow("Back while playing") << QList<int>{} << u"0:gA 10:b"_s << u"S n"_s << 1 << 2;
         QTest::newRow("Back during its fade") << QList<int>{} << u"0:gA 100:s 101:b 102:b"_s << u"S f n y"_s << 0 << 1;
-        QTest::newRow("Back before the first") << QList<int>{} << u"0:b"_s << u"n"_s << 0 << 1;
         QTest::newRow("Back cancels a follow") << QList<int>{ 2 } << u"0:gA 180:e 181:b 300:f"_s << u"S y -"_s << 0 << 1;
         // A song cut off by its device is selected again, from where it was.
         QTest::newRow("interrupted") << QList<int>{} << u"0:gA 180:e 181:gB 200:i19 201:gC"_s << u"S S S"_s << 2 << 3;
@@ -157,125 +149,101 @@ private Q_SLOTS:
 
     // Thousands of random evenings from a fixed seed: keys pressed, held and
     // released, Esc, Back, and everything the player can report, at random
-    // moments. Whatever comes, the rules hold: a song starts only by a GO or by
-    // following a song that ended by itself; only its end, a fade, a fault or
-    // its device stops it; GO never touches what plays; no key fires twice
-    // without being let go of, nor within the guard; the record says what
-    // happened, one line per start.
+    // moments. Whatever comes: a song starts only by a GO or by following one
+    // that ended by itself; only its end, a fade or a fault stops it; GO never
+    // touches what plays; no key fires twice without being let go of, nor
+    // within the guard; the record has a line per start, open while it plays.
     void randomEveningsKeepTheRules()
     {
         std::mt19937 random(20261209);
         const auto pick = [&](int n) { return int(random() % unsigned(n)); };
-        int starts = 0, steps = 0;
+        int starts = 0;
         for (int evening = 0; evening < 2000; ++evening) {
             QList<ShowRun::Song> songs;
-            const int count = 1 + pick(6);
-            for (int i = 0; i < count; ++i)
+            for (int i = 0, count = 1 + pick(6); i < count; ++i)
                 songs.append({ i + 1, u"/%1"_s.arg(i), u"%1"_s.arg(i), 1000 + pick(300'000), pick(3) == 0 });
-            const qint64 pauseMs = pick(3) * 10'000;
-            ShowRun run(songs, pauseMs, pick(2) ? std::optional<qint64>(600'000) : std::nullopt);
-            qint64 now = 0, lastGo = -ShowRun::GuardMs;
+            ShowRun run(songs, pick(3) * 10'000, pick(2) ? std::optional<qint64>(600'000) : std::nullopt);
+            qint64 now = 0, lastGo = 0;
             QList<int> held;
             bool deviceMissing = false;
             std::optional<ShowRun::Ending> lastEnding;
-            for (int step = 0; step < 100; ++step, ++steps) {
+            for (int step = 0; step < 100; ++step) {
                 now += pick(4) == 0 ? pick(400'000) : pick(600);
                 const auto before = run.playing();
-                const qsizetype lines = run.record().size();
-                const qsizetype index = run.selectedIndex();
-                const auto what = [&] { return u"evening %1, step %2"_s.arg(evening).arg(step); };
-                bool mayStart = false, mayStop = false;
-                switch (pick(12)) {
+                const qsizetype lines = run.record().size(), index = run.selectedIndex();
+                const QByteArray whereText = "evening " + QByteArray::number(evening) + ", step " + QByteArray::number(step);
+                const char *where = whereText.constData();
+                bool mayStart = false, mayStop = true;
+                switch (pick(10)) {
                 case 0:
                 case 1:
                 case 2: {
                     const int key = pick(3);
                     const bool repeat = pick(4) == 0;
-                    const ShowRun::Go go = run.go(now, key, repeat);
-                    if (go == ShowRun::Go::Started) {
-                        QVERIFY2(!before && !repeat && !held.contains(key) && !deviceMissing, qPrintable(what()));
-                        QVERIFY2(now - lastGo >= ShowRun::GuardMs || lines == 0, qPrintable(what()));
-                        lastGo = now;
-                        mayStart = true;
+                    if (run.go(now, key, repeat) == ShowRun::Go::Started) {
+                        QVERIFY2(!before && !repeat && !held.contains(key) && !deviceMissing, where);
+                        QVERIFY2(lines == 0 || now - lastGo >= ShowRun::GuardMs, where);
+                        lastGo = now, mayStart = true;
                     }
                     if (!repeat && !held.contains(key))
                         held.append(key);
+                    mayStop = false;
                     break;
                 }
                 case 3:
-                    run.release(pick(3) == 0 ? 9 : held.value(0, 0));
-                    held.removeAll(held.value(0, 0));
+                    if (pick(4))
+                        run.release(held.value(0, 0)), held.removeAll(held.value(0, 0));
+                    else
+                        run.releaseAll(), held.clear();
+                    mayStop = false;
                     break;
                 case 4:
-                    if (pick(4) == 0)
-                        run.releaseAll(), held.clear();
-                    else
-                        run.setDeviceMissing(deviceMissing = !deviceMissing);
+                    run.setDeviceMissing(deviceMissing = !deviceMissing);
+                    mayStop = false;
                     break;
-                case 5: {
-                    const ShowRun::Stop stop = run.stop(now, 1000 * (1 + pick(5)));
-                    QVERIFY2(stop != ShowRun::Stop::Fade || before, qPrintable(what()));
-                    mayStop = true;
+                case 5:
+                    run.stop(now, 1000 * (1 + pick(5)));
                     break;
-                }
                 case 6:
                     if (run.back(now))
-                        QVERIFY2(!before && run.selectedIndex() == index - 1 && run.resumeMs() == 0, qPrintable(what()));
+                        QVERIFY2(!before && run.selectedIndex() == index - 1 && run.resumeMs() == 0, where);
+                    mayStop = false;
                     break;
                 case 7:
-                    if (before)
-                        run.sounded(now);
+                    pick(2) ? run.ended(now) : run.sounded(now);
                     break;
                 case 8:
-                    run.ended(now), mayStop = true;
+                    if (const qint64 at = pick(100'000); pick(3) == 0) {
+                        run.interrupted(now, at);
+                        QVERIFY2(!before || (run.selected()->row == before->row && run.resumeMs() == at), where);
+                    } else {
+                        pick(2) ? run.failed(now) : run.brokeOff(now, at);
+                    }
                     break;
                 case 9:
-                    pick(2) ? run.failed(now) : run.brokeOff(now, pick(100'000));
-                    mayStop = true;
-                    break;
-                case 10: {
-                    const qint64 at = pick(100'000);
-                    run.interrupted(now, at);
-                    mayStop = true;
-                    if (before)
-                        QVERIFY2(run.selected() && run.selected()->row == before->row && run.resumeMs() == at, qPrintable(what()));
-                    break;
-                }
-                case 11:
                     if (const auto due = run.due(now)) {
-                        // Only a song marked to follow one that ended by itself, after the pause.
-                        QVERIFY2(!before && due->follows && lastEnding == ShowRun::Ending::Played && !deviceMissing,
-                                 qPrintable(what()));
+                        QVERIFY2(!before && due->follows && lastEnding == ShowRun::Ending::Played && !deviceMissing, where);
                         mayStart = true;
                     }
+                    mayStop = false;
                     break;
                 }
                 const auto after = run.playing();
                 const QList<ShowRun::Played> record = run.record();
-                if (before && after)
-                    QVERIFY2(after->row == before->row && record.size() == lines, qPrintable(what()));
+                QVERIFY2(!before || !after || (after->row == before->row && record.size() == lines), where);
+                QVERIFY2(!before || after || mayStop, where);
+                QVERIFY2(before || !after || (mayStart && record.size() == lines + 1), where);
+                QVERIFY2(before || after || record.size() == lines, where);
+                QVERIFY2(record.isEmpty() || (record.last().endMs < 0) == bool(after), where);
                 if (before && !after)
-                    QVERIFY2(mayStop, qPrintable(what()));
-                if (!before && after) {
-                    QVERIFY2(mayStart && record.size() == lines + 1, qPrintable(what()));
-                    starts += 1;
-                } else {
-                    QVERIFY2(record.size() == lines, qPrintable(what()));
-                }
-                if (!record.isEmpty()) {
-                    const ShowRun::Played &last = record.last();
-                    QVERIFY2((last.endMs < 0) == bool(after), qPrintable(what()));
-                    if (!after && before)
-                        lastEnding = last.ending;
-                }
+                    lastEnding = record.last().ending;
+                starts += !before && after;
             }
-            const QList<ShowRun::Played> record = run.record();
-            for (const ShowRun::Played &line : record)
-                QVERIFY2(line.endMs < 0 || line.endMs >= line.startMs, qPrintable(u"evening %1"_s.arg(evening)));
-            QVERIFY(run.recordText(now).count(u'\n') >= record.size());
+            for (const ShowRun::Played &line : run.record())
+                QVERIFY(line.endMs < 0 || line.endMs >= line.startMs);
+            QVERIFY(run.recordText(now).count(u'\n') >= run.record().size());
         }
-        // The sequences did reach the states worth trying.
-        QVERIFY2(starts > 5000 && steps == 2000 * 100, qPrintable(QString::number(starts)));
+        QVERIFY2(starts > 5000, "the evenings reached the states worth trying");
     }
 
     void clock_data()

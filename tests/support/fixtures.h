@@ -158,6 +158,40 @@ private:
     bool m_mounted = false;
 };
 
+// A FUSE file system of the tests' own (a Python script) serving `point` while
+// it runs; stopped and its mount point let go of when it goes out of scope.
+class FuseDaemon
+{
+public:
+    FuseDaemon(QString point, QString log) : m_point(std::move(point)), m_log(std::move(log)) {}
+    ~FuseDaemon()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(10000))
+                m_process.kill();
+        }
+        // A daemon killed at once leaves its mount point behind, unreadable;
+        // one that ended by itself took it along, and this finds nothing.
+        run(u"umount"_s, { u"-l"_s, m_point });
+    }
+    // Starts `script` with `arguments` and waits until `ready` exists.
+    bool start(const char *script, const QStringList &arguments, const QString &ready)
+    {
+        m_process.setStandardErrorFile(m_log);
+        m_process.start(u"/usr/bin/python3"_s, QStringList{ QString::fromLocal8Bit(script) } + arguments);
+        for (int i = 0; m_process.waitForStarted() && i < 200 && !QFileInfo::exists(ready); ++i)
+            QThread::msleep(50);
+        return QFileInfo::exists(ready);
+    }
+    [[nodiscard]] QString log() const { return QString::fromLocal8Bit(contents(m_log)); }
+    [[nodiscard]] qint64 pid() const { return m_process.processId(); }
+
+private:
+    QString m_point, m_log;
+    QProcess m_process;
+};
+
 // A volume that behaves as a USB stick does under Linux: ext4 (a file system the
 // kernel mounts itself) on a loop device whose backing file lies on a throttling
 // FUSE file system, so the page cache fills as it does for a stick while the
@@ -167,19 +201,8 @@ private:
 class SlowVolume
 {
 public:
-    explicit SlowVolume(const QString &work) : m_work(work) {}
-    ~SlowVolume()
-    {
-        m_volume.reset();
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            if (!m_daemon.waitForFinished(10000))
-                m_daemon.kill();
-        }
-        // A daemon killed by pull() leaves its mount point behind, unreadable;
-        // one that ended by itself took it along, and this finds nothing.
-        run(u"umount"_s, { u"-l"_s, fuse() });
-    }
+    explicit SlowVolume(const QString &work) : m_work(work), m_daemon(fuse(), work + u"/slowfs.log"_s) {}
+    ~SlowVolume() { m_volume.reset(); }
     [[nodiscard]] const QString &why() const { return m_why; }
     [[nodiscard]] QString folder() const { return m_work + u"/volume"_s; }
 
@@ -199,14 +222,10 @@ public:
         // background thread while the test measures.
         if (!run(u"mkfs.ext4"_s, { u"-q"_s, u"-F"_s, u"-O"_s, u"^has_journal"_s, u"-E"_s, u"lazy_itable_init=0"_s, storage }, &m_why))
             return fail(u"mkfs.ext4: "_s + m_why);
-        m_daemon.setStandardErrorFile(m_work + u"/slowfs.log"_s);
-        m_daemon.start(u"/usr/bin/python3"_s, { QString::fromLocal8Bit(KORVANDA_SLOWFS), storage, fuse(), QString::number(bytesPerSecond),
-                                                QString::number(msPerFlush) });
-        for (int i = 0; m_daemon.waitForStarted() && i < 200 && !QFileInfo::exists(fuse() + u"/disk"_s); ++i)
-            QThread::msleep(50);
+        m_daemon.start(KORVANDA_SLOWFS, { storage, fuse(), QString::number(bytesPerSecond), QString::number(msPerFlush) },
+                       fuse() + u"/disk"_s);
         m_volume.emplace(folder());
-        return m_volume->ext4(fuse() + u"/disk"_s)
-            || fail(m_volume->why() + QString::fromLocal8Bit(contents(m_work + u"/slowfs.log"_s)));
+        return m_volume->ext4(fuse() + u"/disk"_s) || fail(m_volume->why() + m_daemon.log());
     }
 
     // Bytes that have reached the storage since the FUSE file system came up.
@@ -219,7 +238,7 @@ public:
     // The device is gone at once, mid-write if need be. Safe from any thread.
     void pull() const
     {
-        if (const qint64 pid = m_daemon.processId(); pid > 0)
+        if (const qint64 pid = m_daemon.pid(); pid > 0)
             SystemOnly::killNow(pid);
     }
 
@@ -233,7 +252,7 @@ private:
 
     QString m_work;
     QString m_why;
-    QProcess m_daemon;
+    FuseDaemon m_daemon;
     std::optional<ScopedMount> m_volume;
 };
 
@@ -243,18 +262,8 @@ private:
 class FailingFile
 {
 public:
-    explicit FailingFile(const QString &work) : m_work(work) {}
-    ~FailingFile()
-    {
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            if (!m_daemon.waitForFinished(10000))
-                m_daemon.kill();
-        }
-        run(u"umount"_s, { u"-l"_s, folder() });
-    }
+    explicit FailingFile(const QString &work) : m_folder(work + u"/failing"_s), m_daemon(m_folder, work + u"/failingfs.log"_s) {}
     [[nodiscard]] const QString &why() const { return m_why; }
-    [[nodiscard]] QString folder() const { return m_work + u"/failing"_s; }
 
     // The copy's path, empty (with why()) when it cannot be made.
     QString mount(const QString &source, qint64 failFrom)
@@ -262,24 +271,19 @@ public:
 #ifndef KORVANDA_FAILINGFS
 #define KORVANDA_FAILINGFS ""
 #endif
-        if (const QString no = SystemOnly::noMounts(); !no.isEmpty())
-            return m_why = no, QString();
-        if (!*KORVANDA_FAILINGFS || !QDir().mkpath(folder()))
-            return m_why = u"a failing file needs korvanda_testsupport"_s, QString();
-        const QString copy = folder() + u'/' + QFileInfo(source).fileName();
-        m_daemon.setStandardErrorFile(m_work + u"/failingfs.log"_s);
-        m_daemon.start(u"/usr/bin/python3"_s, { QString::fromLocal8Bit(KORVANDA_FAILINGFS), source, folder(), QString::number(failFrom) });
-        for (int i = 0; m_daemon.waitForStarted() && i < 200 && !QFileInfo::exists(copy); ++i)
-            QThread::msleep(50);
-        if (!QFileInfo::exists(copy))
-            return m_why = u"failingfs: "_s + QString::fromLocal8Bit(contents(m_work + u"/failingfs.log"_s)), QString();
-        return copy;
+        const QString copy = m_folder + u'/' + QFileInfo(source).fileName();
+        m_why = SystemOnly::noMounts();
+        if (m_why.isEmpty() && (!*KORVANDA_FAILINGFS || !QDir().mkpath(m_folder)))
+            m_why = u"a failing file needs korvanda_testsupport"_s;
+        if (m_why.isEmpty() && !m_daemon.start(KORVANDA_FAILINGFS, { source, m_folder, QString::number(failFrom) }, copy))
+            m_why = u"failingfs: "_s + m_daemon.log();
+        return m_why.isEmpty() ? copy : QString();
     }
 
 private:
-    QString m_work;
+    QString m_folder;
     QString m_why;
-    QProcess m_daemon;
+    FuseDaemon m_daemon;
 };
 
 } // namespace fixtures

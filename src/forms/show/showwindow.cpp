@@ -377,7 +377,8 @@ void ShowWindow::startPlaying()
     const ShowRun::Song song = *m_run.playing();
     const qsizetype index = song.row - 1;
     const qint64 from = m_run.record().constLast().fromMs;
-    if (!m_armed || m_armedIndex != index)
+    const bool armedThere = m_armed && m_armedIndex == index && m_armedFromMs == from;
+    if (!armedThere)
         m_armed = open(index);
     m_playing = std::move(m_armed);
     m_armedIndex = -1;
@@ -388,7 +389,7 @@ void ShowWindow::startPlaying()
         return;
     }
     // A song that resumes starts where it was, before any of its start is heard.
-    if (from > 0)
+    if (from > 0 && !armedThere)
         m_playing->seek(from);
     m_playing->play();
     const qint64 length = m_playing->lengthMs();
@@ -526,6 +527,7 @@ void ShowWindow::armSelected()
     // Only armed: moving a song starts it, and nothing starts without a GO.
     if (index >= 0)
         m_armed = open(index);
+    m_armedFromMs = m_run.resumeMs();
 }
 
 std::unique_ptr<PlayingSong> ShowWindow::open(qsizetype index) const
@@ -540,6 +542,9 @@ std::unique_ptr<PlayingSong> ShowWindow::open(qsizetype index) const
         spec.songMs = extras.songMs;
     }
     spec.gain = m_setup.gains.value(song.path, 1.0f);
+    // A song that goes on where it stopped is decoded from there before its GO.
+    if (index == m_run.selectedIndex())
+        spec.fromMs = m_run.resumeMs();
     return m_playback->open(spec);
 }
 

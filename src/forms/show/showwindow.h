@@ -135,6 +135,7 @@ private:
     bool m_startHeard = false;
     std::unique_ptr<PlayingSong> m_fading;
     std::unique_ptr<PlayingSong> m_armed;
+    qint64 m_armedFromMs = 0; // where it was armed: 0, or where it goes on from
     qsizetype m_armedIndex = -1;
     qint64 m_playingLengthMs = 0;
     bool m_deviceMissing = false;

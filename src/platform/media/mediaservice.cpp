@@ -252,7 +252,7 @@ std::unique_ptr<PlayingSong> MediaService::open(const Song &song)
 {
     if (!isRegularFile(song.path))
         return nullptr;
-    const AudioPlayer::Id id = player().open(song.path, song.edits, song.songMs);
+    const AudioPlayer::Id id = player().open(song.path, song.edits, song.songMs, song.fromMs);
     // Set before its first sample sounds.
     player().setGain(id, song.gain);
     return std::make_unique<OwnedSong>(&player(), id, song);

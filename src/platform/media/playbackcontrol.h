@@ -31,6 +31,7 @@ public:
         SongEdits edits = {};
         qint64 songMs = 0; // the measured length the edits are laid out on; 0: the file's own
         float gain = 1;
+        qint64 fromMs = 0; // armed there rather than at its start: it goes on from there
     };
     // The song, armed (its first seconds decoded ahead), for the caller alone;
     // nothing when the path is no regular file.

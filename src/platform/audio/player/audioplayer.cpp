@@ -568,7 +568,7 @@ void AudioPlayer::reap()
     lock.unlock();
 }
 
-AudioPlayer::Id AudioPlayer::open(const QString &path, const SongEdits &edits, qint64 songMs)
+AudioPlayer::Id AudioPlayer::open(const QString &path, const SongEdits &edits, qint64 songMs, qint64 fromMs)
 {
     reap();
     auto voice = std::make_shared<Voice>();
@@ -577,6 +577,10 @@ AudioPlayer::Id AudioPlayer::open(const QString &path, const SongEdits &edits, q
     voice->edits = edits;
     voice->songMs = songMs;
     voice->stream = std::make_unique<SongStream>(path, m_rate, edits, songMs);
+    if (fromMs > 0) {
+        voice->shown = fromMs * m_rate / 1000;
+        voice->stream->seek(voice->shown);
+    }
     std::unique_lock lock(m_mixer->lock);
     m_mixer->voices.insert(voice->id, voice);
     return voice->id;

@@ -55,8 +55,9 @@ public:
     // A song of its own, decoding its first seconds without playing them. With
     // `edits` the song is played as they shape it (laid out on `songMs`, the
     // song's measured length; 0 for the length its file states), and its
-    // positions are those of the edited song.
-    [[nodiscard]] Id open(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0);
+    // positions are those of the edited song. `fromMs`: armed there instead of
+    // at its start, decoding from there (a song that goes on where it stopped).
+    [[nodiscard]] Id open(const QString &path, const SongEdits &edits = {}, qint64 songMs = 0, qint64 fromMs = 0);
     // Plays the song: an armed one at once, one that ended (or was
     // interrupted) from where it is now; one playing plays on.
     void play(Id id);
