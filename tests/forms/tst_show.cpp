@@ -265,15 +265,13 @@ private Q_SLOTS:
         QVERIFY(SinkRecorder::hears(sink, Low, { 1000, High }));
         QVERIFY(!p.show()->findChild<QLabel *>(u"showCheck"_s)->isVisible());
         QVERIFY(!p.show()->findChild<QPushButton *>(u"showTone"_s)->isVisible());
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
         // Remembered for the next show.
         p.restart();
         p.setList({ song(u"a.wav"_s) });
         p.child<QAction>(u"showAction"_s)->trigger();
         QTRY_VERIFY2(p.figure(u"showMessage"_s).contains(u"/ F13"_s), qPrintable(p.figure(u"showMessage"_s)));
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
     }
 
     // With the songs to be at one level, the show plays each at the gain the
@@ -298,8 +296,7 @@ private Q_SLOTS:
             levels.append(heard.levelDb());
         }
         QVERIFY2(qAbs(levels[0] - levels[1]) < 1.0, qPrintable(u"%1 and %2 dBFS"_s.arg(levels[0]).arg(levels[1])));
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
     }
 
     // Each row sounds in the show as its own edits shape it: the same file on
@@ -312,26 +309,21 @@ private Q_SLOTS:
         SetListRowExtras extras = p.form()->MSHFlexGrid2().extrasAt(1);
         extras.edits.startMs = 20500;
         p.form()->applyRowEdits(1, extras);
-        p.child<QAction>(u"showAction"_s)->trigger();
-        QTRY_VERIFY(p.media->state(song(u"上がる.wav"_s)) == PlaybackControl::State::Armed);
-        QTest::qWait(450); // the guard
-        p.showKey(Qt::Key_Space);
+        p.openShow(song(u"上がる.wav"_s));
+        p.go();
         QVERIFY(SinkRecorder::hears(sink, High, { Low }));
         QVERIFY2(p.figure(u"showSongLeft"_s).startsWith(u"残り 0:2"_s) || p.figure(u"showSongLeft"_s).startsWith(u"残り 0:1"_s),
                  qPrintable(p.figure(u"showSongLeft"_s)));
         p.showKey(Qt::Key_Escape);
         p.showKey(Qt::Key_Escape);
-        QTest::qWait(450);
-        p.showKey(Qt::Key_Space);
+        p.go();
         QVERIFY(SinkRecorder::hears(sink, Low, { High })); // a
         QTRY_VERIFY_WITH_TIMEOUT(!p.show()->run().playing(), 3000);
-        QTest::qWait(450);
-        p.showKey(Qt::Key_Space);
+        p.go();
         QVERIFY(SinkRecorder::hears(sink, Low, { High })); // the third row: the file as it is, from its start
         QVERIFY2(p.figure(u"showSongLeft"_s).startsWith(u"残り 0:4"_s) || p.figure(u"showSongLeft"_s).startsWith(u"残り 0:3"_s),
                  qPrintable(p.figure(u"showSongLeft"_s)));
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
         QVERIFY(p.media->lengthMs(song(u"上がる.wav"_s)) > 40000);
     }
 
@@ -345,15 +337,13 @@ private Q_SLOTS:
         extras[1].note = u"MC後 照明暗転"_s;
         extras[1].follows = true;
         QVERIFY(p.form()->replaceSetList({ song(u"a.wav"_s), song(u"b.wav"_s) }, u"テスト"_s, extras));
-        p.child<QAction>(u"showAction"_s)->trigger();
-        QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
+        p.openShow(song(u"a.wav"_s));
         p.showKey(Qt::Key_Space);
         QCOMPARE(p.figure(u"showNote"_s), u"メモ: MC後 照明暗転"_s);
         QVERIFY(SinkRecorder::hears(sink, High, { Low })); // b, with no GO
         QVERIFY(p.show()->run().record().size() == 2);
         QTRY_VERIFY(p.show()->run().record().size() == 2 && p.show()->run().record().last().endMs >= 0);
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
 
         p.child<QAction>(u"exportPdfAction"_s)->trigger();
         QString pdf;
@@ -375,10 +365,8 @@ private Q_SLOTS:
         p.setList({ song(u"上がる.wav"_s) });
         for (const int ms : { 1000, 5000 }) {
             p.child<QAction>(u"showFade%1Action"_s.arg(ms))->trigger();
-            p.child<QAction>(u"showAction"_s)->trigger();
-            QTRY_VERIFY(p.media->state(song(u"上がる.wav"_s)) == PlaybackControl::State::Armed);
-            QTest::qWait(450); // the guard
-            p.showKey(Qt::Key_Space);
+            p.openShow(song(u"上がる.wav"_s));
+            p.go();
             QVERIFY(SinkRecorder::hears(sink, Low, { High }));
             SinkRecorder fade(sink);
             QVERIFY(fade.waitUntilRecording());
@@ -409,10 +397,8 @@ private Q_SLOTS:
         QList<SetListRowExtras> extras(2);
         extras[1].follows = true;
         QVERIFY(p.form()->replaceSetList({ broken, song(u"b.wav"_s) }, u"テスト"_s, extras));
-        p.child<QAction>(u"showAction"_s)->trigger();
-        QTRY_VERIFY(p.media->state(broken) == PlaybackControl::State::Armed);
-        QTest::qWait(450); // the guard
-        p.showKey(Qt::Key_Space);
+        p.openShow(broken);
+        p.go();
         QVERIFY(SinkRecorder::hears(sink, Mid, { High }));
         QTRY_VERIFY_WITH_TIMEOUT(p.figure(u"showMessage"_s).contains(u"途切れました"_s), 8000);
         QVERIFY2(p.figure(u"showMessage"_s).contains(u"「途切れる」は 0:02 から先を読めず"_s), qPrintable(p.figure(u"showMessage"_s)));
@@ -423,11 +409,9 @@ private Q_SLOTS:
         QCOMPARE(first.ending, ShowRun::Ending::BrokenOff);
         QVERIFY2(std::abs(first.brokeAtMs - 2500) <= 100, qPrintable(QString::number(first.brokeAtMs)));
         QCOMPARE(p.show()->run().record().size(), 1);
-        QTest::qWait(450);
-        p.showKey(Qt::Key_Space);
+        p.go();
         QVERIFY(SinkRecorder::hears(sink, High, { Mid }));
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
     }
 
     // The record tells when each song was heard: its starts and ends, counted
@@ -445,8 +429,7 @@ private Q_SLOTS:
         extras[1].follows = true;
         QVERIFY(p.form()->replaceSetList(songs, u"テスト"_s, extras));
         p.child<QSpinBox>(u"pauseLength"_s)->setValue(1);
-        p.child<QAction>(u"showAction"_s)->trigger();
-        QTRY_VERIFY(p.media->state(songs[0]) == PlaybackControl::State::Armed);
+        p.openShow(songs[0]);
         SinkRecorder recording(sink);
         QVERIFY(recording.waitUntilRecording());
         p.showKey(Qt::Key_Space);
@@ -480,8 +463,7 @@ private Q_SLOTS:
         qInfo("record against the sink, start/end per song (ms): %s; first song heard %lld ms after its GO; underruns %d",
               qPrintable(differences.join(u"  "_s)), record[0].startMs, p.media->player().underruns());
         QVERIFY2(worst <= 50, qPrintable(differences.join(u"  "_s)));
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
     }
 
     // Korvanda gone mid-show (the window destroyed as the system would): the
@@ -531,8 +513,7 @@ private Q_SLOTS:
         SetListRowExtras changed;
         changed.note = u"MC後"_s;
         changed.follows = true;
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
         p.form()->applyRowEdits(3, changed);
         p.child<QAction>(u"showAction"_s)->trigger();
         p.showKey(Qt::Key_Space);
@@ -551,7 +532,8 @@ private Q_SLOTS:
     }
 
     // The stage's device unplugged mid-song: a red banner, the song stopped
-    // where it was, GO refused until the device is back, then on from there.
+    // where it was, GO refused until the device is back, then on from there;
+    // unplugged mid-fade, the fade is over.
     void showDeviceLostAndBack()
     {
         ExtraSink stage(u"korvanda_stage"_s);
@@ -559,6 +541,7 @@ private Q_SLOTS:
         Player p;
         QTRY_VERIFY(p.chooseOutput(stage.name));
         p.setList({ song(u"上がる.wav"_s), song(u"b.wav"_s) });
+        p.child<QAction>(u"showFade5000Action"_s)->trigger();
         p.child<QAction>(u"showAction"_s)->trigger();
         p.showKey(Qt::Key_Space);
         QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
@@ -581,6 +564,19 @@ private Q_SLOTS:
         p.showKey(Qt::Key_Space);
         QVERIFY(SinkRecorder::hears(u"korvanda_stage"_s, Low, { High }));
         QVERIFY2(p.media->positionMs(song(u"上がる.wav"_s)) >= 1500, "on from where it stopped");
+
+        // Pulled while Esc fades the song: when it is back, nothing of the fade sounds by itself.
+        p.showKey(Qt::Key_Escape);
+        QTest::qWait(500);
+        QVERIFY(stage.unplug());
+        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 5000);
+        QVERIFY(stage.plugIn());
+        QTRY_VERIFY_WITH_TIMEOUT(!banner->isVisible(), 5000);
+        SinkRecorder after(stage.name);
+        QVERIFY(after.waitUntilRecording());
+        QTest::qWait(1500);
+        QCOMPARE(after.tone({ Low, High }), 0);
+        QCOMPARE(p.figure(u"showSong"_s), u"曲間"_s);
         p.answers = { true };
         const QPointer<ShowWindow> show = p.show();
         QVERIFY(show->close());
@@ -595,8 +591,7 @@ private Q_SLOTS:
     {
         Player p;
         p.setList({ song(u"a.wav"_s), song(u"b.wav"_s), song(u"a.wav"_s) });
-        p.child<QAction>(u"showAction"_s)->trigger();
-        QTRY_VERIFY(p.media->state(song(u"a.wav"_s)) == PlaybackControl::State::Armed);
+        p.openShow(song(u"a.wav"_s));
         p.showKey(Qt::Key_Space);
         QTRY_VERIFY_WITH_TIMEOUT(p.show()->run().record().size() == 1 && p.show()->run().record().last().endMs >= 0, 5000);
         const qsizetype asked = p.shown.size();
@@ -616,8 +611,7 @@ private Q_SLOTS:
         p.child<QAction>(u"showAgainAction"_s)->trigger();
         QTRY_VERIFY(p.window->showController()->window());
         QVERIFY2(p.figure(u"showNext"_s).startsWith(u"次: b"_s), qPrintable(p.figure(u"showNext"_s)));
-        p.answers = { true };
-        QVERIFY(p.show()->close());
+        QVERIFY(p.endShow());
     }
 
     // The real question: Space, Enter and a held key press neither button;
@@ -641,36 +635,6 @@ private Q_SLOTS:
         });
         QVERIFY(!boxes.askByClick(&parent, u"本番を終了しますか？"_s, u"確認"_s));
         QVERIFY2(open, "still open after the GO keys");
-    }
-
-    // The device pulled while Esc fades the song: when it is back, nothing of
-    // the fade sounds by itself.
-    void showFadeCutOffByTheDeviceStaysSilent()
-    {
-        ExtraSink stage(u"korvanda_stage"_s);
-        QVERIFY(!stage.module.isEmpty());
-        Player p;
-        QTRY_VERIFY(p.chooseOutput(stage.name));
-        p.setList({ song(u"上がる.wav"_s), song(u"b.wav"_s) });
-        p.child<QAction>(u"showFade5000Action"_s)->trigger();
-        p.child<QAction>(u"showAction"_s)->trigger();
-        QTRY_VERIFY(p.media->state(song(u"上がる.wav"_s)) == PlaybackControl::State::Armed);
-        p.showKey(Qt::Key_Space);
-        QVERIFY(SinkRecorder::hears(stage.name, Low, { High }));
-        p.showKey(Qt::Key_Escape);
-        QTest::qWait(500);
-        QVERIFY(stage.unplug());
-        auto *banner = p.show()->findChild<QLabel *>(u"showBanner"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible(), 5000);
-        QVERIFY(stage.plugIn());
-        QTRY_VERIFY_WITH_TIMEOUT(!banner->isVisible(), 5000);
-        SinkRecorder after(stage.name);
-        QVERIFY(after.waitUntilRecording());
-        QTest::qWait(1500);
-        QCOMPARE(after.tone({ Low, High }), 0);
-        QCOMPARE(p.figure(u"showSong"_s), u"曲間"_s);
-        p.answers = { true };
-        QVERIFY(p.show()->close());
     }
 };
 

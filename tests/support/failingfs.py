@@ -23,13 +23,6 @@ class FailingFs(fuse.Fuse):
             return fuse.Stat(st_mode=stat.S_IFREG | 0o644, st_nlink=1, st_size=self.size)
         return -errno.ENOENT
 
-    def readdir(self, path, offset):
-        for name in (".", "..", self.name[1:]):
-            yield fuse.Direntry(name)
-
-    def open(self, path, flags):
-        return 0 if path == self.name else -errno.ENOENT
-
     def read(self, path, size, offset):
         if offset >= self.fail_from:
             return -errno.EIO

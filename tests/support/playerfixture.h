@@ -112,6 +112,24 @@ struct Player : ScriptedBoxes, SetListDialog, StageSheetDialogs
         return w;
     }
     void showKey(Qt::Key key) const { QTest::keyClick(show(), key); }
+    // Opens the show and waits until its first song is armed.
+    void openShow(const QString &first) const
+    {
+        child<QAction>(u"showAction"_s)->trigger();
+        QTRY_VERIFY(media->state(first) == PlaybackControl::State::Armed);
+    }
+    // GO once the guard after the last GO is over.
+    void go() const
+    {
+        QTest::qWait(450);
+        showKey(Qt::Key_Space);
+    }
+    // Ends the show as its close asks: yes.
+    bool endShow()
+    {
+        answers = { true };
+        return show()->close();
+    }
     // The output menu's entry for the device, as the user picks it; false while it is not listed.
     bool chooseOutput(const QString &device) const
     {

@@ -334,7 +334,7 @@ private:
                 mix(*v, frames);
         for (qsizetype i = m_mixer->closing.size() - 1; i >= 0; --i) {
             mix(*m_mixer->closing[i], frames);
-            if (m_mixer->closing[i]->level <= 0)
+            if (m_mixer->closing[i]->level <= 0 || m_mixer->closing[i]->failed)
                 m_mixer->dead.append(m_mixer->closing.takeAt(i));
         }
         m_mixer->written += frames;
@@ -619,7 +619,10 @@ void AudioPlayer::close(Id id, int fadeMs)
     }
     v->closing = true;
     v->fadeFrames = qint64(qMax(0, fadeMs)) * m_rate / 1000;
-    if (v->active && !v->interrupted && v->level > 0)
+    // Only a song that still sounds fades: one that failed (its file broke off)
+    // has nothing more to give, and kept among the fading it would count as
+    // sounding for ever, the output writing ahead as if a song played.
+    if (v->active && !v->interrupted && !v->failed && v->level > 0)
         m_mixer->closing.append(v);
     else
         m_mixer->dead.append(v);
