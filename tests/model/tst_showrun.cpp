@@ -450,12 +450,9 @@ private Q_SLOTS:
         // A set whose rows have nothing is kept so too (an edit taken away after the
         // file was saved stays away), with the slot and pause of the day.
         state.extras = { {}, {}, {} };
-        state.slotKept = true;
-        state.slotSeconds = 40 * 60;
-        state.pauseSeconds = 25;
+        state.slotSeconds = 40 * 60, state.pauseSeconds = 25;
         const auto bare = ShowResume::parse(state.toText());
-        QVERIFY(bare && bare->extras == state.extras && bare->slotKept);
-        QVERIFY(bare->slotSeconds == std::optional<qint64>(2400) && bare->pauseSeconds == 25);
+        QVERIFY(bare && bare->extras == state.extras && bare->slotKept && bare->slotSeconds == 2400 && bare->pauseSeconds == 25);
         state.slotSeconds.reset();
         QVERIFY(!ShowResume::parse(state.toText())->slotSeconds);
 

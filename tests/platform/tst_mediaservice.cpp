@@ -1,6 +1,7 @@
 // The player behind "play" and "close", heard on the private PulseAudio null sink:
-// every format plays and ends at its length, the clock agrees with what is heard,
-// and nothing clicks where a song starts, stops or jumps.
+// every format plays and ends at its length, and nothing clicks where a song
+// starts, stops or jumps. (That its clock agrees with what is heard, the show's
+// record holds against the sink.)
 #include "platform/audio/audiodecoder.h"
 #include "platform/audio/player/audioplayer.h"
 #include "platform/media/mediacommands.h"
@@ -118,27 +119,6 @@ private Q_SLOTS:
                 worst = std::max(worst, std::abs(heard[size_t(i)] - ffmpeg[2 * target + i]));
             QVERIFY2(worst < 1e-3f, qPrintable(u"%1 frames in: off by %2"_s.arg(target).arg(worst)));
         }
-    }
-
-    void clockAgreesWithTheSound()
-    {
-        const QString song = dir.filePath(u"rising.wav"_s);
-        QVERIFY(MediaGen::twoTones(song, 8.0, 440, 880, 4.0));
-        MediaService media;
-        media.sendString(playCommand(song), nullptr, 0);
-        media.seek(song, 2500);
-        QCOMPARE(media.positionMs(song), 2500); // shown at once, before it is heard
-        QTRY_VERIFY(media.positionMs(song) >= 3500);
-        QVERIFY2(media.positionMs(song) < 3800, "the clock runs at the song's pace");
-        {
-            SinkRecorder before(sink);
-            QTest::qWait(250);
-            QCOMPARE(before.tone({ 440, 880 }), 440);
-        }
-        QTRY_VERIFY(media.positionMs(song) >= 4250);
-        SinkRecorder after(sink);
-        QTest::qWait(250);
-        QCOMPARE(after.tone({ 440, 880 }), 880);
     }
 
     void nothingClicks()
