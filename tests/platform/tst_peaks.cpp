@@ -1,0 +1,143 @@
+// A song's outline: where a sound lies in it at every level and width of column,
+// against where ffmpeg decodes it; kept on disk and found again, made anew for a
+// file changed in place, and never read from bytes it did not write.
+#include "model/peaks.h"
+#include "platform/audio/peaks/peakscan.h"
+#include "support/mediagen.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A quiet song with one full-scale click on its left channel at `at` seconds.
+bool clickAt(const QString &path, double at, const QString &encoding = {})
+{
+    QStringList args{ u"-f"_s, u"lavfi"_s, u"-i"_s,
+                      u"aevalsrc=if(eq(n\\,%1)\\,0.9\\,0.001*sin(2*PI*440*t))|0.001*sin(2*PI*440*t):s=44100:d=6"_s.arg(qint64(at * 44100)) };
+    if (!encoding.isEmpty())
+        args << u"-c:a"_s << encoding;
+    return MediaGen::ffmpeg(args + QStringList{ path });
+}
+
+// The first frame at which ffmpeg's own decode of the left channel reaches 0.5.
+qint64 loudestFrame(const QString &path)
+{
+    QByteArray out;
+    MediaGen::ffmpeg({ u"-i"_s, path, u"-f"_s, u"f32le"_s, u"-ac"_s, u"2"_s, u"-"_s }, &out);
+    const auto *s = reinterpret_cast<const float *>(out.constData());
+    for (qint64 i = 0; i < out.size() / 8; ++i)
+        if (std::abs(s[2 * i]) >= 0.5f)
+            return i;
+    return -1;
+}
+
+Peaks outline(const QString &path, const QString &root, bool *kept = nullptr)
+{
+    PeakScan scan(path, root);
+    QSignalSpy finished(&scan, &PeakScan::finished);
+    if (!finished.wait(30000))
+        return {};
+    if (kept)
+        *kept = scan.wasKept();
+    return scan.peaks();
+}
+
+} // namespace
+
+class TestPeaks : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(MediaGen::missingTools().isEmpty(), qPrintable(MediaGen::missingTools().join(u' ')));
+    }
+
+    // The click shows in the column that holds its frame, and in no other, for
+    // columns from a few frames to a tenth of the song, fine and coarse.
+    void aClickLandsInItsColumn_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoding");
+        QTest::newRow("wav") << u"click.wav"_s << QString();
+        QTest::newRow("flac") << u"click.flac"_s << QString();
+        QTest::newRow("mp3") << u"click.mp3"_s << u"libmp3lame"_s;
+    }
+    void aClickLandsInItsColumn()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, encoding);
+        const QString song = dir.filePath(name);
+        QVERIFY(clickAt(song, 2.345, encoding));
+        const qint64 at = loudestFrame(song);
+        QVERIFY(at > 0);
+        const Peaks peaks = outline(song, dir.filePath(u"store"_s));
+        QVERIFY(peaks.isComplete() && peaks.channels() == 2 && peaks.rate() == 44100);
+        QVERIFY2(std::abs(peaks.frames() - 6 * 44100) <= 1, qPrintable(QString::number(peaks.frames())));
+        for (const qint64 width : { qint64(300), qint64(4096), qint64(2 * Peaks::CoarseFrames), peaks.frames() / 10 }) {
+            // The column the click's frame falls in, as a drawing of this width would cut them.
+            const qint64 column = at / width;
+            // (A point may reach into the next column; the ones beyond hold nothing of it.)
+            for (qint64 c = qMax<qint64>(0, column - 3); c <= column + 3; ++c) {
+                const float max = peaks.span(0, c * width, (c + 1) * width).max;
+                QVERIFY2(c == column ? max >= 0.5f : std::abs(c - column) < 2 || max < 0.1f,
+                         qPrintable(u"width %1, column %2: %3"_s.arg(width).arg(c).arg(max)));
+            }
+            QVERIFY(peaks.span(1, column * width, (column + 1) * width).max < 0.1f);
+        }
+        // The fine points themselves: the click's point and its neighbours.
+        QVERIFY(peaks.span(0, at, at + 1).max >= 0.5f);
+        QVERIFY(peaks.span(0, at - at % Peaks::FineFrames - 2 * Peaks::FineFrames, at - at % Peaks::FineFrames).max < 0.1f);
+    }
+
+    // Kept by the file's identity: the same file again comes from disk; the file
+    // rewritten in place with the click elsewhere is outlined anew.
+    void keptAndMadeAnew()
+    {
+        const QString song = dir.filePath(u"kept.wav"_s), root = dir.filePath(u"kept-store"_s);
+        QVERIFY(clickAt(song, 1.0));
+        bool kept = true;
+        QVERIFY(outline(song, root, &kept).span(0, 44100 - 512, 44100 + 512).max >= 0.5f && !kept);
+        QVERIFY(outline(song, root, &kept).span(0, 44100 - 512, 44100 + 512).max >= 0.5f && kept);
+        QVERIFY(clickAt(dir.filePath(u"moved.wav"_s), 4.0));
+        {
+            QFile source(dir.filePath(u"moved.wav"_s)), target(song);
+            QVERIFY(source.open(QIODevice::ReadOnly) && target.open(QIODevice::ReadWrite));
+            QVERIFY(target.write(source.readAll()) > 0); // in place: same inode and size
+        }
+        const Peaks again = outline(song, root, &kept);
+        QVERIFY(!kept && again.span(0, 44100 - 512, 44100 + 512).max < 0.1f && again.span(0, 4 * 44100 - 512, 4 * 44100 + 512).max >= 0.5f);
+    }
+
+    // Bytes it did not write, or cut short, or with counts that do not fit, give no outline.
+    void damagedBytesReadNothing()
+    {
+        Peaks peaks(2, 44100);
+        std::vector<float> samples(2 * 100'000, 0.25f);
+        peaks.add(samples.data(), 100'000);
+        peaks.finish();
+        const QByteArray bytes = peaks.toBytes();
+        const auto again = Peaks::fromBytes(bytes);
+        QVERIFY(again && again->frames() == 100'000 && again->isComplete());
+        QCOMPARE(again->span(1, 0, 100'000).max, peaks.span(1, 0, 100'000).max);
+        QVERIFY(!Peaks::fromBytes(bytes.left(bytes.size() - 1)));
+        QVERIFY(!Peaks::fromBytes("korvanda-peaks 1" + QByteArray(40, '\xff')));
+        QVERIFY(!Peaks::fromBytes(QByteArray("RIFF") + bytes));
+        QByteArray longer = bytes;
+        longer[16 + 4 + 4 + 5] = '\x7f'; // more frames than points
+        QVERIFY(!Peaks::fromBytes(longer));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeaks)
+#include "tst_peaks.moc"
