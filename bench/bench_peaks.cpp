@@ -75,7 +75,7 @@ int main(int argc, char **argv)
             keptMs.push_back(double(t.nsecsElapsed()) / 1e6);
         }
     }
-    std::printf("%zu songs x %d runs (medians)\n", set.songs.size(), set.runs);
+    std::printf("%lld songs x %d runs (medians)\n", static_cast<long long>(set.songs.size()), set.runs);
     std::printf("  baseline: ffmpeg -i SONG -f null -           %7.1f ms a song\n", median(ffmpegMs));
     std::printf("  outline of a song not seen before            %7.1f ms a song (%.2fx ffmpeg; worst %.2fx)\n", median(wholeMs),
                 median(ratio), *std::max_element(ratio.begin(), ratio.end()));
