@@ -2,10 +2,10 @@
 """Draws the README's pictures: the window with its menu and status bars over a
 listed library and an opened set list (at normal and at twice the size), the
 export's options open in the file menu, the stage sheet the program writes
-as a PDF, rendered with pdftoppm, the show window while a song plays, and the
-edit panel of the set list's last song.
+as a PDF, rendered with pdftoppm, the show window while a song plays, the
+edit panel of the set list's last song, and the preview bar drawing the song it plays.
 
-usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder> [window|show|edits]
+usage: scripts/session.sh scripts/screenshots.py <path to korvanda> <output folder> [window|show|edits|preview]
 (session.sh gives a private X display.) The program runs from a copy in a
 temporary folder, so its settings files never touch the build folder.
 """
@@ -192,13 +192,33 @@ def shoot_edits(program, playlist, work, out):
         proc.wait()
 
 
+def shoot_preview(program, playlist, work, out):
+    """The preview bar a few seconds into the set list's second song, its outline drawn."""
+    proc, x = start_with_set_list_focused(program, playlist, work)
+    try:
+        x.keys("F5")
+        time.sleep(4)
+        wid, left, top, width, height = window()[:5]
+        whole = os.path.join(work, "whole.png")
+        subprocess.run(["import", "-window", wid, whole], check=True)
+        # The bar sits over the status bar at the window's foot.
+        subprocess.run(["convert", whole, "-gravity", "South", "-crop", f"{width}x38+0+26", "+repage",
+                        os.path.join(out, "preview-bar.png")], check=True)
+    finally:
+        proc.kill()
+        proc.wait()
+
+
 def main(binary, out, only=None):
     work = tempfile.mkdtemp(prefix="korvanda-shots.")
     try:
         songs = os.path.join(work, "曲")
         os.makedirs(songs)
         for title, seconds, level in SONGS:
-            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"sine=f=440:d={seconds}",
+            # The song the preview bar shows rises and falls, as music does.
+            source = (f"aevalsrc=0.5*sin(2*PI*440*t)*(0.3+0.7*abs(sin(PI*t/41))):s=44100:d={seconds}"
+                      if title == SONGS[1][0] else f"sine=f=440:d={seconds}")
+            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", source,
                             "-af", f"volume={level}dB", "-ac", "1", "-b:a", "32k", os.path.join(songs, title + ".mp3")],
                            check=True)
         program = os.path.join(work, "bin", "korvanda")
@@ -227,6 +247,8 @@ def main(binary, out, only=None):
             shoot_show(program, playlist, work, out)
         if only in (None, "edits"):
             shoot_edits(program, playlist, work, out)
+        if only in (None, "preview"):
+            shoot_preview(program, playlist, work, out)
     finally:
         shutil.rmtree(work)
 

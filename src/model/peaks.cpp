@@ -1,5 +1,7 @@
 #include "model/peaks.h"
 
+#include "model/songedits.h"
+
 #include <QDataStream>
 #include <QIODevice>
 
@@ -98,6 +100,47 @@ Peaks::Point Peaks::spanOf(const Level &level, int channel, qint64 from, qint64 
     }
     p.rms = points > 0 ? float(std::sqrt(squares / double(points))) : 0.0f;
     return p;
+}
+
+std::vector<Peaks::Point> Peaks::columns(int count, const EditPlan *plan) const
+{
+    std::vector<Point> out(size_t(qMax(0, count)));
+    const qint64 total = plan ? plan->outputFrames() : m_frames;
+    if (count <= 0 || total <= 0 || m_channels == 0)
+        return out;
+    // Both channels of source frames [from, to), into `p`.
+    const auto take = [this](Point &p, bool &any, double &squares, int &parts, qint64 from, qint64 to, float gain) {
+        for (int c = 0; c < m_channels; ++c) {
+            const Point q = span(c, from, to);
+            p.min = any ? std::min(p.min, q.min * gain) : q.min * gain;
+            p.max = any ? std::max(p.max, q.max * gain) : q.max * gain;
+            squares += double(q.rms * gain) * (q.rms * gain);
+            ++parts;
+            any = true;
+        }
+    };
+    for (int i = 0; i < count; ++i) {
+        const qint64 from = total * i / count, to = qMax(from + 1, total * (i + 1) / count);
+        Point &p = out[size_t(i)];
+        bool any = false;
+        double squares = 0;
+        int parts = 0;
+        if (!plan) {
+            take(p, any, squares, parts, from, to, 1.0f);
+        } else {
+            const qint64 a = plan->joinedOfOutput(from), b = qMax(a + 1, plan->joinedOfOutput(to));
+            const float gain = std::max(plan->fadeGain(a), plan->fadeGain(b - 1));
+            // Each kept part the column holds, from its own place in the source.
+            for (const EditPlan::Range &r : plan->kept()) {
+                const qint64 start = plan->joinedFrame(r.from);
+                const qint64 lo = qMax(a, start), hi = qMin(b, start + (r.to - r.from));
+                if (lo < hi)
+                    take(p, any, squares, parts, r.from + (lo - start), r.from + (hi - start), gain);
+            }
+        }
+        p.rms = parts > 0 ? float(std::sqrt(squares / parts)) : 0.0f;
+    }
+    return out;
 }
 
 QByteArray Peaks::toBytes() const

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+class EditPlan;
+
 #include <optional>
 #include <vector>
 
@@ -39,6 +41,11 @@ public:
     // from the coarse points when the span holds several of them, else from the
     // fine ones. What is not known yet counts as silence.
     [[nodiscard]] Point span(int channel, qint64 from, qint64 to) const;
+
+    // The song as heard, `count` columns wide, both channels in each: with a
+    // plan, the kept parts joined at their cuts, at the tempo's length, the
+    // fades' level applied; the plan laid on frames() at rate().
+    [[nodiscard]] std::vector<Point> columns(int count, const EditPlan *plan = nullptr) const;
 
     [[nodiscard]] QByteArray toBytes() const;
     // Nothing for bytes this class did not write, or cut short.

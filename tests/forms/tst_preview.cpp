@@ -8,6 +8,7 @@
 #include "forms/main/mainwindow.h"
 #include "forms/show/showcontroller.h"
 #include "forms/show/showwindow.h"
+#include "forms/waveform/waveformslider.h"
 #include "platform/audio/player/audioplayer.h"
 #include "platform/audio/player/realtimestretch.h"
 #include "platform/desktop/setlistdialog.h"
@@ -154,6 +155,37 @@ private Q_SLOTS:
         p.key(Qt::Key_F5);
         QVERIFY2(p.window->statusBar()->currentMessage().contains(u"キーとテンポの変更は聞こえません"_s),
                  qPrintable(p.window->statusBar()->currentMessage()));
+        p.child<QAction>(u"stopAction"_s)->trigger();
+    }
+
+    // The seek bar draws the song as it is heard: a song silent for its first half
+    // shows its sound on the right; started at the sound, all along.
+    void seekBarDrawsTheSongAsHeard()
+    {
+        Player p;
+        const QString half = p.dir.filePath(u"後半.wav"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=if(gte(t\\,4)\\,0.5*sin(2*PI*440*t)\\,0):s=44100:d=8"_s, half }));
+        p.setList({ half });
+        auto *bar = p.child<WaveformSlider>(u"previewSeekBar"_s);
+        const auto loud = [&](int from, int to) {
+            const std::vector<Peaks::Point> columns = bar->columns(200);
+            return columns.size() == 200 && std::all_of(columns.begin() + from, columns.begin() + to, [](const Peaks::Point &c) { return c.max > 0.3f; });
+        };
+        const auto quiet = [&](int from, int to) {
+            const std::vector<Peaks::Point> columns = bar->columns(200);
+            return columns.size() == 200 && std::all_of(columns.begin() + from, columns.begin() + to, [](const Peaks::Point &c) { return c.max < 0.01f; });
+        };
+        p.form()->MSHFlexGrid2().setRow(1);
+        p.key(Qt::Key_F5);
+        QTRY_VERIFY(loud(105, 200) && quiet(0, 95));
+        p.child<QAction>(u"stopAction"_s)->trigger();
+        QVERIFY(!bar->hasOutline());
+        SetListRowExtras extras;
+        extras.edits.startMs = 4000;
+        p.form()->applyRowEdits(1, extras);
+        p.form()->MSHFlexGrid2().setRow(1);
+        p.key(Qt::Key_F5);
+        QTRY_VERIFY(loud(2, 198));
         p.child<QAction>(u"stopAction"_s)->trigger();
     }
 

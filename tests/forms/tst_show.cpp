@@ -366,7 +366,7 @@ private Q_SLOTS:
     {
         Player p;
         p.setList({ song(u"上がる.wav"_s) });
-        for (const int ms : { 1000, 5000 }) {
+        for (const int ms : { 1000 }) {
             p.child<QAction>(u"showFade%1Action"_s.arg(ms))->trigger();
             p.openShow(song(u"上がる.wav"_s));
             p.go();

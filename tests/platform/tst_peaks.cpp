@@ -2,6 +2,7 @@
 // against where ffmpeg decodes it; kept on disk and found again, made anew for a
 // file changed in place, and never read from bytes it did not write.
 #include "model/peaks.h"
+#include "model/songedits.h"
 #include "platform/audio/peaks/peakscan.h"
 #include "support/mediagen.h"
 
@@ -117,6 +118,33 @@ private Q_SLOTS:
         }
         const Peaks again = outline(song, root, &kept);
         QVERIFY(!kept && again.span(0, 44100 - 512, 44100 + 512).max < 0.1f && again.span(0, 4 * 44100 - 512, 4 * 44100 + 512).max >= 0.5f);
+    }
+
+    // Drawn as heard: a click after a cut lands in the column of its place in the
+    // edited song, one inside the cut nowhere, one in the fade-out at the fade's level.
+    void columnsOfTheSongAsEdited()
+    {
+        // At 1 kHz a frame is a millisecond.
+        std::vector<float> samples(2 * 100'000, 0.0f);
+        for (const qint64 at : { 25'000, 60'000, 95'000 })
+            samples[size_t(2 * at)] = 0.9f;
+        Peaks peaks(2, 1000);
+        peaks.add(samples.data(), 100'000);
+        peaks.finish();
+        SongEdits edits;
+        edits.startMs = 10'000;
+        edits.cuts = { { 20'000, 30'000 } };
+        edits.fadeOutMs = 10'000;
+        const EditPlan plan(edits, 100'000, 1000);
+        QCOMPARE(plan.outputFrames(), 80'000);
+        const std::vector<Peaks::Point> columns = peaks.columns(80, &plan);
+        QVERIFY(columns[40].max >= 0.85f); // 60 s less the 10 s start and the 10 s cut
+        QVERIFY(std::abs(columns[75].max - 0.45f) < 0.06f); // halfway down the fade
+        for (int c = 0; c < 80; ++c)
+            if (std::abs(c - 40) > 1 && std::abs(c - 75) > 1)
+                QVERIFY2(columns[size_t(c)].max < 0.01f, qPrintable(QString::number(c)));
+        // Without a plan, the song as it is.
+        QVERIFY(peaks.columns(100).at(25).max >= 0.85f && peaks.columns(100).at(60).max >= 0.85f);
     }
 
     // Bytes it did not write, or cut short, or with counts that do not fit, give no outline.

@@ -1,5 +1,6 @@
 #include "forms/preview/previewbar.h"
 
+#include "forms/waveform/waveformslider.h"
 #include "model/durations.h"
 
 #include <QLabel>
@@ -17,7 +18,7 @@ constexpr int PageStepMs = 5000;
 PreviewBar::PreviewBar(QWidget *parent)
     : QToolBar(u"試聴"_s, parent)
     , m_position(new QLabel(this))
-    , m_seek(new QSlider(Qt::Horizontal, this))
+    , m_seek(new WaveformSlider(this))
 {
     setObjectName(u"previewBar"_s);
     setMovable(false);
@@ -61,4 +62,10 @@ void PreviewBar::showIdle()
     m_position->setText(u"--:--:-- / --:--:--"_s);
     m_seek->setRange(0, 0);
     m_seek->setEnabled(false);
+    m_seek->setOutline(std::nullopt);
+}
+
+void PreviewBar::showOutline(std::optional<Peaks> peaks, const SongEdits &edits)
+{
+    m_seek->setOutline(std::move(peaks), edits);
 }

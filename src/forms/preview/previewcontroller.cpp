@@ -6,6 +6,7 @@
 #include "model/slotfigures.h"
 #include "model/songtable.h"
 #include "platform/desktop/messageboxes.h"
+#include "platform/audio/peaks/peakscan.h"
 #include "platform/audio/player/realtimestretch.h"
 #include "platform/media/playbackcontrol.h"
 #include "platform/storage/settingsfile.h"
@@ -93,6 +94,7 @@ PreviewController::PreviewController(Form1 *form, PlaybackControl *playback, Mes
         // A change the song is not heard with is said as it starts, not found out on stage.
         if (const QString unheard = RealtimeStretch::unheardReason(edits); !unheard.isEmpty())
             Q_EMIT message(unheard);
+        showOutline(edits);
 
         // Another song started by hand takes over from the run-through.
         if (!m_runStartingSong && m_run) {
@@ -109,6 +111,9 @@ PreviewController::PreviewController(Form1 *form, PlaybackControl *playback, Mes
     m_playback->prepare();
     availabilityChanged();
 }
+
+// A song's outline still being made is let go of with the window.
+PreviewController::~PreviewController() = default;
 
 QAction *PreviewController::addEntry(const QString &text, const QKeySequence &key)
 {
@@ -129,7 +134,25 @@ void PreviewController::availabilityChanged()
     if (!playing) {
         m_tick->stop();
         m_bar->showIdle();
+        m_outline.reset();
     }
+}
+
+void PreviewController::showOutline(const SongEdits &edits)
+{
+    const QString path = m_form->songPath();
+    m_outlineEdits = edits;
+    const auto draw = [this] {
+        if (m_outline)
+            m_bar->showOutline(m_outline->peaks(), m_outlineEdits);
+    };
+    if (!m_outline || m_outline->path() != path) {
+        m_outline = std::make_unique<PeakScan>(path, PeakScan::defaultRoot());
+        connect(m_outline.get(), &PeakScan::progressed, this, draw);
+        connect(m_outline.get(), &PeakScan::finished, this, draw);
+    }
+    if (m_outline->isFinished())
+        draw();
 }
 
 void PreviewController::rebuildOutputMenu()

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "model/runthrough.h"
+#include "model/songedits.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <memory>
 #include <optional>
 
 class Form1;
+class PeakScan;
 class MessageBoxes;
 class PlaybackControl;
 class PreviewBar;
@@ -32,6 +35,7 @@ public:
     // blocks their keys too; `slot` gives the slot and the pause.
     PreviewController(Form1 *form, PlaybackControl *playback, MessageBoxes *boxes, QWidget *host,
                       const SlotStatusBar *slot);
+    ~PreviewController() override;
 
     [[nodiscard]] QMenu *menu() const { return m_menu; }
     [[nodiscard]] PreviewBar *bar() const { return m_bar; }
@@ -59,6 +63,8 @@ private:
     void endRun();
     void skipSong();
     void showRunClock();
+    // Draws the song playing on the seek bar, as `edits` shape it.
+    void showOutline(const SongEdits &edits);
 
     Form1 *m_form;
     PlaybackControl *m_playback;
@@ -69,6 +75,9 @@ private:
     QMenu *m_menu = nullptr;
     PreviewBar *m_bar = nullptr;
     QTimer *m_tick = nullptr;
+    // The outline of the song playing, made (or read from the disk) as it plays.
+    std::unique_ptr<PeakScan> m_outline;
+    SongEdits m_outlineEdits;
     QMenu *m_outputMenu = nullptr;
     QAction *m_runThroughAction = nullptr;
     QList<QAction *> m_whilePlaying;

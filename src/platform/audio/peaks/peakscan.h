@@ -29,6 +29,7 @@ public:
 
     // What is known of the outline so far; complete once finished() came.
     [[nodiscard]] Peaks peaks() const;
+    [[nodiscard]] const QString &path() const { return m_path; }
     [[nodiscard]] bool isFinished() const { return m_finished; }
     // Why the song could not be read; empty unless it could not.
     [[nodiscard]] QString failure() const;
