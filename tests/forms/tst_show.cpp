@@ -7,6 +7,7 @@
 #include "support/privatesound.h"
 #include "support/sinkrecorder.h"
 
+#include "forms/waveform/waveformslider.h"
 #include "platform/audio/player/audioplayer.h"
 #include "platform/audio/player/realtimestretch.h"
 #include "platform/desktop/messageboxes.h"
@@ -110,6 +111,9 @@ private Q_SLOTS:
         p.showKey(Qt::Key_Space);
         QVERIFY(SinkRecorder::hears(sink, Low, { High }));
         QCOMPARE(p.figure(u"showSong"_s), u"上がる"_s);
+        // The song's outline with its position, from the song's start.
+        auto *overview = p.show()->findChild<WaveformSlider *>(u"showOverview"_s);
+        QTRY_VERIFY(overview->isVisible() && overview->columns(100).at(50).max > 0.1f && overview->value() > 0);
         QVERIFY2(p.figure(u"showNext"_s).contains(u"二曲目"_s), qPrintable(p.figure(u"showNext"_s)));
         QTRY_COMPARE(p.media->state(second), PlaybackControl::State::Armed);
         p.showKey(Qt::Key_Return); // never stops what plays
@@ -118,6 +122,7 @@ private Q_SLOTS:
 
         // Esc: three seconds of fade, then silence.
         hearFade(p, 3000);
+        QVERIFY(!overview->isVisible());
         // GO, then Esc twice: cut at once.
         QTest::qWait(500);
         p.showKey(Qt::Key_PageDown);

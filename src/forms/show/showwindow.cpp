@@ -1,5 +1,8 @@
 #include "forms/show/showwindow.h"
 
+#include "forms/waveform/waveformslider.h"
+#include "platform/audio/peaks/peakscan.h"
+
 #include "model/showresume.h"
 #include "platform/audio/player/songcheck.h"
 #include "platform/desktop/messageboxes.h"
@@ -110,6 +113,13 @@ ShowWindow::ShowWindow(Setup setup, PlaybackControl *playback, MessageBoxes *box
     m_banner->hide();
     m_song = addLabel("showSong", u"演奏中の曲"_s);
     m_songLeft = addLabel("showSongLeft", u"曲の残り時間"_s);
+    // The song playing as a thin outline with its position: the ending is seen coming.
+    m_overview = new WaveformSlider(this);
+    m_overview->setObjectName(u"showOverview"_s);
+    m_overview->setAccessibleName(u"演奏中の曲の波形と位置"_s);
+    m_overview->setFocusPolicy(Qt::NoFocus);
+    m_overview->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_overview->hide();
     m_next = addLabel("showNext", u"次の曲"_s);
     m_note = addLabel("showNote", u"次の曲のメモ"_s);
     m_note->setStyleSheet(u"color: #80d0ff;"_s);
@@ -164,6 +174,7 @@ ShowWindow::ShowWindow(Setup setup, PlaybackControl *playback, MessageBoxes *box
     layout->addWidget(m_banner);
     layout->addWidget(m_song);
     layout->addWidget(m_songLeft, 3);
+    layout->addWidget(m_overview);
     layout->addWidget(m_next);
     layout->addWidget(m_note);
     layout->addLayout(figures);
@@ -235,6 +246,7 @@ void ShowWindow::resizeEvent(QResizeEvent *event)
     size(m_banner, 0.05, true);
     size(m_song, 0.07, true);
     size(m_songLeft, m_finished ? 0.08 : 0.24, true);
+    m_overview->setFixedHeight(qMax(30, int(h * 0.08)));
     size(m_next, 0.06, false);
     size(m_note, 0.05, true);
     size(m_slotLeft, 0.08, true);
@@ -394,6 +406,14 @@ void ShowWindow::startPlaying()
     m_playing->play();
     const qint64 length = m_playing->lengthMs();
     m_playingLengthMs = length > 0 ? length : song.lengthMs;
+    // Its outline, as its row's edits shape it: from the cache, or read beside it.
+    m_outline = std::make_unique<PeakScan>(song.path, PeakScan::defaultRoot());
+    const auto draw = [this, edits = m_setup.extras.value(index).edits] {
+        if (m_outline)
+            m_overview->setOutline(m_outline->peaks(), edits);
+    };
+    connect(m_outline.get(), &PeakScan::progressed, this, draw);
+    connect(m_outline.get(), &PeakScan::finished, this, draw);
 }
 
 void ShowWindow::stop()
@@ -591,12 +611,20 @@ void ShowWindow::refresh()
         position = m_playing ? m_playing->positionMs() : 0;
         setText(m_song, song->name);
         setText(m_songLeft, u"残り "_s + ShowRun::clockText(qMax<qint64>(0, m_playingLengthMs - position)));
+        m_overview->setRange(0, int(qMin<qint64>(m_playingLengthMs, std::numeric_limits<int>::max())));
+        m_overview->setValue(int(std::clamp<qint64>(position, 0, m_overview->maximum())));
+        m_overview->setVisible(m_overview->hasOutline());
     } else if (const auto fading = m_run.fading(t)) {
         setText(m_song, fading->name + u"（フェードアウト中）"_s);
         setText(m_songLeft, QString());
     } else {
         setText(m_song, m_run.hasStarted() ? u"曲間"_s : u"開始前"_s);
         setText(m_songLeft, m_run.selected() ? u"GO 待ち"_s : QString());
+    }
+    if (!m_run.playing() && m_outline) {
+        m_outline.reset();
+        m_overview->setOutline(std::nullopt);
+        m_overview->hide();
     }
 
     if (const auto next = m_run.selected()) {

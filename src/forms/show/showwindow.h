@@ -22,6 +22,8 @@ class QTemporaryDir;
 class QTimer;
 class SleepGuard;
 class SongCheck;
+class PeakScan;
+class WaveformSlider;
 
 // The show as the performer sees it from two metres: the song playing and its
 // time left (huge), the next song, the slot's time left turning amber and red
@@ -156,6 +158,8 @@ private:
     QLabel *m_banner = nullptr;
     QLabel *m_song = nullptr;
     QLabel *m_songLeft = nullptr;
+    WaveformSlider *m_overview = nullptr;
+    std::unique_ptr<PeakScan> m_outline; // the song playing's
     QLabel *m_next = nullptr;
     QLabel *m_note = nullptr;
     QLabel *m_slotLeft = nullptr;

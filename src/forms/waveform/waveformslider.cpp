@@ -16,7 +16,8 @@ void WaveformSlider::setOutline(std::optional<Peaks> peaks, const SongEdits &edi
     m_edits = edits;
     m_columnsWidth = -1;
     // Room for the picture; a plain slider keeps its own height.
-    setMinimumHeight(m_peaks ? 30 : 0);
+    if (minimumHeight() < 30 && m_peaks)
+        setMinimumHeight(30);
     update();
 }
 

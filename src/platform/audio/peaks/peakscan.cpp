@@ -12,6 +12,7 @@
 #include <QFuture>
 #include <QMetaObject>
 #include <QStandardPaths>
+#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
@@ -52,7 +53,12 @@ PeakScan::PeakScan(QString path, QString root, QObject *parent)
     , m_root(std::move(root))
     , m_worker(std::make_unique<Worker>())
 {
-    m_worker->future = QtConcurrent::run([this, stop = m_stop] { run(); });
+    m_worker->future = QtConcurrent::run([this] {
+        // A song that plays decodes too, and comes first.
+        QThread::currentThread()->setPriority(QThread::LowPriority);
+        run();
+        QThread::currentThread()->setPriority(QThread::NormalPriority);
+    });
 }
 
 PeakScan::~PeakScan()
