@@ -5,6 +5,7 @@
 #include "support/fixtures.h"
 #include "support/formfixture.h"
 
+#include "forms/waveform/songeditview.h"
 #include "forms/edits/songeditscontroller.h"
 #include "forms/edits/songeditspanel.h"
 #include "forms/loudnesscelldelegate.h"
@@ -247,6 +248,15 @@ private Q_SLOTS:
         };
         edit([&](SongEditsPanel *panel) {
             type(panel, u"startEdit"_s, u"0:10"_s);
+            type(panel, u"endEdit"_s, u"80"_s);
+            // The end dragged on the picture: the box follows, to the millisecond of the pixel.
+            auto *view = panel->findChild<SongEditView *>(u"songEditView"_s);
+            const int endX = view->xOf(80'000), toX = endX - 8;
+            QTest::mousePress(view, Qt::LeftButton, {}, QPoint(endX, 20));
+            QTest::mouseMove(view, QPoint(toX, 20));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(toX, 20));
+            QCOMPARE(panel->findChild<QLineEdit *>(u"endEdit"_s)->text(), SongEditsPanel::timeText(view->msAt(toX)));
+            QVERIFY(view->width() > 50 && std::abs(view->msAt(toX) - (80'000 - 8 * 90'000 / view->width())) < 2 * 90'000 / view->width());
             type(panel, u"endEdit"_s, u"80"_s);
             panel->findChild<QDoubleSpinBox *>(u"fadeOutSpin"_s)->setValue(5);
             panel->findChild<QLineEdit *>(u"cutFromEdit"_s)->setText(u"0:30.000"_s);

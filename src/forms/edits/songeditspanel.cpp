@@ -1,5 +1,8 @@
 #include "forms/edits/songeditspanel.h"
 
+#include "forms/waveform/songeditview.h"
+#include "platform/audio/peaks/peakscan.h"
+
 #include "model/durations.h"
 #include "platform/audio/audiblebounds.h"
 #include "platform/audio/player/realtimestretch.h"
@@ -113,6 +116,25 @@ void SongEditsPanel::build()
     source->setObjectName(u"songLengthLabel"_s);
     source->setAccessibleName(u"元の長さ"_s);
     layout->addWidget(source);
+
+    // The song as shaped: its start and end dragged on the picture, a click to hear it from there.
+    m_view = new SongEditView(this);
+    m_view->setObjectName(u"songEditView"_s);
+    m_view->setAccessibleName(u"曲の波形（始まりと終わりをドラッグ、クリックでそこから再生）"_s);
+    layout->addWidget(m_view);
+    connect(m_view, &SongEditView::startDragged, this, [this](qint64 ms) {
+        m_start->setText(timeText(ms));
+        readControls();
+    });
+    connect(m_view, &SongEditView::endDragged, this, [this](qint64 ms) {
+        m_end->setText(timeText(ms));
+        readControls();
+    });
+    connect(m_view, &SongEditView::playFrom, this, [this](qint64 ms) { listen(false, ms); });
+    m_outline = std::make_unique<PeakScan>(m_path, PeakScan::defaultRoot());
+    const auto draw = [this] { m_view->setOutline(m_outline->peaks()); };
+    connect(m_outline.get(), &PeakScan::progressed, this, draw);
+    connect(m_outline.get(), &PeakScan::finished, this, draw);
 
     // Listening: the source to find the points, the edited song to check them.
     auto *listening = new QHBoxLayout;
@@ -353,6 +375,7 @@ void SongEditsPanel::showLength()
     const qint64 edited = m_edits.editedMs(m_songMs);
     // Shown as the set list shows lengths, so the two read the same.
     m_length->setText(u"編集後の長さ %1（%2）"_s.arg(FormatLength(double(edited)), timeText(edited)));
+    m_view->setEdits(m_edits, m_songMs);
 }
 
 qint64 SongEditsPanel::sourcePositionMs() const
@@ -369,6 +392,7 @@ qint64 SongEditsPanel::sourcePositionMs() const
 
 void SongEditsPanel::showPosition()
 {
+    m_view->setPlayhead(m_playing ? std::optional(sourcePositionMs()) : std::nullopt);
     if (!m_playing) {
         m_position->setText(u"停止中"_s);
         return;

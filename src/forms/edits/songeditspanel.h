@@ -8,6 +8,8 @@
 #include <optional>
 
 class MessageBoxes;
+class PeakScan;
+class SongEditView;
 class PlaybackControl;
 class PlayingSong;
 class QDoubleSpinBox;
@@ -86,4 +88,6 @@ private:
     QLabel *m_length = nullptr;
     QLabel *m_position = nullptr;
     QTimer *m_tick = nullptr;
+    SongEditView *m_view = nullptr;
+    std::unique_ptr<PeakScan> m_outline;
 };
