@@ -26,6 +26,7 @@
 #include <QDoubleSpinBox>
 #include <QInputMethodEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSpinBox>
@@ -249,14 +250,32 @@ private Q_SLOTS:
         edit([&](SongEditsPanel *panel) {
             type(panel, u"startEdit"_s, u"0:10"_s);
             type(panel, u"endEdit"_s, u"80"_s);
-            // The end dragged on the picture: the box follows, to the millisecond of the pixel.
+            // The end dragged on the picture: the box follows, to the millisecond of the pixel
+            // with Alt held, else snapped to a crossing within 10 ms of it.
             auto *view = panel->findChild<SongEditView *>(u"songEditView"_s);
             const int endX = view->xOf(80'000), toX = endX - 8;
             QTest::mousePress(view, Qt::LeftButton, {}, QPoint(endX, 20));
             QTest::mouseMove(view, QPoint(toX, 20));
-            QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(toX, 20));
+            QTest::mouseRelease(view, Qt::LeftButton, Qt::AltModifier, QPoint(toX, 20));
             QCOMPARE(panel->findChild<QLineEdit *>(u"endEdit"_s)->text(), SongEditsPanel::timeText(view->msAt(toX)));
+            QTest::mousePress(view, Qt::LeftButton, {}, QPoint(toX, 20));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(toX, 20));
+            const auto end = SongEditsPanel::msOfTime(panel->findChild<QLineEdit *>(u"endEdit"_s)->text());
+            QVERIFY(end && std::abs(*end - view->msAt(toX)) <= 10);
             QVERIFY(view->width() > 50 && std::abs(view->msAt(toX) - (80'000 - 8 * 90'000 / view->width())) < 2 * 90'000 / view->width());
+            // A drag across the song is a cut; Undo takes it back, and then the change before it.
+            auto *cuts = panel->findChild<QListWidget *>();
+            const int from = view->xOf(50'000), to = view->xOf(60'000);
+            QTest::mousePress(view, Qt::LeftButton, {}, QPoint(from, 40));
+            QTest::mouseMove(view, QPoint(to, 40));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(to, 40));
+            QCOMPARE(cuts->count(), 1);
+            auto *undo = panel->findChild<QPushButton *>(u"undoEditButton"_s);
+            const QString endBefore = panel->findChild<QLineEdit *>(u"endEdit"_s)->text();
+            undo->click();
+            QVERIFY(cuts->count() == 0 && panel->findChild<QLineEdit *>(u"endEdit"_s)->text() == endBefore);
+            undo->click();
+            QVERIFY(panel->findChild<QLineEdit *>(u"endEdit"_s)->text() != endBefore);
             type(panel, u"endEdit"_s, u"80"_s);
             panel->findChild<QDoubleSpinBox *>(u"fadeOutSpin"_s)->setValue(5);
             panel->findChild<QLineEdit *>(u"cutFromEdit"_s)->setText(u"0:30.000"_s);

@@ -4,6 +4,7 @@
 #include "model/peaks.h"
 #include "model/songedits.h"
 #include "platform/audio/peaks/peakscan.h"
+#include "platform/audio/peaks/zerocrossing.h"
 #include "support/mediagen.h"
 
 #include <QFile>
@@ -145,6 +146,23 @@ private Q_SLOTS:
                 QVERIFY2(columns[size_t(c)].max < 0.01f, qPrintable(QString::number(c)));
         // Without a plan, the song as it is.
         QVERIFY(peaks.columns(100).at(25).max >= 0.85f && peaks.columns(100).at(60).max >= 0.85f);
+    }
+
+    // Snapping finds the millisecond nearest a zero crossing of a sine, and
+    // leaves a point over silence where it was.
+    void snapsToAZeroCrossing()
+    {
+        const QString sine = dir.filePath(u"sine.wav"_s), quiet = dir.filePath(u"quiet.wav"_s);
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=0.5*sin(2*PI*440*t):s=44100:d=3"_s, u"-ac"_s, u"2"_s, sine }));
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=0:s=44100:d=3"_s, u"-ac"_s, u"2"_s, quiet }));
+        for (const qint64 at : { qint64(777), qint64(1234), qint64(1999) }) {
+            const qint64 snapped = ZeroCrossing::snap(sine, at);
+            QVERIFY2(std::abs(snapped - at) <= 10, qPrintable(QString::number(snapped)));
+            const double level = std::abs(0.5 * std::sin(2 * M_PI * 440 * double(snapped * 44100 / 1000) / 44100.0));
+            QVERIFY2(level < 0.06, qPrintable(u"%1 ms -> %2 ms: %3"_s.arg(at).arg(snapped).arg(level)));
+        }
+        QCOMPARE(ZeroCrossing::snap(quiet, 1234), 1234);
+        QCOMPARE(ZeroCrossing::snap(dir.filePath(u"none.wav"_s), 1234), 1234);
     }
 
     // Bytes it did not write, or cut short, or with counts that do not fit, give no outline.

@@ -2,6 +2,7 @@
 
 #include "forms/waveform/songeditview.h"
 #include "platform/audio/peaks/peakscan.h"
+#include "platform/audio/peaks/zerocrossing.h"
 
 #include "model/durations.h"
 #include "platform/audio/audiblebounds.h"
@@ -64,6 +65,7 @@ SongEditsPanel::SongEditsPanel(const QString &path, const QString &title, const 
     m_extras.songMs = m_songMs;
     build();
     showEdits();
+    m_built = true;
 }
 
 SongEditsPanel::~SongEditsPanel() = default;
@@ -131,6 +133,24 @@ void SongEditsPanel::build()
         readControls();
     });
     connect(m_view, &SongEditView::playFrom, this, [this](qint64 ms) { listen(false, ms); });
+    connect(m_view, &SongEditView::dragEnded, this, &SongEditsPanel::showLength);
+    // Let go of, a point lands on the nearest zero crossing (Alt: where it was let go).
+    const auto snapped = [this](qint64 ms, bool snap) { return snap ? ZeroCrossing::snap(m_path, ms) : ms; };
+    connect(m_view, &SongEditView::startDropped, this, [this, snapped](qint64 ms, bool snap) {
+        m_start->setText(timeText(snapped(ms, snap)));
+        readControls();
+    });
+    connect(m_view, &SongEditView::endDropped, this, [this, snapped](qint64 ms, bool snap) {
+        m_end->setText(timeText(snapped(ms, snap)));
+        readControls();
+    });
+    connect(m_view, &SongEditView::fadeInDragged, this, [this](qint64 ms) { m_fadeIn->setValue(double(ms) / 1000.0); });
+    connect(m_view, &SongEditView::fadeOutDragged, this, [this](qint64 ms) { m_fadeOut->setValue(double(ms) / 1000.0); });
+    connect(m_view, &SongEditView::cutDragged, this, [this, snapped](qint64 from, qint64 to, bool snap) {
+        m_cutFrom->setText(timeText(snapped(from, snap)));
+        m_cutTo->setText(timeText(snapped(to, snap)));
+        addCut();
+    });
     m_outline = std::make_unique<PeakScan>(m_path, PeakScan::defaultRoot());
     const auto draw = [this] { m_view->setOutline(m_outline->peaks()); };
     connect(m_outline.get(), &PeakScan::progressed, this, draw);
@@ -314,6 +334,18 @@ void SongEditsPanel::build()
     buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(u"キャンセル"_s);
     QPushButton *clear = button(u"編集を消す"_s, "clearEditsButton");
     buttons->addButton(clear, QDialogButtonBox::ResetRole);
+    QPushButton *undo = button(u"元に戻す"_s, "undoEditButton");
+    undo->setShortcut(QKeySequence::Undo);
+    undo->setToolTip(u"直前の変更を取り消します（Ctrl+Z）"_s);
+    buttons->addButton(undo, QDialogButtonBox::ResetRole);
+    connect(undo, &QPushButton::clicked, this, [this] {
+        if (m_undo.isEmpty())
+            return;
+        m_undoing = true;
+        m_edits = m_undo.takeLast();
+        showEdits();
+        m_undoing = false;
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         readControls();
         accept();
@@ -376,6 +408,13 @@ void SongEditsPanel::showLength()
     // Shown as the set list shows lengths, so the two read the same.
     m_length->setText(u"編集後の長さ %1（%2）"_s.arg(FormatLength(double(edited)), timeText(edited)));
     m_view->setEdits(m_edits, m_songMs);
+    // Every change that reaches here can be taken back, one at a time; a drag
+    // on the picture is one change, made when it is let go.
+    if (m_view->isDragging())
+        return;
+    if (m_edits != m_shownEdits && !m_undoing && m_built)
+        m_undo.append(m_shownEdits);
+    m_shownEdits = m_edits;
 }
 
 qint64 SongEditsPanel::sourcePositionMs() const

@@ -89,5 +89,9 @@ private:
     QLabel *m_position = nullptr;
     QTimer *m_tick = nullptr;
     SongEditView *m_view = nullptr;
+    QList<SongEdits> m_undo;  // the edits before each change, the last one last
+    SongEdits m_shownEdits;   // the edits as last shown
+    bool m_undoing = false;
+    bool m_built = false;     // the panel is shown as it opened: changes from here on
     std::unique_ptr<PeakScan> m_outline;
 };

@@ -52,8 +52,16 @@ qint64 SongEditView::endMs() const
     return m_edits.endMs.value_or(m_songMs);
 }
 
-SongEditView::Handle SongEditView::handleAt(int x) const
+SongEditView::Handle SongEditView::handleAt(int x, int y) const
 {
+    const SongEdits fitted = m_edits.fitted(m_songMs);
+    // The fades' corners lie at the top, where the level line is full.
+    if (y <= 2 * GripPixels) {
+        if (std::abs(x - xOf(fitted.startMs + fitted.fadeInMs)) <= GripPixels && fitted.fadeInMs > 0)
+            return Handle::FadeIn;
+        if (std::abs(x - xOf(endMs() - fitted.fadeOutMs)) <= GripPixels && fitted.fadeOutMs > 0)
+            return Handle::FadeOut;
+    }
     const int start = xOf(m_edits.startMs), end = xOf(endMs());
     if (std::abs(x - end) <= GripPixels && (std::abs(x - end) <= std::abs(x - start) || x > end))
         return Handle::End;
@@ -117,6 +125,13 @@ void SongEditView::paintEvent(QPaintEvent *)
     painter.drawLine(xOf(fitted.startMs), 0, xOf(fitted.startMs), h);
     painter.setPen(QPen(QColor(0xc0, 0x20, 0x20), 2));
     painter.drawLine(endX, 0, endX, h);
+    // The fades' corners, to drag their lengths.
+    painter.setPen(palette().color(QPalette::Text));
+    painter.setBrush(palette().color(QPalette::Base));
+    if (fitted.fadeInMs > 0)
+        painter.drawRect(xOf(fitted.startMs + fitted.fadeInMs) - 3, 1, 6, 6);
+    if (fitted.fadeOutMs > 0)
+        painter.drawRect(xOf(fitted.endMs.value_or(m_songMs) - fitted.fadeOutMs) - 3, 1, 6, 6);
     if (m_playhead) {
         painter.setPen(QPen(palette().color(QPalette::Text), 1));
         painter.drawLine(xOf(*m_playhead), 0, xOf(*m_playhead), h);
@@ -127,34 +142,64 @@ void SongEditView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton || m_songMs <= 0)
         return QWidget::mousePressEvent(event);
-    const int x = int(event->position().x());
-    m_dragging = handleAt(x);
+    m_pressX = int(event->position().x());
+    m_moved = false;
+    m_dragging = handleAt(m_pressX, int(event->position().y()));
     if (m_dragging == Handle::None)
-        Q_EMIT playFrom(msAt(x));
+        m_dragging = Handle::Cut; // a click, unless it moves
 }
 
 void SongEditView::mouseMoveEvent(QMouseEvent *event)
 {
     const int x = int(event->position().x());
     if (m_dragging == Handle::None) {
-        setCursor(handleAt(x) == Handle::None ? Qt::PointingHandCursor : Qt::SizeHorCursor);
+        const Handle over = handleAt(x, int(event->position().y()));
+        setCursor(over == Handle::None ? Qt::PointingHandCursor : Qt::SizeHorCursor);
         return;
     }
+    m_moved = m_moved || std::abs(x - m_pressX) > 3;
     // A handle stops at the other one: the start stays before the end.
     const qint64 ms = msAt(x);
-    if (m_dragging == Handle::Start) {
+    switch (m_dragging) {
+    case Handle::Start:
         m_edits.startMs = std::min(ms, endMs() - 1);
         Q_EMIT startDragged(m_edits.startMs);
-    } else {
+        break;
+    case Handle::End:
         m_edits.endMs = std::max(ms, m_edits.startMs + 1);
         Q_EMIT endDragged(*m_edits.endMs);
+        break;
+    case Handle::FadeIn:
+        m_edits.fadeInMs = std::clamp<qint64>(ms - m_edits.startMs, 0, endMs() - m_edits.startMs);
+        Q_EMIT fadeInDragged(m_edits.fadeInMs);
+        break;
+    case Handle::FadeOut:
+        m_edits.fadeOutMs = std::clamp<qint64>(endMs() - ms, 0, endMs() - m_edits.startMs);
+        Q_EMIT fadeOutDragged(m_edits.fadeOutMs);
+        break;
+    case Handle::Cut:
+    case Handle::None:
+        break;
     }
     update();
 }
 
 void SongEditView::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (m_dragging != Handle::None)
+    const Handle was = m_dragging;
+    if (was != Handle::None && was != Handle::Cut)
         mouseMoveEvent(event);
     m_dragging = Handle::None;
+    const bool snap = !(event->modifiers() & Qt::AltModifier);
+    const int x = int(event->position().x());
+    if (was == Handle::Start)
+        Q_EMIT startDropped(m_edits.startMs, snap);
+    else if (was == Handle::End)
+        Q_EMIT endDropped(*m_edits.endMs, snap);
+    else if (was == Handle::Cut && m_moved)
+        Q_EMIT cutDragged(msAt(std::min(x, m_pressX)), msAt(std::max(x, m_pressX)), snap);
+    else if (was == Handle::Cut)
+        Q_EMIT playFrom(msAt(x));
+    if (was != Handle::None && was != Handle::Cut)
+        Q_EMIT dragEnded();
 }
