@@ -143,6 +143,27 @@ std::vector<Peaks::Point> Peaks::columns(int count, const EditPlan *plan) const
     return out;
 }
 
+std::vector<Peaks::Point> Peaks::rangeColumns(int count, qint64 from, qint64 to) const
+{
+    std::vector<Point> out(size_t(qMax(0, count)));
+    if (count <= 0 || to <= from || m_channels == 0)
+        return out;
+    const double step = double(to - from) / count;
+    for (int i = 0; i < count; ++i) {
+        const qint64 a = from + qint64(step * i), b = qMax(a + 1, from + qint64(step * (i + 1)));
+        Point &p = out[size_t(i)];
+        double squares = 0;
+        for (int c = 0; c < m_channels; ++c) {
+            const Point q = span(c, a, b);
+            p.min = c == 0 ? q.min : std::min(p.min, q.min);
+            p.max = c == 0 ? q.max : std::max(p.max, q.max);
+            squares += double(q.rms) * q.rms;
+        }
+        p.rms = float(std::sqrt(squares / m_channels));
+    }
+    return out;
+}
+
 QByteArray Peaks::toBytes() const
 {
     QByteArray bytes;

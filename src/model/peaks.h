@@ -46,6 +46,8 @@ public:
     // plan, the kept parts joined at their cuts, at the tempo's length, the
     // fades' level applied; the plan laid on frames() at rate().
     [[nodiscard]] std::vector<Point> columns(int count, const EditPlan *plan = nullptr) const;
+    // Frames [from, to) of the song as it is, `count` columns wide, both channels in each.
+    [[nodiscard]] std::vector<Point> rangeColumns(int count, qint64 from, qint64 to) const;
 
     [[nodiscard]] QByteArray toBytes() const;
     // Nothing for bytes this class did not write, or cut short.

@@ -6,6 +6,7 @@
 #include "support/formfixture.h"
 
 #include "forms/waveform/songeditview.h"
+#include "platform/audio/peaks/peakscan.h"
 #include "forms/edits/songeditscontroller.h"
 #include "forms/edits/songeditspanel.h"
 #include "forms/loudnesscelldelegate.h"
@@ -27,6 +28,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSpinBox>
@@ -366,6 +368,37 @@ private Q_SLOTS:
         QVERIFY2(tip().endsWith(u"劣化しません"_s), qPrintable(tip()));
         w.menu(u"exportFormat_mp3"_s);
         QVERIFY2(tip().contains(u"作り直します"_s), qPrintable(tip()));
+    }
+
+    // The edit picture zoomed from the whole song down to its samples: a click at
+    // a known frame stays in the column of its place, and nowhere else.
+    void editPictureZoomsToTheSamples()
+    {
+        QTemporaryDir dir;
+        const QString click = dir.filePath(u"click.wav"_s);
+        constexpr qint64 At = 50'000;
+        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=if(eq(n\\,%1)\\,0.9\\,0):s=44100:d=2"_s.arg(At), u"-ac"_s, u"2"_s, click }));
+        PeakScan scan(click, dir.filePath(u"peaks"_s));
+        QSignalSpy finished(&scan, &PeakScan::finished);
+        QVERIFY(finished.wait(10000));
+        SongEditView view;
+        view.resize(600, 100);
+        view.setOutline(scan.peaks());
+        view.setEdits({}, 2000);
+        view.setSamplesFrom(click);
+        const double atMs = double(At) * 1000.0 / 44100.0;
+        for (const double span : { 2000.0, 500.0, 40.0, 1.5 }) {
+            view.showRange(atMs - span / 3, atMs - span / 3 + span);
+            const std::vector<Peaks::Point> columns = view.columnsInView(600);
+            const int x = int((atMs - view.viewFromMs()) * 600 / (view.viewToMs() - view.viewFromMs()));
+            QVERIFY2(std::max(columns[size_t(x)].max, columns[size_t(qMin(599, x + 1))].max) >= 0.5f,
+                     qPrintable(u"%1 ms across: column %2"_s.arg(span).arg(x)));
+            // Drawn between samples as the line joining them: within a frame of it.
+            const double perFrame = 600 / (span * 44.1);
+            for (int c = 0; c < 600; ++c)
+                QVERIFY2(std::abs(c - x) <= std::max(3.0, perFrame) || columns[size_t(c)].max < 0.1f,
+                         qPrintable(u"%1 ms across: column %2 of %3"_s.arg(span).arg(c).arg(x)));
+        }
     }
 
     void slotFiguresAndStageSheet()

@@ -122,6 +122,7 @@ void SongEditsPanel::build()
     // The song as shaped: its start and end dragged on the picture, a click to hear it from there.
     m_view = new SongEditView(this);
     m_view->setObjectName(u"songEditView"_s);
+    m_view->setSamplesFrom(m_path);
     m_view->setAccessibleName(u"曲の波形（始まりと終わりをドラッグ、クリックでそこから再生）"_s);
     layout->addWidget(m_view);
     connect(m_view, &SongEditView::startDragged, this, [this](qint64 ms) {

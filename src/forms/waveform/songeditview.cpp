@@ -1,19 +1,28 @@
 #include "forms/waveform/songeditview.h"
 
+#include "platform/audio/peaks/samplewindow.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // How near a handle a press takes it rather than the song beneath.
 constexpr int GripPixels = 6;
+// The closest view: a few dozen frames across the picture.
+constexpr double FewestFrames = 48;
 } // namespace
 
 SongEditView::SongEditView(QWidget *parent) : QWidget(parent)
 {
     setMinimumHeight(80);
     setMouseTracking(true);
+    // Clicked, it takes the zoom keys.
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 void SongEditView::setOutline(std::optional<Peaks> peaks)
@@ -22,11 +31,114 @@ void SongEditView::setOutline(std::optional<Peaks> peaks)
     update();
 }
 
+
 void SongEditView::setEdits(const SongEdits &edits, qint64 songMs)
 {
     m_edits = edits;
-    m_songMs = qMax<qint64>(0, songMs);
+    // What the picture shows, for a screen reader: the points are typed in the boxes beside it.
+    const auto clock = [](qint64 ms) { return u"%1:%2.%3"_s.arg(ms / 60000).arg(ms / 1000 % 60, 2, 10, QChar(u'0')).arg(ms % 1000, 3, 10, QChar(u'0')); };
+    setAccessibleDescription(u"始まり %1、終わり %2、切り取り %3 か所"_s.arg(clock(edits.startMs), clock(edits.endMs.value_or(songMs)))
+                                 .arg(edits.cuts.size()));
+    if (qMax<qint64>(0, songMs) != m_songMs) {
+        m_songMs = qMax<qint64>(0, songMs);
+        showRange(0, double(m_songMs));
+    }
     update();
+}
+
+void SongEditView::showRange(double fromMs, double toMs)
+{
+    const int rate = m_peaks ? m_peaks->rate() : 44100;
+    const double fewest = FewestFrames * 1000.0 / rate;
+    const double span = std::clamp(toMs - fromMs, std::min(fewest, double(m_songMs)), double(m_songMs));
+    m_viewFrom = std::clamp(fromMs, 0.0, double(m_songMs) - span);
+    m_viewTo = m_viewFrom + span;
+    update();
+}
+
+void SongEditView::zoom(double factor, double aroundMs)
+{
+    // The point under the pointer stays under it.
+    const double share = m_viewTo > m_viewFrom ? (aroundMs - m_viewFrom) / (m_viewTo - m_viewFrom) : 0.5;
+    const double span = (m_viewTo - m_viewFrom) / factor;
+    showRange(aroundMs - share * span, aroundMs - share * span + span);
+}
+
+void SongEditView::wheelEvent(QWheelEvent *event)
+{
+    const QPoint steps = event->angleDelta();
+    if (event->modifiers() & Qt::ShiftModifier || steps.x() != 0) {
+        const double by = -double(steps.x() != 0 ? steps.x() : steps.y()) / 120.0 * (m_viewTo - m_viewFrom) / 8;
+        showRange(m_viewFrom + by, m_viewTo + by);
+    } else if (steps.y() != 0) {
+        zoom(std::pow(1.25, steps.y() / 120.0), double(msAt(int(event->position().x()))));
+    }
+    event->accept();
+}
+
+void SongEditView::keyPressEvent(QKeyEvent *event)
+{
+    const double middle = (m_viewFrom + m_viewTo) / 2;
+    switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        zoom(2, middle);
+        break;
+    case Qt::Key_Minus:
+        zoom(0.5, middle);
+        break;
+    case Qt::Key_0:
+        showRange(0, double(m_songMs));
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+std::vector<Peaks::Point> SongEditView::columnsInView(int w)
+{
+    std::vector<Peaks::Point> columns(size_t(qMax(0, w)));
+    if (!m_peaks || w <= 0 || m_peaks->frames() <= 0)
+        return columns;
+    const int rate = m_peaks->rate();
+    const qint64 from = qint64(m_viewFrom * rate / 1000.0), to = qMax(from + 1, qint64(std::ceil(m_viewTo * rate / 1000.0)));
+    // The outline while a pixel holds a point of it or more; closer, the samples themselves.
+    if (double(to - from) / w >= double(Peaks::FineFrames) || m_path.isEmpty())
+        return m_peaks->rangeColumns(w, from, to);
+    if (m_samplesFrom < 0 || from < m_samplesFrom || to > m_samplesFrom + qint64(m_samples.size() / 2)) {
+        // A little either side, so that a small scroll reads nothing again.
+        const qint64 margin = to - from;
+        const SampleWindow::Samples read = SampleWindow::read(m_path, qMax<qint64>(0, from - margin), 3 * margin);
+        m_samples = read.stereo;
+        m_samplesFrom = read.stereo.empty() ? -1 : read.from;
+    }
+    if (m_samplesFrom < 0)
+        return m_peaks->rangeColumns(w, from, to);
+    const double step = double(m_viewTo - m_viewFrom) * rate / 1000.0 / w;
+    const double start = m_viewFrom * rate / 1000.0;
+    const qint64 held = qint64(m_samples.size() / 2);
+    // The line through the samples, at a fractional frame.
+    const auto value = [&](double t, int c) {
+        const qint64 k = qint64(std::floor(t)) - m_samplesFrom;
+        const auto at = [&](qint64 i) { return i >= 0 && i < held ? m_samples[size_t(2 * i + c)] : 0.0f; };
+        const float f = float(t - std::floor(t));
+        return at(k) * (1 - f) + at(k + 1) * f;
+    };
+    for (int x = 0; x < w; ++x) {
+        // Each column: the line's ends in it and every sample between them.
+        const double a = start + step * x, b = a + step;
+        Peaks::Point &p = columns[size_t(x)];
+        for (int c = 0; c < 2; ++c) {
+            float lo = std::min(value(a, c), value(b, c)), hi = std::max(value(a, c), value(b, c));
+            for (qint64 k = qint64(std::ceil(a)); double(k) < b; ++k) {
+                lo = std::min(lo, value(double(k), c));
+                hi = std::max(hi, value(double(k), c));
+            }
+            p.min = c == 0 ? lo : std::min(p.min, lo);
+            p.max = c == 0 ? hi : std::max(p.max, hi);
+        }
+    }
+    return columns;
 }
 
 void SongEditView::setPlayhead(std::optional<qint64> ms)
@@ -39,12 +151,14 @@ void SongEditView::setPlayhead(std::optional<qint64> ms)
 
 qint64 SongEditView::msAt(int x) const
 {
-    return width() > 0 ? std::clamp<qint64>(qint64(std::llround(double(x) * double(m_songMs) / width())), 0, m_songMs) : 0;
+    const double span = m_viewTo - m_viewFrom;
+    return width() > 0 ? std::clamp<qint64>(qint64(std::llround(m_viewFrom + double(x) * span / width())), 0, m_songMs) : 0;
 }
 
 int SongEditView::xOf(qint64 ms) const
 {
-    return m_songMs > 0 ? int(std::lround(double(ms) * width() / double(m_songMs))) : 0;
+    const double span = m_viewTo - m_viewFrom;
+    return span > 0 ? int(std::clamp(std::lround((double(ms) - m_viewFrom) * width() / span), -100000L, 100000L)) : 0;
 }
 
 qint64 SongEditView::endMs() const
@@ -86,7 +200,7 @@ void SongEditView::paintEvent(QPaintEvent *)
         return plan.fadeGain(plan.joinedFrame(ms));
     };
     if (m_peaks && m_peaks->frames() > 0 && m_songMs > 0) {
-        const std::vector<Peaks::Point> columns = m_peaks->columns(w);
+        const std::vector<Peaks::Point> columns = columnsInView(w);
         painter.setPen(palette().color(QPalette::Highlight));
         for (int x = 0; x < int(columns.size()); ++x) {
             const Peaks::Point &p = columns[size_t(x)];

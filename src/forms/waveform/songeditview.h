@@ -13,6 +13,9 @@
 // (their times given as they move, and where they were let go, to snap unless
 // Alt is held); the corners of the fades at the top drag their lengths; a drag
 // across the song marks a cut; a click elsewhere asks to hear it from there.
+// The wheel (or + and -) zooms around the pointer, down to the song's single
+// samples, read from its file as they come into view; Shift with the wheel
+// scrolls, 0 shows the whole song again.
 class SongEditView : public QWidget
 {
     Q_OBJECT
@@ -21,6 +24,15 @@ public:
     explicit SongEditView(QWidget *parent = nullptr);
 
     void setOutline(std::optional<Peaks> peaks);
+    // The file whose samples are drawn when the view comes closer than its outline.
+    void setSamplesFrom(const QString &path) { m_path = path; }
+    // The part of the song in view, in its own milliseconds.
+    void showRange(double fromMs, double toMs);
+    [[nodiscard]] double viewFromMs() const { return m_viewFrom; }
+    [[nodiscard]] double viewToMs() const { return m_viewTo; }
+    // The columns the picture draws, `width` wide: from the outline, or closer
+    // than it the samples (read as they come into view).
+    [[nodiscard]] std::vector<Peaks::Point> columnsInView(int width);
     void setEdits(const SongEdits &edits, qint64 songMs);
     // Where the song is heard now, in its own time; none while nothing plays.
     void setPlayhead(std::optional<qint64> ms);
@@ -51,16 +63,24 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     enum class Handle { None, Start, End, FadeIn, FadeOut, Cut };
     [[nodiscard]] Handle handleAt(int x, int y) const;
     [[nodiscard]] qint64 endMs() const;
+    void zoom(double factor, double aroundMs);
 
     std::optional<Peaks> m_peaks;
     SongEdits m_edits;
     qint64 m_songMs = 0;
     std::optional<qint64> m_playhead;
+    QString m_path;
+    double m_viewFrom = 0;
+    double m_viewTo = 0;
+    std::vector<float> m_samples; // stereo, from frame m_samplesFrom
+    qint64 m_samplesFrom = -1;
     Handle m_dragging = Handle::None;
     int m_pressX = 0;
     bool m_moved = false; // the press became a drag
