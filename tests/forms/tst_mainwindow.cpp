@@ -265,6 +265,13 @@ private Q_SLOTS:
             const auto end = SongEditsPanel::msOfTime(panel->findChild<QLineEdit *>(u"endEdit"_s)->text());
             QVERIFY(end && std::abs(*end - view->msAt(toX)) <= 10);
             QVERIFY(view->width() > 50 && std::abs(view->msAt(toX) - (80'000 - 8 * 90'000 / view->width())) < 2 * 90'000 / view->width());
+            // From the keyboard: ] takes the end, → moves it 10 ms, Shift+← 1 ms back.
+            view->setFocus();
+            const qint64 endNow = *SongEditsPanel::msOfTime(panel->findChild<QLineEdit *>(u"endEdit"_s)->text());
+            QTest::keyClick(view, Qt::Key_BracketRight);
+            QTest::keyClick(view, Qt::Key_Right);
+            QTest::keyClick(view, Qt::Key_Left, Qt::ShiftModifier);
+            QCOMPARE(panel->findChild<QLineEdit *>(u"endEdit"_s)->text(), SongEditsPanel::timeText(endNow + 9));
             // A drag across the song is a cut; Undo takes it back, and then the change before it.
             auto *cuts = panel->findChild<QListWidget *>();
             const int from = view->xOf(50'000), to = view->xOf(60'000);

@@ -90,9 +90,41 @@ void SongEditView::keyPressEvent(QKeyEvent *event)
     case Qt::Key_0:
         showRange(0, double(m_songMs));
         break;
+    case Qt::Key_BracketLeft:
+        m_keyHandle = Handle::Start;
+        break;
+    case Qt::Key_BracketRight:
+        m_keyHandle = Handle::End;
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+        const qint64 by = (event->key() == Qt::Key_Left ? -1 : 1) * (event->modifiers() & Qt::ShiftModifier ? 1 : 10);
+        if (m_keyHandle == Handle::Start) {
+            m_edits.startMs = std::clamp<qint64>(m_edits.startMs + by, 0, endMs() - 1);
+            Q_EMIT startDropped(m_edits.startMs, false);
+        } else {
+            m_edits.endMs = std::clamp<qint64>(endMs() + by, m_edits.startMs + 1, m_songMs);
+            Q_EMIT endDropped(*m_edits.endMs, false);
+        }
+        update();
+        break;
+    }
     default:
         QWidget::keyPressEvent(event);
     }
+}
+
+bool SongEditView::event(QEvent *event)
+{
+    // With the picture focused, the arrows move a point rather than the song playing.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right) {
+            event->accept();
+            return true;
+        }
+    }
+    return QWidget::event(event);
 }
 
 std::vector<Peaks::Point> SongEditView::columnsInView(int w)

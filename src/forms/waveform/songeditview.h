@@ -15,7 +15,8 @@
 // across the song marks a cut; a click elsewhere asks to hear it from there.
 // The wheel (or + and -) zooms around the pointer, down to the song's single
 // samples, read from its file as they come into view; Shift with the wheel
-// scrolls, 0 shows the whole song again.
+// scrolls, 0 shows the whole song again. From the keyboard, [ and ] take the
+// start or the end, and ← → move it by 10 ms (Shift: 1 ms).
 class SongEditView : public QWidget
 {
     Q_OBJECT
@@ -65,6 +66,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     enum class Handle { None, Start, End, FadeIn, FadeOut, Cut };
@@ -83,5 +85,6 @@ private:
     qint64 m_samplesFrom = -1;
     Handle m_dragging = Handle::None;
     int m_pressX = 0;
+    Handle m_keyHandle = Handle::Start; // the handle the arrow keys move
     bool m_moved = false; // the press became a drag
 };
