@@ -42,6 +42,7 @@ public:
     [[nodiscard]] qint64 msAt(int x) const;
     [[nodiscard]] int xOf(qint64 ms) const;
     [[nodiscard]] bool hasOutline() const { return m_peaks.has_value(); }
+    [[nodiscard]] bool hasWholeOutline() const { return m_peaks && m_peaks->isComplete(); }
     // A handle is being dragged: its changes are one change, made when it is let go.
     [[nodiscard]] bool isDragging() const { return m_dragging != Handle::None && m_dragging != Handle::Cut; }
 
