@@ -69,6 +69,8 @@ int main(int argc, char **argv)
             opened.start();
             edits->editRow(int(row));
             stallMs.push_back(stall);
+            if (stall > 16)
+                std::printf("  (pass %d, song %lld: the event loop waited %.1f ms)\n", pass + 1, static_cast<long long>(row), stall);
         }
     }
     std::vector<double> ratio;
