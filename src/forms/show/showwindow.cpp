@@ -119,6 +119,10 @@ ShowWindow::ShowWindow(Setup setup, PlaybackControl *playback, MessageBoxes *box
     m_overview->setAccessibleName(u"演奏中の曲の波形と位置"_s);
     m_overview->setFocusPolicy(Qt::NoFocus);
     m_overview->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Its room is kept while it is hidden: the figures never move under the performer's eyes.
+    QSizePolicy keep = m_overview->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_overview->setSizePolicy(keep);
     m_overview->hide();
     m_next = addLabel("showNext", u"次の曲"_s);
     m_note = addLabel("showNote", u"次の曲のメモ"_s);
