@@ -7,7 +7,6 @@
 #include "platform/media/mediacommands.h"
 #include "platform/media/mediaservice.h"
 #include "model/songedits.h"
-#include "platform/audio/editeddecode.h"
 #include "platform/audio/player/realtimestretch.h"
 #include "support/mediagen.h"
 #include "support/sinkrecorder.h"
@@ -292,49 +291,6 @@ private Q_SLOTS:
             QVERIFY2(atStart > 0.99 && afterCut > 0.99, qPrintable(figures));
             QVERIFY2(steepest < steepestAllowed, qPrintable(figures));
             break;
-        }
-    }
-
-    void editedDecodeIsTheJoinOfTheSamples_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("wav") << u"edit.wav"_s;
-        QTest::newRow("mp3") << u"edit.mp3"_s;
-    }
-    void editedDecodeIsTheJoinOfTheSamples()
-    {
-        // The edited song as decoded against the same edits laid on ffmpeg's own decode;
-        // again with the same decoder, as the player does after a jump.
-        QFETCH(QString, name);
-        const QString song = dir.filePath(u"join "_s + name);
-        QVERIFY(MediaGen::ffmpeg({ u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=0.3*sin(2*PI*(150+20*t)*t):s=44100:d=6"_s,
-                                   u"-ac"_s, u"2"_s, u"-b:a"_s, u"320k"_s, song }));
-        SongEdits edits;
-        edits.startMs = 1500;
-        edits.endMs = 4500;
-        edits.cuts = { { 2500, 3000 }, { 3500, 3600 } };
-        const EditPlan plan(edits, 6 * 48000, 48000);
-        QByteArray bytes;
-        QVERIFY(MediaGen::ffmpeg({ u"-i"_s, song, u"-f"_s, u"f32le"_s, u"-ac"_s, u"2"_s, u"-ar"_s, u"48000"_s, u"-"_s }, &bytes));
-        const auto *ffmpeg = reinterpret_cast<const float *>(bytes.constData());
-        std::vector<float> want;
-        EditJoiner joiner(plan, 2, 0);
-        while (const auto span = joiner.nextSpan())
-            joiner.feed(ffmpeg + 2 * span->from, span->to - span->from, want);
-        QString reason;
-        const auto decoder = AudioDecoder::open(song, AudioDecoder::Output{ 48000, true }, &reason);
-        QVERIFY2(decoder, qPrintable(reason));
-        for (const qint64 from : { qint64(0), qint64(60000), qint64(0) }) {
-            std::vector<float> got;
-            QVERIFY(decodeEdited(*decoder, plan, from, [&](const float *samples, qint64 n) {
-                got.insert(got.end(), samples, samples + 2 * n);
-                return true;
-            }, &reason));
-            QCOMPARE(qint64(got.size()), 2 * (plan.joinedFrames() - from));
-            float worst = 0;
-            for (size_t i = 0; i < got.size(); ++i)
-                worst = std::max(worst, std::abs(got[i] - want[size_t(2 * from) + i]));
-            QVERIFY2(worst < 1e-4f, qPrintable(u"from %1: off by %2"_s.arg(from).arg(worst)));
         }
     }
 

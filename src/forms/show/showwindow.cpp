@@ -560,16 +560,16 @@ std::unique_ptr<PlayingSong> ShowWindow::open(qsizetype index) const
     // same file on two rows is two songs.
     const ShowRun::Song &song = m_setup.songs.at(index);
     const SetListRowExtras extras = m_setup.extras.value(index);
-    PlaybackControl::Song spec{ song.path };
+    PlaybackControl::Song wanted{ song.path };
     if (!extras.edits.isEmpty()) {
-        spec.edits = extras.edits;
-        spec.songMs = extras.songMs;
+        wanted.edits = extras.edits;
+        wanted.songMs = extras.songMs;
     }
-    spec.gain = m_setup.gains.value(song.path, 1.0f);
+    wanted.gain = m_setup.gains.value(song.path, 1.0f);
     // A song that goes on where it stopped is decoded from there before its GO.
     if (index == m_run.selectedIndex())
-        spec.fromMs = m_run.resumeMs();
-    return m_playback->open(spec);
+        wanted.fromMs = m_run.resumeMs();
+    return m_playback->open(wanted);
 }
 
 void ShowWindow::checkDevice()
