@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -45,15 +44,7 @@ int main(int argc, char **argv)
             double stall = 0;
             edits->setPanelHook([&](SongEditsPanel *panel) {
                 auto *view = panel->findChild<SongEditView *>(QStringLiteral("songEditView"));
-                QElapsedTimer beat;
-                beat.start();
-                QTimer ticker;
-                ticker.setInterval(1);
-                QObject::connect(&ticker, &QTimer::timeout, [&] {
-                    stall = std::max(stall, double(beat.nsecsElapsed()) / 1e6 - 1);
-                    beat.restart();
-                });
-                ticker.start();
+                const LoopWatch watch;
                 double first = -1;
                 while (!view->hasWholeOutline() && opened.elapsed() < 20000) {
                     if (first < 0 && view->hasOutline())
@@ -64,6 +55,7 @@ int main(int argc, char **argv)
                 (pass == 0 ? wholeMs : seenMs).push_back(whole);
                 if (pass == 0)
                     firstMs.push_back(first < 0 ? whole : first);
+                stall = watch.longestMs();
                 panel->reject();
             });
             opened.start();

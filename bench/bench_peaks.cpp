@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -38,15 +37,6 @@ int main(int argc, char **argv)
                                                           QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-") });
             ffmpegMs.push_back(double(t.nsecsElapsed()) / 1e6);
 
-            // The event loop's longest wait while the outline is made: a 1 ms timer's lateness.
-            double stall = 0;
-            QElapsedTimer beat;
-            QTimer ticker;
-            ticker.setInterval(1);
-            QObject::connect(&ticker, &QTimer::timeout, [&] {
-                stall = std::max(stall, double(beat.nsecsElapsed()) / 1e6 - 1);
-                beat.restart();
-            });
             t.restart();
             PeakScan scan(song, root.path());
             double first = -1;
@@ -56,10 +46,12 @@ int main(int argc, char **argv)
             });
             QEventLoop loop;
             QObject::connect(&scan, &PeakScan::finished, &loop, &QEventLoop::quit);
-            beat.start();
-            ticker.start();
-            loop.exec();
-            ticker.stop();
+            double stall = 0;
+            {
+                const LoopWatch watch; // the event loop's longest wait while the outline is made
+                loop.exec();
+                stall = watch.longestMs();
+            }
             const double whole = double(t.nsecsElapsed()) / 1e6;
             wholeMs.push_back(whole);
             ratio.push_back(whole / ffmpegMs.back());

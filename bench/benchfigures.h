@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "support/mediagen.h"
 
 #include <QCoreApplication>
@@ -45,3 +48,26 @@ inline ShowSetBench showSetBench(int argc, char **argv, const QString &folder, b
     bench.songs = MediaGen::showSet(bench.base + QLatin1StringView("/songs"), ownLevels);
     return bench;
 }
+
+// The event loop's longest wait while it lives: how late a 1 ms timer fires,
+// the time a window would have stood still.
+class LoopWatch
+{
+public:
+    LoopWatch()
+    {
+        m_ticker.setInterval(1);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, double(m_beat.nsecsElapsed()) / 1e6 - 1);
+            m_beat.restart();
+        });
+        m_beat.start();
+        m_ticker.start();
+    }
+    [[nodiscard]] double longestMs() const { return m_longest; }
+
+private:
+    QElapsedTimer m_beat;
+    QTimer m_ticker;
+    double m_longest = 0;
+};
