@@ -2,7 +2,8 @@
 # Builds the Windows libraries Korvanda links against, from Debian's own source packages, with
 # MinGW-w64, into one prefix kept in a cache folder outside the repository:
 #   MinGW-w64 (Debian's packages) -> Qt 6 qtbase, LAME, FFmpeg (only what Korvanda uses), TagLib,
-#   libebur128, Qt qtshadertools, qtmultimedia (Korvanda draws no SVG: no qtsvg).
+#   libebur128, Rubber Band (key and tempo; static, its own FFT and resampler), Qt qtshadertools,
+#   qtmultimedia (Korvanda draws no SVG: no qtsvg).
 # Each step leaves a stamp file; a step whose stamp is there is skipped, so a second run builds
 # nothing and an interrupted run carries on where it stopped (the Qt steps keep their Ninja trees).
 #
@@ -20,7 +21,7 @@ jobs=${KORVANDA_WINDOWS_JOBS:-2}
 ((jobs >= 1 && jobs <= 2)) || jobs=2
 triple=x86_64-w64-mingw32
 host_cmake_dir=/usr/lib/x86_64-linux-gnu/cmake
-steps=(packages sources qtbase lame ffmpeg taglib ebur128 qtshadertools qtmultimedia)
+steps=(packages sources rubberband qtbase lame ffmpeg taglib ebur128 qtshadertools qtmultimedia)
 
 mkdir -p "$cache"/{src,build,stamps,logs} "$prefix"
 
@@ -108,8 +109,8 @@ lowprio() { nice -n 19 "$@"; }
 
 step_packages() {
     local wanted=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-        binutils-mingw-w64-x86-64 nasm ninja-build cmake dpkg-dev make pkg-config xz-utils
-        qt6-base-dev qt6-base-dev-tools qt6-shader-baker qt6-shadertools-dev python3)
+        binutils-mingw-w64-x86-64 nasm ninja-build cmake meson dpkg-dev make pkg-config xz-utils
+        librubberband-dev qt6-base-dev qt6-base-dev-tools qt6-shader-baker qt6-shadertools-dev python3)
     local missing=() p
     for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -153,29 +154,34 @@ EOF
     local pkgs=("qt6-base qt6-base-dev" "qt6-shadertools qt6-shadertools-dev"
         "qt6-multimedia qt6-multimedia-dev" "ffmpeg libavformat-dev" "lame libmp3lame-dev"
         "taglib libtag1-dev" "libebur128 libebur128-dev")
-    local line src bin ver dir
-    cd "$cache/src"
+    local line
     for line in "${pkgs[@]}"; do
-        read -r src bin <<<"$line"
-        ver=$(source_version "$src" "$bin")
-        dir=$cache/src/$src
-        [ -d "$dir" ] && continue
-        echo "== $src $ver"
+        # shellcheck disable=SC2086
+        fetch_source $line
+    done
+}
+
+fetch_source() { # SOURCE-PACKAGE BINARY-PACKAGE: unpacks the source into src/SOURCE-PACKAGE once
+    local src=$1 bin=$2 ver dir=$cache/src/$1
+    [ -d "$dir" ] && return 0
+    ver=$(source_version "$src" "$bin")
+    echo "== $src $ver"
+    (
+        cd "$cache/src"
         # The mirror may lack a package's Debian part (libebur128's debian.tar.xz answers 404
         # here): the upstream tarball alone is all that is built anyway.
         apt_private get source --download-only "$src=$ver" || echo "(some parts of $src are missing)"
         # Debian's patches are written for Debian's Linux builds: the upstream tree is built.
         rm -rf "$dir.tmp"
-        local upstream=${ver#*:}; upstream=${upstream%-*}
+        upstream=${ver#*:}; upstream=${upstream%-*}
         if ! dpkg-source -x --skip-patches "$src"_"${ver#*:}".dsc "$dir.tmp"; then
-            local orig
             orig=$(ls "$src"_"$upstream".orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n 1)
-            [ -n "$orig" ] || { echo "no source for $src $ver"; return 1; }
+            [ -n "$orig" ] || { echo "no source for $src $ver"; exit 1; }
             rm -rf "$dir.tmp"; mkdir "$dir.tmp"
             tar -xf "$orig" -C "$dir.tmp" --strip-components=1
         fi
         mv "$dir.tmp" "$dir"
-    done
+    )
 }
 
 cmake_step() { # NAME SOURCE-DIR [cmake options]: configure (once), build and install with Ninja
@@ -267,6 +273,66 @@ step_ebur128() {
     # mingw-w64 has no sys/queue.h: the library's own copy is used.
     cmake_step ebur128 "$cache/src/libebur128" -DCMAKE_TOOLCHAIN_FILE="$cache/toolchain.cmake" \
         -DBUILD_SHARED_LIBS=ON -DENABLE_INTERNAL_QUEUE_H=ON -DBUILD_STATIC_LIBS=OFF
+}
+
+# Debian's archive here answers 404 for bookworm's Rubber Band tarball (3.1.2, the version the
+# Linux build links) while it serves trixie's (3.3.0): the first of these that downloads and
+# matches its checksum (the one Debian's source index gives) is built.
+rubberband_tarballs=(
+    "rubberband_3.1.2+dfsg0.orig.tar.xz f944841dad344ba54d4a7c6732a9c76ef396b01a5a52b788014d0dc2c388ec1e"
+    "rubberband_3.3.0+dfsg.orig.tar.xz ff6813185ff047abbc48e08ca76d88b22b92928a2ea17dce66f446bcb19a004d"
+)
+rubberband_source() {
+    local dir=$cache/src/rubberband line file sum
+    [ -d "$dir" ] && return 0
+    for line in "${rubberband_tarballs[@]}"; do
+        read -r file sum <<<"$line"
+        if curl -fsSL -o "$cache/src/$file.part" "http://deb.debian.org/debian/pool/main/r/rubberband/${file//+/%2b}" &&
+            echo "$sum  $cache/src/$file.part" | sha256sum -c --quiet; then
+            mv "$cache/src/$file.part" "$cache/src/$file"
+            rm -rf "$dir.tmp"; mkdir "$dir.tmp"
+            tar -xf "$cache/src/$file" -C "$dir.tmp" --strip-components=1
+            mv "$dir.tmp" "$dir"
+            echo "Rubber Band source: $file"
+            return 0
+        fi
+        echo "$file: not to be had here"
+        rm -f "$cache/src/$file.part"
+    done
+    return 1
+}
+
+step_rubberband() {
+    # Static, so the program carries it and no DLL more ships. Its own FFT and resampler need no
+    # other library; the command-line tool is off (Debian's tarball drops the getopt it needs on
+    # Windows), and so are its tests and plug-ins.
+    rubberband_source
+    local b=$cache/build/rubberband cross=$cache/meson-cross.txt
+    cat >"$cross" <<EOF
+[binaries]
+c = '$triple-gcc-posix'
+cpp = '$triple-g++-posix'
+ar = '$triple-ar'
+strip = '$triple-strip'
+pkgconfig = 'pkg-config'
+windres = '$triple-windres'
+
+[properties]
+pkg_config_libdir = '$prefix/lib/pkgconfig'
+
+[host_machine]
+system = 'windows'
+cpu_family = 'x86_64'
+cpu = 'x86_64'
+endian = 'little'
+EOF
+    rm -rf "$b"
+    lowprio meson setup "$b" "$cache/src/rubberband" --cross-file "$cross" --prefix "$prefix" \
+        --libdir lib --buildtype release --default-library static -Dfft=builtin -Dresampler=builtin \
+        -Dcmdline=disabled -Dtests=disabled -Djni=disabled -Dladspa=disabled -Dlv2=disabled \
+        -Dvamp=disabled
+    lowprio meson compile -C "$b" -j "$jobs"
+    meson install -C "$b"
 }
 
 step_qtshadertools() { qt_module qtshadertools; }
